@@ -1,0 +1,117 @@
+// The print spooler: printers, their queues and their page geometry.
+// Two back ends behind one interface, chosen by KAVELO_SPOOLER: "cups"
+// (libcups, honours CUPS_SERVER, never prompts for a password) or
+// "dir:FOLDER", the folder spooler in which printers are subfolders and a
+// printed document is a file.
+//
+// Operations return 0 on success or a Windows-style status code.  Nothing
+// blocks without a limit: every request to a scheduler has a time-out.
+// A Spooler object may be used by one thread at a time; separate objects
+// may be used on separate threads.
+#ifndef KAVELO_PLATFORM_SPOOLER_H_
+#define KAVELO_PLATFORM_SPOOLER_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kavelo::platform {
+
+constexpr int kSpoolerOk = 0;
+constexpr int kSpoolerAccessDenied = 5;           // ERROR_ACCESS_DENIED
+constexpr int kSpoolerInvalidParameter = 87;      // ERROR_INVALID_PARAMETER
+constexpr int kSpoolerNotSupported = 50;          // ERROR_NOT_SUPPORTED
+constexpr int kSpoolerInvalidPrinterName = 1801;  // ERROR_INVALID_PRINTER_NAME
+constexpr int kSpoolerInvalidJob = 1168;          // ERROR_NOT_FOUND: no such active job
+constexpr int kSpoolerUnavailable = 1722;         // RPC_S_SERVER_UNAVAILABLE: scheduler down
+constexpr int kSpoolerTimeout = 1460;             // ERROR_TIMEOUT
+constexpr int kSpoolerFailed = 31;                // ERROR_GEN_FAILURE
+
+// Job status bits.
+constexpr uint32_t kJobStatusPaused = 0x1;
+constexpr uint32_t kJobStatusSpooling = 0x8;
+constexpr uint32_t kJobStatusPrinting = 0x10;
+
+enum class PrinterAccess {
+  kUse,   // may print and read the queue
+  kFull,  // may also administer the queue (hold, release, cancel, reorder)
+};
+
+enum class JobCommand {
+  kPause = 1,
+  kResume = 2,
+  kCancel = 3,
+};
+
+struct PrinterEntry {
+  std::string printerName;
+  std::string portName;    // CUPS: device-uri; folder: file:FOLDER/NAME
+  std::string driverName;  // CUPS: printer-make-and-model; folder: "folder"
+};
+
+struct SpoolerJob {
+  int32_t jobId = 0;
+  std::string userName;
+  std::string machineName;
+  std::string documentName;
+  int32_t position = 0;  // place in print order among active jobs, from 1
+  uint32_t status = 0;   // kJobStatus* bits
+};
+
+// Page geometry in device units (dots at the printer's resolution).
+struct PageGeometry {
+  int32_t physicalWidth = 0;
+  int32_t physicalHeight = 0;
+  int32_t offsetX = 0;  // unprintable margin at the left
+  int32_t offsetY = 0;  // unprintable margin at the top
+  int32_t resolutionX = 0;
+  int32_t resolutionY = 0;
+};
+
+struct SubmitOptions {
+  std::string documentName;  // title of the spooler job
+  int copies = 1;
+  int orientation = 1;  // 1 portrait, 2 landscape
+  // Page margins in millimetres; negative: the printer's own.
+  double marginLeftMm = -1, marginRightMm = -1, marginTopMm = -1, marginBottomMm = -1;
+  bool color = true;
+  bool hold = false;  // submit the job held
+};
+
+class Spooler {
+ public:
+  virtual ~Spooler() = default;
+
+  // The default printer of the calling user.  kSpoolerInvalidPrinterName
+  // when there is none.
+  virtual int DefaultPrinter(std::string* name) = 0;
+  // Every printer, in the spooler's order.
+  virtual int ListPrinters(std::vector<PrinterEntry>* printers) = 0;
+  // Tests whether the printer opens with the access; changes nothing.
+  virtual int OpenPrinter(const std::string& printer, PrinterAccess access) = 0;
+  // The number of active jobs of the printer.
+  virtual int JobCount(const std::string& printer, int* count) = 0;
+  // The active jobs in the spooler's order (ascending id).
+  virtual int ListJobs(const std::string& printer, std::vector<SpoolerJob>* jobs) = 0;
+  // One active job; kSpoolerInvalidJob when it is not active.
+  virtual int GetJob(const std::string& printer, int32_t jobId, SpoolerJob* job) = 0;
+  virtual int ControlJob(const std::string& printer, int32_t jobId, JobCommand command) = 0;
+  // Moves the job to the place in print order (1 is next).
+  virtual int SetJobPosition(const std::string& printer, int32_t jobId, int32_t position) = 0;
+  virtual int ResumePrinter(const std::string& printer) = 0;
+  virtual int GetPageGeometry(const std::string& printer, PageGeometry* geometry) = 0;
+  // Prints the file (a PDF); *jobId gets the new job's id (0 when the
+  // back end keeps no jobs).
+  virtual int SubmitDocument(const std::string& printer, const std::string& file,
+                             const SubmitOptions& options, int32_t* jobId) = 0;
+};
+
+// The back end chosen by KAVELO_SPOOLER (default "cups").
+std::unique_ptr<Spooler> OpenSpooler();
+std::unique_ptr<Spooler> MakeCupsSpooler();
+std::unique_ptr<Spooler> MakeFolderSpooler(const std::string& folder);
+
+}  // namespace kavelo::platform
+
+#endif  // KAVELO_PLATFORM_SPOOLER_H_

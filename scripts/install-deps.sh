@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package the system needs to build, test and run.
+# Idempotent: packages already present are left as they are.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git ccache python3
+  libsqlite3-dev sqlite3
+  libxerces-c-dev libxalan-c-dev xsltproc
+  libcups2-dev cups cups-client cups-bsd cups-filters
+  libsystemd-dev
+  libwxgtk3.2-dev xvfb xauth
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  weasyprint poppler-utils
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#PACKAGES[@]} packages present"
+  exit 0
+fi
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+echo "install-deps: installing ${missing[*]}"
+$SUDO apt-get update
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"

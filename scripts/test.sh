@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds with warnings as errors,
+# starts the servers the tests talk to (a private CUPS scheduler, Xvfb), and
+# runs every test.
+#   scripts/test.sh [--sanitize address|thread] [--no-install] [ctest args...]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+sanitize=""
+install=1
+ctest_args=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --sanitize) sanitize="$2"; shift 2 ;;
+    --no-install) install=0; shift ;;
+    -h|--help) sed -n '2,6p' "$0"; exit 0 ;;
+    *) ctest_args+=("$1"); shift ;;
+  esac
+done
+
+[ $install -eq 1 ] && "$top/scripts/install-deps.sh"
+build=$("$top/scripts/build.sh" --werror ${sanitize:+--sanitize "$sanitize"} | tail -n 1)
+
+work=$(mktemp -d /tmp/kavelo-test.XXXXXX)
+cleanup() {
+  [ -f "$work/cups/cupsd.pid" ] && "$top/scripts/cups-test-server.sh" stop "$work/cups" || true
+  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A private CUPS scheduler: its own socket, configuration and queues.
+if [ -x "$top/scripts/cups-test-server.sh" ]; then
+  export CUPS_SERVER
+  CUPS_SERVER=$("$top/scripts/cups-test-server.sh" start "$work/cups" | tail -n 1)
+  export KAVELO_TEST_CUPS=1
+fi
+
+# A private X display for the console's tests.
+if command -v Xvfb >/dev/null; then
+  for n in $(seq 90 110); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { disp=":$n"; break; }
+  done
+  Xvfb "$disp" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY="$disp"
+fi
+
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+cd "$build"
+ctest --output-on-failure --timeout 300 -j "$(nproc)" "${ctest_args[@]}"
