@@ -1,0 +1,23 @@
+// StopProcess lives in its own file so that programs that never start a
+// child do not pull in the process layer.
+#include "platform/process.h"
+#include "printcontrol/file_utils.h"
+
+namespace kavelo {
+
+namespace {
+
+// A killed program ends at once; the wait only reaps it, so a short limit
+// is enough and never holds the caller up for long.
+constexpr int kReapWaitMs = 2000;
+
+}  // namespace
+
+void StopProcess(platform::Process* process) {
+  if (process == nullptr || !process->IsValid()) return;
+  process->Terminate();
+  process->Wait(kReapWaitMs);
+  *process = platform::Process();
+}
+
+}  // namespace kavelo
