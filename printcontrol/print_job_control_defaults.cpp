@@ -4,7 +4,10 @@
 #include <memory>
 
 #include "platform/spooler.h"
+#include "platform/sysinfo.h"
+#include "printcontrol/job_watcher.h"
 #include "printcontrol/print_job_control.h"
+#include "printcontrol/printer_metrics.h"
 
 namespace kavelo {
 
@@ -13,6 +16,16 @@ void ResolvePrinterName(const char* givenName, char* result, size_t resultSize) 
   std::unique_ptr<platform::Spooler> spooler = platform::OpenSpooler();
   if (spooler == nullptr) return;
   ResolvePrinterName(*spooler, givenName, result, resultSize);
+}
+
+int WatcherThread::Start() {
+  return Start([] { return platform::OpenSpooler(); }, platform::UserName().c_str());
+}
+
+int GetPrinterMetrics(const char* printerName, PrinterMetrics* metrics) {
+  std::unique_ptr<platform::Spooler> spooler = platform::OpenSpooler();
+  if (spooler == nullptr) return -1;
+  return GetPrinterMetrics(*spooler, printerName, metrics);
 }
 
 }  // namespace kavelo

@@ -32,7 +32,10 @@ struct FakeSpoolerState {
   int listPrintersStatus = platform::kSpoolerOk;
   int listJobsStatus = platform::kSpoolerOk;
   std::map<int32_t, int> getJobStatus;  // job id -> forced GetJob failure
+  // Runs (under mu) before each GetJob; a non-zero result is returned.
+  std::function<int(int32_t jobId)> getJobHook;
   int setPositionStatus = platform::kSpoolerOk;
+  bool ignorePositions = false;  // SetJobPosition answers OK but moves nothing
   // Runs (under mu) before each ListJobs answers: lets a test move time on.
   std::function<void(FakeSpoolerState&)> beforeListJobs;
   int listJobsCalls = 0;
@@ -109,6 +112,10 @@ class FakeSpooler : public platform::Spooler {
     std::lock_guard<std::mutex> lock(state_->mu);
     auto forced = state_->getJobStatus.find(jobId);
     if (forced != state_->getJobStatus.end()) return forced->second;
+    if (state_->getJobHook) {
+      int status = state_->getJobHook(jobId);
+      if (status != platform::kSpoolerOk) return status;
+    }
     std::vector<FakeJob>& queue = state_->queues[printer];
     for (size_t i = 0; i < queue.size(); ++i) {
       if (queue[i].id == jobId) {
@@ -137,6 +144,7 @@ class FakeSpooler : public platform::Spooler {
     std::lock_guard<std::mutex> lock(state_->mu);
     state_->calls.push_back("position " + std::to_string(jobId) + " " + std::to_string(position));
     if (state_->setPositionStatus != platform::kSpoolerOk) return state_->setPositionStatus;
+    if (state_->ignorePositions) return platform::kSpoolerOk;
     std::vector<FakeJob>& queue = state_->queues[printer];
     for (size_t i = 0; i < queue.size(); ++i) {
       if (queue[i].id != jobId) continue;
