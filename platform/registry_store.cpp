@@ -176,7 +176,8 @@ void TidyCache() {
   if (t_cache.size() < kCacheTidyThreshold) return;
   for (auto it = t_cache.begin(); it != t_cache.end();) {
     struct stat st;
-    if (stat(it->path.c_str(), &st) != 0 || !it->conn->SameFile(st.st_dev, st.st_ino)) {
+    if (!it->conn || stat(it->path.c_str(), &st) != 0 ||
+        !it->conn->SameFile(st.st_dev, st.st_ino)) {
       it = t_cache.erase(it);
     } else {
       ++it;
@@ -229,7 +230,7 @@ long AcquireHive(Hive hive, bool forWrite, HiveConnection** conn) {
 
   struct stat st;
   bool exists = stat(path.c_str(), &st) == 0;
-  if (entry && !(exists && entry->conn->SameFile(st.st_dev, st.st_ino))) {
+  if (entry && entry->conn && !(exists && entry->conn->SameFile(st.st_dev, st.st_ino))) {
     // The file was deleted or replaced since this thread last used it.
     entry->conn.reset();
   }
