@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "printcontrol/spool_job_list.h"
+#include "printcontrol/string_list.h"
 
 namespace kavelo {
 
@@ -35,17 +36,17 @@ bool CopyWhole(const char* src, char* dest, size_t destSize) {
 }
 
 // A held id as the job id it names; -1 when it is not a positive decimal.
-int32_t ParseJobId(const std::string& text) {
-  if (text.empty()) return -1;
+int32_t ParseJobId(const char* text) {
+  if (text == nullptr || text[0] == '\0') return -1;
   errno = 0;
   char* end = nullptr;
-  long value = std::strtol(text.c_str(), &end, 10);
+  long value = std::strtol(text, &end, 10);
   if (errno != 0 || *end != '\0' || value <= 0 || value > INT32_MAX) return -1;
   return static_cast<int32_t>(value);
 }
 
 // The job's place in print order, or -1 when it cannot be read.
-int32_t ReadJobPosition(Spooler& spooler, const char* printerName, const std::string& heldId) {
+int32_t ReadJobPosition(Spooler& spooler, const char* printerName, const char* heldId) {
   int32_t jobId = ParseJobId(heldId);
   if (jobId < 0) return -1;
   platform::SpoolerJob job;
@@ -55,9 +56,8 @@ int32_t ReadJobPosition(Spooler& spooler, const char* printerName, const std::st
 
 enum class OrderTest { kPassed, kFailed, kError };
 
-OrderTest TestHeldOrder(Spooler& spooler, const char* printerName,
-                        const std::vector<std::string>& heldIds, char* errorText,
-                        size_t errorSize) {
+OrderTest TestHeldOrder(Spooler& spooler, const char* printerName, const StringList& heldIds,
+                        char* errorText, size_t errorSize) {
   int status = spooler.OpenPrinter(printerName, PrinterAccess::kFull);
   if (status != platform::kSpoolerOk) {
     std::snprintf(errorText, errorSize, "Error:OpenPrinter, errorcode:%d", status);
@@ -65,8 +65,8 @@ OrderTest TestHeldOrder(Spooler& spooler, const char* printerName,
   }
   OrderTest result = OrderTest::kPassed;
   int32_t previous = 0;
-  for (size_t i = 0; i < heldIds.size(); ++i) {
-    int32_t position = ReadJobPosition(spooler, printerName, heldIds[i]);
+  for (int i = 0; i < heldIds.Count(); ++i) {
+    int32_t position = ReadJobPosition(spooler, printerName, heldIds.Item(i));
     if (position < 0) {
       std::snprintf(errorText, errorSize, "%s", "Can't get printer job position.");
       return OrderTest::kError;
@@ -79,17 +79,17 @@ OrderTest TestHeldOrder(Spooler& spooler, const char* printerName,
 
 // Moves every held job behind the first one.  False with errorText set on
 // the first error.
-bool ReorderHeldJobs(Spooler& spooler, const char* printerName,
-                     const std::vector<std::string>& heldIds, char* errorText, size_t errorSize) {
+bool ReorderHeldJobs(Spooler& spooler, const char* printerName, const StringList& heldIds,
+                     char* errorText, size_t errorSize) {
   int status = spooler.OpenPrinter(printerName, PrinterAccess::kFull);
   if (status != platform::kSpoolerOk) {
     std::snprintf(errorText, errorSize, "Error:OpenPrinter, errorcode:%d", status);
     return false;
   }
-  int32_t first = ReadJobPosition(spooler, printerName, heldIds[0]);
+  int32_t first = ReadJobPosition(spooler, printerName, heldIds.Item(0));
   if (first < 0) return true;  // nothing to align to in this attempt
-  for (size_t i = 1; i < heldIds.size(); ++i) {
-    int32_t jobId = ParseJobId(heldIds[i]);
+  for (int i = 1; i < heldIds.Count(); ++i) {
+    int32_t jobId = ParseJobId(heldIds.Item(i));
     platform::SpoolerJob job;
     status =
         jobId < 0 ? platform::kSpoolerInvalidParameter : spooler.GetJob(printerName, jobId, &job);
@@ -182,8 +182,8 @@ int ResumePrinter(Spooler& spooler, const char* printerName) {
   return spooler.ResumePrinter(printerName) == platform::kSpoolerOk ? 0 : -1;
 }
 
-void ReleaseHeldJobs(Spooler& spooler, const char* printerName,
-                     const std::vector<std::string>& heldIds, char* errorText, size_t errorSize) {
+void ReleaseHeldJobs(Spooler& spooler, const char* printerName, const StringList& heldIds,
+                     char* errorText, size_t errorSize) {
   // The texts are only kept when the caller asks for them.
   char scratch[128];
   if (errorText == nullptr || errorSize == 0) {
@@ -191,7 +191,7 @@ void ReleaseHeldJobs(Spooler& spooler, const char* printerName,
     errorSize = sizeof scratch;
   }
   errorText[0] = '\0';
-  if (heldIds.empty() || printerName == nullptr) return;
+  if (heldIds.Count() == 0 || printerName == nullptr) return;
 
   for (int attempt = 0; attempt < kReleaseAttempts; ++attempt) {
     OrderTest test = TestHeldOrder(spooler, printerName, heldIds, errorText, errorSize);
@@ -199,8 +199,8 @@ void ReleaseHeldJobs(Spooler& spooler, const char* printerName,
     if (!ReorderHeldJobs(spooler, printerName, heldIds, errorText, errorSize)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(kReleaseAttemptPauseMs));
   }
-  for (const std::string& heldId : heldIds) {
-    int32_t jobId = ParseJobId(heldId);
+  for (int i = 0; i < heldIds.Count(); ++i) {
+    int32_t jobId = ParseJobId(heldIds.Item(i));
     if (jobId > 0) ControlJob(spooler, printerName, jobId, JobCommand::kResume);
   }
 }

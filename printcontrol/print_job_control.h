@@ -12,8 +12,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "platform/spooler.h"
 
@@ -21,6 +19,7 @@ namespace kavelo {
 
 struct SpoolJobInfo;
 class SpoolJobList;
+class StringList;
 
 // The printer name to use for a name given on a command line, written into
 // result (resultSize bytes, always NUL-terminated when resultSize > 0):
@@ -63,7 +62,7 @@ int ControlJob(platform::Spooler& spooler, const char* printerName, int32_t jobI
 // Resumes a paused printer, with full access.  0 or -1.
 int ResumePrinter(platform::Spooler& spooler, const char* printerName);
 
-// Puts the held jobs (decimal job ids, in chunk order) into consecutive queue
+// Puts the held jobs (a "string2" list of decimal job ids, in chunk order) into consecutive queue
 // positions behind the first of them, in up to 20 attempts 100 ms apart, and
 // then resumes every one of them whatever the attempts gave.  The text that
 // ended the attempts early ("Error:OpenPrinter, errorcode:%d", "Can't get
@@ -71,9 +70,8 @@ int ResumePrinter(platform::Spooler& spooler, const char* printerName);
 // errorcode:%d") goes to errorText when it is given; it stays empty when the
 // order test passed or the attempts ran out.  Nobody reports these texts;
 // they only end the attempts.
-void ReleaseHeldJobs(platform::Spooler& spooler, const char* printerName,
-                     const std::vector<std::string>& heldIds, char* errorText = nullptr,
-                     size_t errorSize = 0);
+void ReleaseHeldJobs(platform::Spooler& spooler, const char* printerName, const StringList& heldIds,
+                     char* errorText = nullptr, size_t errorSize = 0);
 
 // The attempts and the pause between them.
 constexpr int kReleaseAttempts = 20;

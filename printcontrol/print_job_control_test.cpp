@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "printcontrol/spool_job_list.h"
+#include "printcontrol/string_list.h"
 #include "printcontrol/test/fake_spooler.h"
 
 namespace kavelo {
@@ -183,8 +184,10 @@ class ReleaseHeldJobsTest : public PrintJobControlTest {
     }
   }
   std::string Release(const std::vector<std::string>& held) {
+    StringList list("string2");
+    for (const std::string& id : held) list.Push(id.c_str());
     char error[256] = "stale";
-    ReleaseHeldJobs(spooler_, "P", held, error, sizeof error);
+    ReleaseHeldJobs(spooler_, "P", list, error, sizeof error);
     return error;
   }
   int Count(const std::string& prefix) {
