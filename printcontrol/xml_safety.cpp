@@ -22,7 +22,7 @@ using xercesc::XMLUni;
 xercesc::InputSource* EmptyEntityResolver::resolveEntity(const XMLCh* const, const XMLCh* const) {
   static const XMLByte kEmpty[1] = {0};
   // The parser adopts and deletes the source.
-  return new xercesc::MemBufInputSource(kEmpty, 0, "kavelo-empty-entity", false);
+  return new xercesc::MemBufInputSource(kEmpty, 0, "external-resource-not-loaded", false);
 }
 
 void DisableXmlNetworkAccess() {

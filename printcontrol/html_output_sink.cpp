@@ -1,0 +1,82 @@
+#include "printcontrol/html_output_sink.h"
+
+#include <cstring>
+#include <memory>
+
+namespace kavelo {
+
+namespace {
+
+constexpr unsigned char kCr = 0x0D;
+constexpr unsigned char kLf = 0x0A;
+constexpr size_t kStackChunk = 2048;  // the processor's chunks are 512 bytes
+
+}  // namespace
+
+size_t HtmlOutputSink::Write(const char* chunk, size_t length, void* context) {
+  auto* sink = static_cast<Context*>(context);
+  if (length == 0) {
+    sink->lastByte = 0;
+    return 0;
+  }
+  const auto* in = reinterpret_cast<const unsigned char*>(chunk);
+  size_t i = 0;
+  size_t dropped = 0;
+  size_t references = 0;
+  if (sink->lastByte == kCr && in[0] == kLf) {
+    i = 1;  // its line end was written with the carriage return
+    ++dropped;
+  }
+  sink->lastByte = in[length - 1];
+
+  // Every input byte gives at most three output bytes ("&nbsp;" for two).
+  char stack_buffer[3 * kStackChunk];
+  std::unique_ptr<char[]> heap_buffer;
+  char* out = stack_buffer;
+  if (length > kStackChunk) {
+    heap_buffer.reset(new char[3 * length]);
+    out = heap_buffer.get();
+  }
+  size_t n = 0;
+  for (; i + 1 < length; ++i) {
+    unsigned char c = in[i];
+    unsigned char next = in[i + 1];
+    if (c == kCr) {
+      if (next == kLf) {
+        ++dropped;  // the line feed follows
+      } else {
+        out[n++] = '\n';
+      }
+    } else if (c == 0xC2 && next == 0xA0) {
+      memcpy(out + n, "&nbsp;", 6);
+      n += 6;
+      ++references;
+      ++i;
+    } else if (c == 0xC2 && next == 0x99) {
+      memcpy(out + n, "&#153;", 6);
+      n += 6;
+      ++references;
+      ++i;
+    } else {
+      out[n++] = static_cast<char>(c);
+    }
+  }
+  if (i == length - 1) {
+    // The last byte, not taken as the second byte of a pair.
+    out[n++] = in[i] == kCr ? '\n' : static_cast<char>(in[i]);
+  }
+
+  size_t written = n == 0 ? 0 : fwrite(out, 1, n, sink->file);
+  long long reported =
+      static_cast<long long>(written + dropped) - 4 * static_cast<long long>(references);
+  if (written < n) {
+    // A short write must never read as a complete one.
+    if (reported >= static_cast<long long>(length)) reported = static_cast<long long>(length) - 1;
+    if (reported < 0) reported = 0;
+  }
+  return static_cast<size_t>(reported);
+}
+
+void HtmlOutputSink::Flush(void* context) { fflush(static_cast<Context*>(context)->file); }
+
+}  // namespace kavelo

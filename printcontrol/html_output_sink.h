@@ -1,0 +1,32 @@
+// The output sink of the XSLT processor: streams the HTML into a file,
+// folding line ends to a line feed and writing two UTF-8 sequences as HTML
+// references (U+00A0 as "&nbsp;", U+0099 as "&#153;").
+#ifndef KAVELO_PRINTCONTROL_HTML_OUTPUT_SINK_H_
+#define KAVELO_PRINTCONTROL_HTML_OUTPUT_SINK_H_
+
+#include <cstddef>
+#include <cstdio>
+
+namespace kavelo {
+
+class HtmlOutputSink {
+ public:
+  // What the processor hands back to the callbacks.  `file` is kept open by
+  // the caller for the whole transform.
+  struct Context {
+    FILE* file = nullptr;
+    unsigned char lastByte = 0;  // last byte of the previous chunk, 0 at the start
+  };
+
+  // Output callback.  The processor may cut its output anywhere, so a
+  // carriage return and its line feed may arrive in two chunks; a two-byte
+  // sequence cut in two is copied as it is.  Returns `length` when
+  // everything was written, less after a short file write.
+  static size_t Write(const char* chunk, size_t length, void* context);
+  // Flush callback: flushes the file.
+  static void Flush(void* context);
+};
+
+}  // namespace kavelo
+
+#endif  // KAVELO_PRINTCONTROL_HTML_OUTPUT_SINK_H_
