@@ -27,8 +27,11 @@ constexpr int kSpoolerInvalidJob = 1168;          // ERROR_NOT_FOUND: no such ac
 constexpr int kSpoolerUnavailable = 1722;         // RPC_S_SERVER_UNAVAILABLE: scheduler down
 constexpr int kSpoolerTimeout = 1460;             // ERROR_TIMEOUT
 constexpr int kSpoolerFailed = 31;                // ERROR_GEN_FAILURE
+constexpr int kSpoolerFileNotFound = 2;           // ERROR_FILE_NOT_FOUND: no document to submit
 
-// Job status bits.
+// Job status bits.  CUPS: held (pending-held) is paused; processing is
+// printing; a job whose data is still being received (job-incoming) is
+// spooling.  A pending or stopped job has no bit set.
 constexpr uint32_t kJobStatusPaused = 0x1;
 constexpr uint32_t kJobStatusSpooling = 0x8;
 constexpr uint32_t kJobStatusPrinting = 0x10;
@@ -92,7 +95,7 @@ class Spooler {
   virtual int OpenPrinter(const std::string& printer, PrinterAccess access) = 0;
   // The number of active jobs of the printer.
   virtual int JobCount(const std::string& printer, int* count) = 0;
-  // The active jobs in the spooler's order (ascending id).
+  // The active jobs in print order (position 1 first).
   virtual int ListJobs(const std::string& printer, std::vector<SpoolerJob>* jobs) = 0;
   // One active job; kSpoolerInvalidJob when it is not active.
   virtual int GetJob(const std::string& printer, int32_t jobId, SpoolerJob* job) = 0;
@@ -107,9 +110,27 @@ class Spooler {
                              const SubmitOptions& options, int32_t* jobId) = 0;
 };
 
-// The back end chosen by KAVELO_SPOOLER (default "cups").
+// The back end chosen by KAVELO_SPOOLER: "cups", or "dir:FOLDER".  When it
+// is unset or empty: CUPS when CUPS_SERVER is set or a scheduler answers
+// within a second, else the folder spooler in kDefaultPrinterFolder (or,
+// when that cannot be created, $HOME/.local/share/kavelo-printers).  A
+// default folder that did not exist yet is created with one printer "PDF",
+// named as the default printer.  nullptr for an unknown KAVELO_SPOOLER value.
 std::unique_ptr<Spooler> OpenSpooler();
-std::unique_ptr<Spooler> MakeCupsSpooler();
+
+constexpr char kDefaultPrinterFolder[] = "/var/spool/kavelo-printers";
+// The limit on every request to the CUPS scheduler, in milliseconds.
+constexpr int kCupsRequestTimeoutMs = 10000;
+
+// CUPS through libcups, at the scheduler named by CUPS_SERVER (or libcups'
+// default), as the calling user.  Every request is limited to timeoutMs;
+// a request that runs out gives kSpoolerTimeout, a scheduler that cannot be
+// reached kSpoolerUnavailable.
+std::unique_ptr<Spooler> MakeCupsSpooler(int timeoutMs = kCupsRequestTimeoutMs);
+
+// The folder spooler on FOLDER: each subfolder is a printer, FOLDER/default
+// names the default printer, FOLDER/NAME/printer.conf may give its page
+// geometry (see folder_spooler.cpp for the format).
 std::unique_ptr<Spooler> MakeFolderSpooler(const std::string& folder);
 
 }  // namespace kavelo::platform
