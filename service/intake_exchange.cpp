@@ -1,0 +1,208 @@
+#include "service/intake_exchange.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include "common/exceptions.h"
+#include "service/event_log_channel.h"
+#include "service/queue_thread.h"
+#include "service/service_messages.h"
+#include "service/socket_stream.h"
+#include "service/spool_file.h"
+
+namespace kavelo {
+
+namespace {
+
+std::string ReportText(const std::exception& e) {
+  std::string text = ExceptionMessage(e);
+  if (text.size() > 255) text.resize(255);
+  return text;
+}
+
+// The spool paths are kept as the platform's 259-character fields.
+std::string PathField(const std::string& path) { return path.substr(0, 259); }
+
+// Ends the connection gracefully: the service's side is shut first, then
+// what the client still sends is read and dropped for a short while, so
+// that closing with unread input does not reset the connection and destroy
+// the statuses on their way to the client.
+void CloseConnection(int socket) {
+  shutdown(socket, SHUT_WR);
+  timeval limit{0, 250 * 1000};
+  setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  char sink[4096];
+  size_t drained = 0;
+  while (drained < (64u << 10)) {
+    ssize_t got = recv(socket, sink, sizeof sink, 0);
+    if (got <= 0) break;
+    drained += static_cast<size_t>(got);
+  }
+  close(socket);
+}
+
+}  // namespace
+
+IntakeExchange::IntakeExchange(EventLogChannel* channel, QueueThread* printThread,
+                               std::string printerApplication, std::string printerName)
+    : channel_(channel), printThread_(printThread) {
+  job_.printerApplication = std::move(printerApplication);
+  job_.printerName = std::move(printerName);
+}
+
+void IntakeExchange::Report(uint32_t messageId, const char* text) {
+  if (channel_ != nullptr) channel_->Report(platform::EventType::kError, messageId, text);
+}
+
+bool IntakeExchange::SendStatus(SocketWriter& writer, uint16_t status) {
+  if (writer.WriteStatus(status)) return true;
+  Report(kMsgFinalResponseFailed);
+  return false;
+}
+
+bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* chunk) {
+  uint32_t remaining;
+  if (!reader.ReadU32(&remaining)) return false;
+  while (remaining > 0) {
+    size_t n = remaining < kFileChunkSize ? remaining : kFileChunkSize;
+    if (!reader.Read(chunk, n)) return false;
+    // Each piece is handed to the file system before the next one is read.
+    if (!file.Write(chunk, n)) return false;
+    remaining -= static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolFile& xml,
+                              SpoolFile& xsl) {
+  // 1. Magic number.
+  uint32_t magic;
+  if (!reader.ReadU32(&magic)) {
+    Report(kMsgBadMagic);
+    return false;
+  }
+  if (magic != kIntakeMagic) {
+    SendStatus(writer, kStatusRejected);
+    Report(kMsgBadMagic);
+    return false;
+  }
+  if (!SendStatus(writer, kStatusAccepted)) return false;
+
+  // 2. Version challenge: the service's version goes out before the
+  // verdict, also when the client's version is wrong.
+  std::string version;
+  if (!reader.ReadCountedString(&version) || !writer.WriteCountedString(kIntakeVersion)) {
+    Report(kMsgVersionChallengeFailed);
+    return false;
+  }
+  if (strcasecmp(version.c_str(), kIntakeVersion) != 0) {
+    SendStatus(writer, kStatusRejected);
+    Report(kMsgVersionChallengeFailed);
+    return false;
+  }
+  if (!SendStatus(writer, kStatusAccepted)) return false;
+
+  // 3. Print options.  A text that holds nothing usable still gets status 0.
+  std::string options;
+  if (!reader.ReadCountedString(&options)) {
+    Report(kMsgOptionsReceiveFailed);
+    return false;
+  }
+  if (!options.empty()) ApplyPrintOptions(options.c_str(), &job_);
+  if (!SendStatus(writer, kStatusAccepted)) return false;
+
+  // 4 and 5. The two documents, streamed to disk chunk by chunk.
+  auto chunk = std::make_unique<char[]>(kFileChunkSize);
+  if (!ReceiveFile(reader, xml, chunk.get())) {
+    Report(kMsgXmlReceiveFailed);
+    return false;
+  }
+  if (!ReceiveFile(reader, xsl, chunk.get())) {
+    Report(kMsgXslReceiveFailed);
+    return false;
+  }
+  return SendStatus(writer, kStatusAccepted);
+}
+
+bool IntakeExchange::MakeDurable(SpoolFile& xml, SpoolFile& xsl) {
+  // A job the client is told is queued must survive a crash of the service
+  // or the machine: its documents and their names reach the disk first.
+  if (!xml.Sync()) {
+    Report(kMsgXmlReceiveFailed);
+    return false;
+  }
+  if (!xsl.Sync()) {
+    Report(kMsgXslReceiveFailed);
+    return false;
+  }
+  return true;
+}
+
+bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::string& xslPath,
+                         bool filesReserved) {
+  job_.xmlPath = PathField(xmlPath);
+  job_.xslPath = PathField(xslPath);
+  SocketReader reader(socket);
+  SocketWriter writer(socket);
+  SpoolFile xml;
+  SpoolFile xsl;
+
+  // 0. Spool files.
+  auto open = [filesReserved](SpoolFile& file, const std::string& path) {
+    return filesReserved ? file.OpenReserved(path) : file.CreateExclusive(path);
+  };
+  if (open(xml, job_.xmlPath) != 0) {
+    Report(kMsgTempFileFailed, job_.xmlPath.c_str());
+    CloseConnection(socket);
+    return false;
+  }
+  bool result = false;
+  if (open(xsl, job_.xslPath) != 0) {
+    Report(kMsgTempFileFailed, job_.xslPath.c_str());
+    xml.Close();
+  } else {
+    try {
+      result = RunSteps(reader, writer, xml, xsl);
+    } catch (const std::exception& e) {
+      Report(kMsgSocketIoError, ReportText(e).c_str());
+      result = false;
+    }
+    // 6. Hand-over.
+    if (result) result = MakeDurable(xml, xsl);
+    xsl.Close();
+    xml.Close();
+    for (const std::string& path : {job_.xmlPath, job_.xslPath}) {
+      std::string directory = DirectoryOf(path);
+      if (result && !SpoolFile::SyncDirectory(directory)) {
+        Report(kMsgTempFileFailed, directory.c_str());
+        result = false;
+      }
+      if (DirectoryOf(job_.xslPath) == DirectoryOf(job_.xmlPath)) break;
+    }
+    if (result) {
+      try {
+        result = printThread_->AddJob(job_.printerApplication.c_str(), job_.xmlPath.c_str(),
+                                      job_.xslPath.c_str(), job_.printerName.c_str(),
+                                      job_.orientation, job_.copies, job_.fromPage, job_.toPage);
+      } catch (const std::exception& e) {
+        Report(kMsgSocketIoError, ReportText(e).c_str());
+        CloseConnection(socket);
+        return false;
+      }
+    }
+  }
+  // 7. Final status.
+  if (!writer.WriteStatus(result ? kFinalQueued : kFinalNotQueued)) {
+    Report(kMsgFinalResponseFailed);
+  }
+  // 8. Close.
+  CloseConnection(socket);
+  return result;
+}
+
+}  // namespace kavelo

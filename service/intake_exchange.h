@@ -1,0 +1,73 @@
+// The job intake exchange: one print job over one connection.
+//
+// On the wire (integers unsigned big-endian; status words 2 bytes, sent by
+// the service):
+//   client  magic number 0x5850524E (4 bytes)     service  status 0 / 0xFFFF
+//   client  version "1.0.0" (counted string)      service  "1.0.0", status
+//   client  option text (counted string)          service  status 0
+//   client  XML file (4-byte length + content)
+//   client  XSL file (4-byte length + content)    service  status 0
+//                                                 service  final status 0 (queued) / 1
+#ifndef KAVELO_SERVICE_INTAKE_EXCHANGE_H_
+#define KAVELO_SERVICE_INTAKE_EXCHANGE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "service/job_values.h"
+
+namespace kavelo {
+
+class EventLogChannel;
+class QueueThread;
+class SocketReader;
+class SocketWriter;
+class SpoolFile;
+
+constexpr uint32_t kIntakeMagic = 0x5850524E;
+constexpr char kIntakeVersion[] = "1.0.0";
+constexpr uint16_t kStatusAccepted = 0x0000;
+constexpr uint16_t kStatusRejected = 0xFFFF;
+constexpr uint16_t kFinalQueued = 0x0000;
+constexpr uint16_t kFinalNotQueued = 0x0001;
+// The largest piece of a counted file read from the connection in one go.
+constexpr size_t kFileChunkSize = 8196;
+
+// Runs on the calling (connection) thread; owns its socket, spool files and
+// job values for the exchange's duration.  *channel and *printThread are
+// shared with other connections and must outlive Run.
+class IntakeExchange {
+ public:
+  IntakeExchange(EventLogChannel* channel, QueueThread* printThread, std::string printerApplication,
+                 std::string printerName);
+  IntakeExchange(const IntakeExchange&) = delete;
+  IntakeExchange& operator=(const IntakeExchange&) = delete;
+
+  // Runs the whole exchange over the connected socket with the two spool
+  // paths, reporting each failure to the event log, and closes the socket
+  // before it returns.  When filesReserved, the spool files exist already
+  // (empty, made by the listener's name choice) and are opened; otherwise
+  // they are created exclusively here.  Before the final status 0 is sent
+  // both spool files, their directory entries and the queued job are on
+  // disk.  Returns true when the job was queued.
+  bool Run(int socket, const std::string& xmlPath, const std::string& xslPath,
+           bool filesReserved = true);
+
+  // The job values as the exchange left them (for tests).
+  const JobValues& job() const { return job_; }
+
+ private:
+  bool RunSteps(SocketReader& reader, SocketWriter& writer, SpoolFile& xml, SpoolFile& xsl);
+  bool SendStatus(SocketWriter& writer, uint16_t status);
+  bool ReceiveFile(SocketReader& reader, SpoolFile& file, char* chunk);
+  bool MakeDurable(SpoolFile& xml, SpoolFile& xsl);
+  void Report(uint32_t messageId, const char* text = nullptr);
+
+  EventLogChannel* channel_;
+  QueueThread* printThread_;
+  JobValues job_;
+};
+
+}  // namespace kavelo
+
+#endif  // KAVELO_SERVICE_INTAKE_EXCHANGE_H_

@@ -1,0 +1,327 @@
+#include "service/intake_listener.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+
+#include "common/exceptions.h"
+#include "service/connection_socket.h"
+#include "service/event_log_channel.h"
+#include "service/intake_exchange.h"
+#include "service/service_messages.h"
+#include "service/spool_file.h"
+
+namespace kavelo {
+
+namespace {
+
+std::string ReportText(const std::exception& e) {
+  std::string text = ExceptionMessage(e);
+  if (text.size() > 255) text.resize(255);
+  return text;
+}
+
+std::string SpoolName(const std::string& directory, int32_t n, const char* extension) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%08d", n);
+  return directory + "/" + number + extension;
+}
+
+// accept errors that concern one connection only (Linux reports pending
+// network errors of the new connection through accept): the next
+// connection is accepted as usual.
+bool IsConnectionError(int error) {
+  switch (error) {
+    case EINTR:
+    case EAGAIN:
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case ETIMEDOUT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// accept errors from a shortage of descriptors or memory, which pass.
+bool IsResourceShortage(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+void Unreserve(const std::string& xmlPath, const std::string& xslPath) {
+  unlink(xmlPath.c_str());
+  unlink(xslPath.c_str());
+}
+
+}  // namespace
+
+std::pair<std::string, std::string> ChooseSpoolNames(const std::string& spoolDirectory) {
+  uint32_t p = static_cast<uint32_t>(getpid());
+  uint32_t t = static_cast<uint32_t>(syscall(SYS_gettid));
+  for (;;) {
+    // Wraps like the signed 32-bit sum it stands for.
+    int32_t n = static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr)) + t + p);
+    std::string xml = SpoolName(spoolDirectory, n, ".xml");
+    std::string xsl = SpoolName(spoolDirectory, n, ".xsl");
+    int error = SpoolFile::CreateReservation(xml);
+    if (error == 0) {
+      error = SpoolFile::CreateReservation(xsl);
+      if (error == EEXIST) unlink(xml.c_str());
+    }
+    if (error != EEXIST) return {xml, xsl};
+    ++p;
+    ++t;
+  }
+}
+
+struct IntakeListener::AcceptedConnection {
+  IntakeListener* listener;
+  int socket;
+  std::string xmlPath;  // at most 259 characters
+  std::string xslPath;
+};
+
+IntakeListener::IntakeListener() : WorkerThread(/*wakeOnStop=*/false) {
+  wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+IntakeListener::~IntakeListener() {
+  Stop();
+  std::unique_lock<std::mutex> lock(stateMutex_);
+  stateChanged_.wait(lock, [this] { return activeConnections_.load() == 0; });
+  lock.unlock();
+  if (wakeFd_ >= 0) close(wakeFd_);
+}
+
+void IntakeListener::Initialize(EventLogChannel* channel, QueueThread* printThread,
+                                const IntakeSettings& settings) {
+  if (channel == nullptr || printThread == nullptr) throw NullPointerException();
+  channel_ = channel;
+  printThread_ = printThread;
+  settings_ = settings;
+}
+
+void IntakeListener::Stop() {
+  ClearRunning();
+  if (wakeFd_ >= 0) {
+    uint64_t one = 1;
+    ssize_t ignored = write(wakeFd_, &one, sizeof one);
+    (void)ignored;
+  }
+  WorkerThread::Stop();
+}
+
+void IntakeListener::PublishPort(int32_t port) {
+  std::lock_guard<std::mutex> lock(stateMutex_);
+  boundPort_ = port;
+  stateChanged_.notify_all();
+}
+
+int32_t IntakeListener::WaitListening(int32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(stateMutex_);
+  stateChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                         [this] { return boundPort_ >= 0; });
+  return boundPort_ > 0 ? boundPort_ : 0;
+}
+
+bool IntakeListener::WaitConnectionsIdle(int32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(stateMutex_);
+  return stateChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [this] { return activeConnections_.load() == 0; });
+}
+
+void IntakeListener::ConnectionEnded() {
+  std::lock_guard<std::mutex> lock(stateMutex_);
+  activeConnections_.fetch_sub(1);
+  stateChanged_.notify_all();
+}
+
+void IntakeListener::Run() {
+  {
+    // Drop a wake-up left over from an earlier Stop.
+    uint64_t count;
+    ssize_t ignored = read(wakeFd_, &count, sizeof count);
+    (void)ignored;
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    boundPort_ = -1;
+  }
+  int listener = -1;
+  try {
+    // 2. The listening socket.
+    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(settings_.port));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    int one = 1;
+    bool ok = listener >= 0 &&
+              (settings_.bindAddress.empty() ||
+               inet_pton(AF_INET, settings_.bindAddress.c_str(), &address.sin_addr) == 1 ||
+               (errno = EADDRNOTAVAIL, false)) &&
+              setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+              bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              listen(listener, settings_.maxConnections) == 0;
+    if (!ok) {
+      char code[16];
+      std::snprintf(code, sizeof code, "%u", static_cast<unsigned>(errno));
+      channel_->Report(platform::EventType::kError, kMsgListenerStartFailed, code);
+      if (listener >= 0) close(listener);
+      ClearRunning();
+      PublishPort(0);
+      return;
+    }
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    PublishPort(ntohs(address.sin_port));
+
+    // 3. The accept loop, then 4.
+    ListenLoop(listener);
+    close(listener);
+    listener = -1;
+    PublishPort(0);
+    char port[16];
+    std::snprintf(port, sizeof port, "%d", settings_.port);
+    channel_->Report(platform::EventType::kInformation, kMsgListenerStopped, port);
+  } catch (const std::exception& e) {
+    if (listener >= 0) close(listener);
+    ClearRunning();
+    PublishPort(0);
+    channel_->Report(platform::EventType::kError, kMsgExceptionCaught, ReportText(e).c_str());
+  }
+}
+
+bool IntakeListener::PauseAfterAcceptFailure() {
+  pollfd wake{wakeFd_, POLLIN, 0};
+  return poll(&wake, 1, 100) == 0 && running();
+}
+
+bool IntakeListener::ListenLoop(int listener) {
+  bool shortageReported = false;
+  while (running()) {
+    pollfd fds[2] = {{listener, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    int ready = poll(fds, 2, -1);
+    if (!running() || (ready > 0 && (fds[1].revents & POLLIN))) break;  // Stop: interrupted
+    if (ready < 0 && errno == EINTR) continue;
+    int socket = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (socket >= 0) {
+      shortageReported = false;
+      Serve(socket);
+    } else {
+      int error = errno;
+      if (!running()) break;  // interrupted by Stop
+      if (IsConnectionError(error)) continue;
+      char code[16];
+      std::snprintf(code, sizeof code, "%u", static_cast<unsigned>(error));
+      if (IsResourceShortage(error)) {
+        // A burst of connections that exhausts descriptors or memory must not
+        // close the door for good: report once, pause, and accept again.
+        if (!shortageReported) {
+          channel_->Report(platform::EventType::kError, kMsgAcceptFailed, code);
+          shortageReported = true;
+        }
+        if (!PauseAfterAcceptFailure()) break;
+        continue;
+      }
+      channel_->Report(platform::EventType::kError, kMsgAcceptFailed, code);
+      ClearRunning();
+      break;
+    }
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+void IntakeListener::Serve(int socket) {
+  std::pair<std::string, std::string> names = ChooseSpoolNames(settings_.spoolerDirectory);
+  auto* connection = new (std::nothrow) AcceptedConnection;
+  if (connection == nullptr) {
+    close(socket);
+    Unreserve(names.first, names.second);
+    channel_->Report(platform::EventType::kError, kMsgOutOfMemory);
+    return;
+  }
+  connection->listener = this;
+  connection->socket = socket;
+  connection->xmlPath = names.first.substr(0, 259);
+  connection->xslPath = names.second.substr(0, 259);
+  activeConnections_.fetch_add(1);
+  try {
+    std::thread(&IntakeListener::ConnectionEntry, connection).detach();
+  } catch (const std::system_error&) {
+    // No thread for this connection: it is closed and the loop goes on.
+    delete connection;
+    close(socket);
+    Unreserve(names.first, names.second);
+    ConnectionEnded();
+    channel_->Report(platform::EventType::kError, kMsgOutOfMemory);
+  }
+}
+
+void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
+  IntakeListener* listener = connection->listener;
+  int socket = connection->socket;
+  std::string xmlPath = std::move(connection->xmlPath);
+  std::string xslPath = std::move(connection->xslPath);
+  delete connection;
+  const IntakeSettings& settings = listener->settings_;
+  bool handedOver = false;
+  try {
+    ConnectionSocket options(socket);
+    bool configured = false;
+    try {
+      // What the setters report is not examined: an option the system
+      // refuses stays as the system has it.
+      options.SetDontLinger(1);
+      options.SetNoDelay(1);
+      options.SetKeepAlive(settings.keepAlive);
+      // Every wait on the network has a limit: a Timeout of 0 (no limit)
+      // is taken as the default time-out.
+      int32_t timeout = settings.timeout == 0 ? 300000 : settings.timeout;
+      options.SetReceiveTimeout(timeout);
+      options.SetSendBufferSize(settings.sendBuffer);
+      options.SetReceiveBufferSize(settings.recvBuffer);
+      options.SetSendTimeout(timeout);
+      configured = true;
+    } catch (const std::exception& e) {
+      listener->channel_->Report(platform::EventType::kError, kMsgSocketIoError,
+                                 ReportText(e).c_str());
+    }
+    if (configured) {
+      IntakeExchange exchange(listener->channel_, listener->printThread_,
+                              settings.printerApplication, settings.printerName);
+      handedOver = true;  // the exchange closes the socket
+      exchange.Run(socket, xmlPath, xslPath, /*filesReserved=*/true);
+    } else {
+      handedOver = true;
+      close(socket);
+      Unreserve(xmlPath, xslPath);
+    }
+  } catch (const std::exception& e) {
+    listener->channel_->Report(platform::EventType::kError, kMsgSocketIoError,
+                               ReportText(e).c_str());
+    if (!handedOver) close(socket);
+  }
+  listener->ConnectionEnded();
+}
+
+}  // namespace kavelo

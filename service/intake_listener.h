@@ -1,0 +1,103 @@
+// The service's door for print jobs: the listening socket, the accept loop,
+// the spool name choice and one connection thread per accepted connection.
+#ifndef KAVELO_SERVICE_INTAKE_LISTENER_H_
+#define KAVELO_SERVICE_INTAKE_LISTENER_H_
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "service/worker_thread.h"
+
+namespace kavelo {
+
+class EventLogChannel;
+class QueueThread;
+
+// The listener's copy of the service parameters it uses.
+struct IntakeSettings {
+  int32_t port = 4000;
+  int32_t maxConnections = 10;  // backlog of the listening socket
+  int32_t keepAlive = 1;
+  int32_t timeout = 300000;  // receive time-out of each connection, ms
+  int32_t sendBuffer = 4096;
+  int32_t recvBuffer = 4096;
+  std::string printerApplication;
+  int32_t useDefaultPrinter = 1;  // held; the intake does not use it
+  std::string printerName;        // as settled by the start-up checks
+  std::string spoolerDirectory;
+  // The local address to listen on; empty means every local address.
+  std::string bindAddress;
+};
+
+// Picks two free spool names "%s/%08d.xml" and "%s/%08d.xsl" for one number
+// n = seconds since 1970 + thread id + process id (a 32-bit sum), moving on
+// while either name is taken, and reserves both by creating the files
+// exclusively (empty).  Never fails: when the files cannot be created for
+// another reason than a taken name, the names are returned unreserved and
+// the exchange reports that it cannot open them.
+std::pair<std::string, std::string> ChooseSpoolNames(const std::string& spoolDirectory);
+
+// A WorkerThread without wake-on-stop.  Initialize before Start; the fields
+// are read without a lock afterwards by the listener thread and every
+// connection thread.
+class IntakeListener : public WorkerThread {
+ public:
+  IntakeListener();
+  // Stops the listener and waits until every connection thread has ended
+  // (each ends at the latest when its receive time-out runs out).
+  ~IntakeListener() override;
+
+  // *channel and *printThread are shared with the connection threads and
+  // must outlive this listener.  Raises NullPointerException when either is
+  // missing.
+  void Initialize(EventLogChannel* channel, QueueThread* printThread,
+                  const IntakeSettings& settings);
+
+  // Clears the running flag, wakes a blocked accept (the loop reports no
+  // event 20 for it), and waits until the listener thread has ended (it
+  // reports event 21).  Connection threads are neither interrupted nor
+  // waited for.
+  void Stop() override;
+
+  // Waits up to timeoutMs for the listening socket; returns the port it is
+  // bound to, or 0 when the listener could not listen (or ended).
+  int32_t WaitListening(int32_t timeoutMs);
+
+  // Connection threads that have not ended yet.
+  int32_t activeConnections() const { return activeConnections_.load(); }
+  // Waits up to timeoutMs for every connection thread to end; true when
+  // none is left.
+  bool WaitConnectionsIdle(int32_t timeoutMs);
+
+  const IntakeSettings& settings() const { return settings_; }
+
+ protected:
+  void Run() override;
+
+ private:
+  struct AcceptedConnection;
+  static void ConnectionEntry(AcceptedConnection* connection);
+  bool ListenLoop(int listener);
+  void Serve(int socket);
+  void PublishPort(int32_t port);
+  void ConnectionEnded();
+  bool PauseAfterAcceptFailure();
+
+  EventLogChannel* channel_ = nullptr;
+  QueueThread* printThread_ = nullptr;
+  IntakeSettings settings_;
+  int wakeFd_ = -1;  // an eventfd that Stop signals to wake a blocked accept
+
+  std::mutex stateMutex_;
+  std::condition_variable stateChanged_;
+  int32_t boundPort_ = -1;  // guarded by stateMutex_: -1 not yet, 0 failed
+  std::atomic<int32_t> activeConnections_{0};
+};
+
+}  // namespace kavelo
+
+#endif  // KAVELO_SERVICE_INTAKE_LISTENER_H_

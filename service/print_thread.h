@@ -1,0 +1,53 @@
+// The print thread: takes the queued jobs one at a time, oldest first, and
+// prints each by starting the print control with the job's command line.
+// Every queued job is also persisted in the registry ("PrintQueue" below the
+// service key) until its print control has been started, so accepted jobs
+// survive a stop or a crash of the service.
+#ifndef KAVELO_SERVICE_PRINT_THREAD_H_
+#define KAVELO_SERVICE_PRINT_THREAD_H_
+
+#include <string>
+#include <vector>
+
+#include "service/queue_thread.h"
+
+namespace kavelo {
+
+class PrintThread : public QueueThread {
+ public:
+  // Built with wake-on-stop, so that Stop wakes a thread waiting for work.
+  PrintThread();
+  ~PrintThread() override;
+
+  // Persists the job first and only then appends it and wakes the thread,
+  // so the print thread can never remove the persisted value before it is
+  // written.  Returns true when the job is queued and its persisted value
+  // is on disk (or when the thread has no service name, hence no persisted
+  // queue).  Failures are reported as message 5 and give false; the job is
+  // then not queued.  Never raises.  Thread safe.
+  bool Enqueue(const char* jobCommandLine) override;
+
+  // Starts the thread (priority 0) and puts the persisted jobs back into
+  // the JobList, reporting message 18 with their number when there are any.
+  // Call once, after BindLog.
+  void StartPrinting();
+
+ protected:
+  // Starts the print control from the job command line (never through a
+  // shell), removes the persisted value right after the start attempt,
+  // waits for the print control to end; message 6 when it cannot be
+  // started.
+  void ProcessJob(const std::string& jobCommandLine) override;
+  // Reports message 5 with the exception's message or "Unknown".
+  void ReportException(const std::exception& e) override;
+
+  // The persisted queue of the service named serviceName().  Registry
+  // status 0 on success.  Virtual so that tests can inject store faults.
+  virtual long PersistJob(const std::string& jobCommandLine);
+  virtual void RemovePersistedJob(const std::string& jobCommandLine);
+  virtual void ListPersistedJobs(std::vector<std::string>* names, std::vector<std::string>* texts);
+};
+
+}  // namespace kavelo
+
+#endif  // KAVELO_SERVICE_PRINT_THREAD_H_

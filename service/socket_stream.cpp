@@ -1,0 +1,124 @@
+#include "service/socket_stream.h"
+
+#include <errno.h>
+
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+namespace kavelo {
+
+bool SocketReader::Fill() {
+  for (;;) {
+    ssize_t got = recv(socket_, buffer_, sizeof buffer_, 0);
+    if (got > 0) {
+      begin_ = 0;
+      end_ = static_cast<size_t>(got);
+      return true;
+    }
+    if (got == 0) {
+      lastError_ = 0;
+      return false;
+    }
+    if (errno == EINTR) continue;
+    lastError_ = errno == EWOULDBLOCK ? EAGAIN : errno;
+    return false;
+  }
+}
+
+bool SocketReader::Read(void* data, size_t n) {
+  char* out = static_cast<char*>(data);
+  while (n > 0) {
+    if (begin_ == end_) {
+      if (n >= sizeof buffer_) {
+        // A large read goes straight into the caller's memory.
+        ssize_t got = recv(socket_, out, n, 0);
+        if (got > 0) {
+          out += got;
+          n -= static_cast<size_t>(got);
+          continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        lastError_ = got == 0 ? 0 : (errno == EWOULDBLOCK ? EAGAIN : errno);
+        return false;
+      }
+      if (!Fill()) return false;
+    }
+    size_t take = end_ - begin_ < n ? end_ - begin_ : n;
+    std::memcpy(out, buffer_ + begin_, take);
+    begin_ += take;
+    out += take;
+    n -= take;
+  }
+  return true;
+}
+
+bool SocketReader::ReadU16(uint16_t* value) {
+  uint16_t wire;
+  if (!Read(&wire, sizeof wire)) return false;
+  *value = ntohs(wire);
+  return true;
+}
+
+bool SocketReader::ReadU32(uint32_t* value) {
+  uint32_t wire;
+  if (!Read(&wire, sizeof wire)) return false;
+  *value = ntohl(wire);
+  return true;
+}
+
+bool SocketReader::ReadCountedString(std::string* text) {
+  uint16_t length;
+  if (!ReadU16(&length)) return false;
+  text->assign(length, '\0');
+  return length == 0 || Read(&(*text)[0], length);
+}
+
+bool SocketWriter::SendAll(const char* data, size_t n) {
+  while (n > 0) {
+    ssize_t sent = send(socket_, data, n, MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = errno == EWOULDBLOCK ? EAGAIN : errno;
+      return false;
+    }
+    data += sent;
+    n -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+bool SocketWriter::Write(const void* data, size_t n) {
+  if (lastError_ != 0) return false;
+  const char* in = static_cast<const char*>(data);
+  while (n > 0) {
+    size_t take = sizeof buffer_ - used_ < n ? sizeof buffer_ - used_ : n;
+    std::memcpy(buffer_ + used_, in, take);
+    used_ += take;
+    in += take;
+    n -= take;
+    if (used_ == sizeof buffer_ && !Flush()) return false;
+  }
+  return true;
+}
+
+bool SocketWriter::Flush() {
+  if (lastError_ != 0) return false;
+  bool ok = SendAll(buffer_, used_);
+  used_ = 0;
+  return ok;
+}
+
+bool SocketWriter::WriteStatus(uint16_t status) {
+  uint16_t wire = htons(status);
+  return Write(&wire, sizeof wire) && Flush();
+}
+
+bool SocketWriter::WriteCountedString(const std::string& text) {
+  if (text.size() > 0xFFFF) return false;
+  uint16_t wire = htons(static_cast<uint16_t>(text.size()));
+  return Write(&wire, sizeof wire) && Write(text.data(), text.size()) && Flush();
+}
+
+}  // namespace kavelo

@@ -1,0 +1,274 @@
+// The intake exchange on real loopback sockets: the bytes on the wire, the
+// events, the final status and the spool files for a good job and for every
+// way the exchange can fail.
+#include "service/intake_exchange.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include "service/event_log_channel.h"
+#include "service/queue_thread.h"
+#include "service/service_messages.h"
+#include "service/test/intake_fixture.h"
+
+namespace kavelo {
+namespace {
+
+using testing::Counted;
+using testing::CountedFile;
+using testing::Magic;
+using testing::U16;
+using testing::U32;
+
+const std::string kXml = "<report><title>Sales</title></report>";
+const std::string kXsl = "<xsl:stylesheet version=\"1.0\"/>";
+const std::string kVersionReply(
+    "\x00\x05"
+    "1.0.0",
+    7);
+const std::string kOk = std::string("\x00\x00", 2);
+const std::string kFailed = std::string("\x00\x01", 2);
+const std::string kRejected = "\xFF\xFF";
+
+std::string Prefix(const std::string& options = "copies=2") {
+  return Magic() + Counted("1.0.0") + Counted(options);
+}
+// What the service sends up to the status that follows the option text.
+std::string PrefixReply() { return kOk + kVersionReply + kOk + kOk; }
+
+class IntakeExchangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InstallServiceMessageTable();
+    channel_.Register(kServiceEventSource);
+    xmlPath_ = spool_.path() + "/00000001.xml";
+    xslPath_ = spool_.path() + "/00000001.xsl";
+  }
+
+  struct Outcome {
+    bool queued = false;
+    std::string reply;  // every byte the service sent, until it closed
+  };
+
+  // Runs one exchange: the client sends bytes, then closes its side unless
+  // silent; the service side has a short receive time-out.
+  Outcome Exchange(const std::string& bytes, bool silent = false,
+                   const std::string& printerApplication = "/opt/kavelo/PrintService/Ostrevo",
+                   bool filesReserved = false) {
+    testing::LoopbackPair pair;
+    testing::RawClient client;
+    int service = pair.Connect(&client);
+    EXPECT_GE(service, 0);
+    timeval limit{0, 300 * 1000};
+    setsockopt(service, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    Outcome outcome;
+    IntakeExchange exchange(&channel_, &queue_, printerApplication, "lp0");
+    std::thread runner(
+        [&] { outcome.queued = exchange.Run(service, xmlPath_, xslPath_, filesReserved); });
+    EXPECT_TRUE(client.Send(bytes));
+    if (!silent) client.ShutdownWrite();
+    outcome.reply = client.ReadToEnd();
+    runner.join();
+    return outcome;
+  }
+
+  testing::EventLogFile events_;
+  testing::TempDir spool_;
+  EventLogChannel channel_;
+  QueueThread queue_{false};
+  std::string xmlPath_;
+  std::string xslPath_;
+};
+
+TEST_F(IntakeExchangeTest, AGoodJobIsAnsweredByteForByteAndQueued) {
+  Outcome outcome =
+      Exchange(Prefix("printer='Office 2', copies=2") + CountedFile(kXml) + CountedFile(kXsl));
+  EXPECT_EQ(outcome.reply, PrefixReply() + kOk + kOk);
+  EXPECT_TRUE(outcome.queued);
+  EXPECT_TRUE(events_.Ids().empty());
+  EXPECT_EQ(testing::ReadFile(xmlPath_), kXml);
+  EXPECT_EQ(testing::ReadFile(xslPath_), kXsl);
+  std::string job;
+  ASSERT_TRUE(queue_.jobs().First(&job));
+  EXPECT_EQ(job, "\"/opt/kavelo/PrintService/Ostrevo\" \"/opt/kavelo/PrintService/Ostrevo\" xml=" +
+                     xmlPath_ + ";xsl=" + xslPath_ +
+                     ";fromPage=0;toPage=0;printerName=Office 2;copy=2;orien=0");
+}
+
+TEST_F(IntakeExchangeTest, EachFailureGivesItsEventStatusesAndSpoolFiles) {
+  const std::string big(20000, 'x');  // more than two chunks
+  struct Case {
+    const char* name;
+    std::string send;
+    bool silent;
+    std::string reply;
+    std::vector<int> events;
+    bool queued;
+    std::string xml, xsl;  // spool contents left
+  } cases[] = {
+      {"client gone after connect", "", false, kFailed, {25}, false, "", ""},
+      {"magic short", "XP", false, kFailed, {25}, false, "", ""},
+      {"wrong magic", U32(0x12345678), false, kRejected + kFailed, {25}, false, "", ""},
+      {"wrong version",
+       Magic() + Counted("1.0.1"),
+       false,
+       kOk + kVersionReply + kRejected + kFailed,
+       {29},
+       false,
+       "",
+       ""},
+      {"empty version",
+       Magic() + Counted(""),
+       false,
+       kOk + kVersionReply + kRejected + kFailed,
+       {29},
+       false,
+       "",
+       ""},
+      {"version short", Magic() + U16(5) + "1.0", false, kOk + kFailed, {29}, false, "", ""},
+      {"option text short",
+       Magic() + Counted("1.0.0") + U16(10) + "abc",
+       false,
+       kOk + kVersionReply + kOk + kFailed,
+       {28},
+       false,
+       "",
+       ""},
+      {"option text begins with NUL",
+       Prefix(std::string("\0copies=2", 9)),
+       false,
+       kOk + kVersionReply + kOk + kFailed,
+       {24},
+       false,
+       "",
+       ""},
+      {"option key trims to empty",
+       Prefix("copies=2,\n=x"),
+       false,
+       kOk + kVersionReply + kOk + kFailed,
+       {24},
+       false,
+       "",
+       ""},
+      // Whole chunks reach the file; the piece that fell short does not.
+      {"XML short",
+       Prefix() + U32(30000) + big,
+       false,
+       PrefixReply() + kFailed,
+       {26},
+       false,
+       big.substr(0, 2 * 8196),
+       ""},
+      {"XSL short",
+       Prefix() + CountedFile(big) + U32(100) + "abcde",
+       false,
+       PrefixReply() + kFailed,
+       {27},
+       false,
+       big,
+       ""},
+      {"silent client ended by the receive time-out",
+       Prefix() + U32(100) + "0123456789",
+       true,
+       PrefixReply() + kFailed,
+       {26},
+       false,
+       "",
+       ""},
+      {"empty files are accepted",
+       Prefix() + CountedFile("") + CountedFile(""),
+       false,
+       PrefixReply() + kOk + kOk,
+       {},
+       true,
+       "",
+       ""},
+      {"empty option text",
+       Prefix("") + CountedFile(kXml) + CountedFile(kXsl),
+       false,
+       PrefixReply() + kOk + kOk,
+       {},
+       true,
+       kXml,
+       kXsl},
+      {"version with NUL and more",
+       Magic() + Counted(std::string("1.0.0\0zz", 8)) + Counted("x") + CountedFile(big) +
+           CountedFile(kXsl),
+       false,
+       PrefixReply() + kOk + kOk,
+       {},
+       true,
+       big,
+       kXsl},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::EventLogFile events;
+    unlink(xmlPath_.c_str());
+    unlink(xslPath_.c_str());
+    Outcome outcome = Exchange(c.send, c.silent);
+    EXPECT_EQ(outcome.reply, c.reply);
+    EXPECT_EQ(outcome.queued, c.queued);
+    EXPECT_EQ(events.Ids(), c.events);
+    for (const testing::Event& event : events.Events()) {
+      EXPECT_EQ(event.type, "error");
+      if (event.id == 24)
+        EXPECT_EQ(event.strings, std::vector<std::string>{"Unknown"});
+      else
+        EXPECT_TRUE(event.strings.empty());
+    }
+    EXPECT_EQ(testing::ReadFile(xmlPath_), c.xml);
+    EXPECT_EQ(testing::ReadFile(xslPath_), c.xsl);
+    EXPECT_TRUE(testing::FileExists(xmlPath_) && testing::FileExists(xslPath_));
+  }
+}
+
+TEST_F(IntakeExchangeTest, SpoolFilesThatCannotBeCreatedOrOpened) {
+  // The XML spool file exists: event 23 with its path, nothing is sent.
+  { std::ofstream(xmlPath_) << "old"; }
+  Outcome outcome = Exchange("");
+  EXPECT_EQ(outcome.reply, "");
+  EXPECT_FALSE(outcome.queued);
+  ASSERT_EQ(events_.Events().size(), 1u);
+  EXPECT_EQ(events_.Events()[0].id, 23);
+  EXPECT_EQ(events_.Events()[0].strings, std::vector<std::string>{xmlPath_});
+  EXPECT_EQ(testing::ReadFile(xmlPath_), "old");
+
+  // The XSL one exists: event 23 with its path, final status 1, the empty
+  // XML spool file remains.
+  unlink(xmlPath_.c_str());
+  { std::ofstream(xslPath_) << "old"; }
+  outcome = Exchange("");
+  EXPECT_EQ(outcome.reply, kFailed);
+  EXPECT_EQ(events_.Events().back().strings, std::vector<std::string>{xslPath_});
+  EXPECT_TRUE(testing::FileExists(xmlPath_));
+  EXPECT_EQ(testing::ReadFile(xmlPath_), "");
+
+  // A reservation that is gone cannot be opened.
+  unlink(xmlPath_.c_str());
+  unlink(xslPath_.c_str());
+  outcome = Exchange("", false, "/opt/kavelo/PrintService/Ostrevo", /*filesReserved=*/true);
+  EXPECT_EQ(outcome.reply, "");
+  EXPECT_EQ(events_.Ids().back(), 23);
+}
+
+TEST_F(IntakeExchangeTest, AnAddJobThatRaisesEndsWithoutAFinalStatus) {
+  // An empty printer application makes AddJob raise IllegalArgumentException.
+  Outcome outcome = Exchange(Prefix() + CountedFile(kXml) + CountedFile(kXsl), false, "");
+  EXPECT_EQ(outcome.reply, PrefixReply() + kOk);
+  EXPECT_FALSE(outcome.queued);
+  ASSERT_EQ(events_.Ids(), std::vector<int>{24});
+  EXPECT_EQ(events_.Events()[0].strings, std::vector<std::string>{"Unknown"});
+  EXPECT_EQ(queue_.jobs().size(), 0u);
+}
+
+}  // namespace
+}  // namespace kavelo
