@@ -1,0 +1,74 @@
+#include "orlendi/command_line.h"
+
+#include <cctype>
+#include <climits>
+#include <cstring>
+
+namespace kavelo::orlendi {
+
+std::string JoinKeyArguments(int argc, const char* const* argv) {
+  int first = 1;
+  while (first < argc && argv[first] != nullptr && std::strchr(argv[first], '=') == nullptr) {
+    ++first;
+  }
+  std::string text;
+  for (int i = first; i < argc; ++i) {
+    if (argv[i] == nullptr || argv[i][0] == '\0') continue;
+    if (!text.empty()) text += ' ';
+    text += argv[i];
+  }
+  return text;
+}
+
+std::string KeyValue(const std::string& text, const char* key, size_t from) {
+  std::string pattern = std::string(key) + "=";
+  size_t at = text.find(pattern, from);
+  if (at == std::string::npos) return "";
+  size_t start = at + pattern.size();
+  size_t end = text.find(';', start);
+  return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+int ReadInteger(const std::string& text) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > INT_MAX) return negative ? INT_MIN : INT_MAX;  // saturate, never overflow
+  }
+  return static_cast<int>(negative ? -value : value);
+}
+
+PrintRequest ParsePrintRequest(const std::string& text) {
+  PrintRequest request;
+  request.htmlPath = KeyValue(text, "html");
+  request.xslPath = KeyValue(text, "xsl");
+
+  // The keys behind the printer name are read behind its value.
+  size_t rest = 0;
+  static const char kPrinterKey[] = "printerName=";
+  size_t at = text.find(kPrinterKey);
+  if (at != std::string::npos) {
+    size_t start = at + sizeof kPrinterKey - 1;
+    size_t end = text.find(";copy=", start);
+    if (end == std::string::npos) end = text.size();
+    request.printerName = text.substr(start, end - start);
+    rest = end;
+  }
+  int copies = ReadInteger(KeyValue(text, "copy", rest));
+  request.copies = copies > 0 ? copies : 1;
+  request.orientation = ReadInteger(KeyValue(text, "orien", rest)) == 2 ? 2 : 1;
+  request.eventSource = KeyValue(text, "eventsource", rest);
+  request.unit = ReadInteger(KeyValue(text, "unit", rest)) == 1 ? 1 : 0;
+  request.marginLeft = KeyValue(text, "left", rest);
+  request.marginRight = KeyValue(text, "right", rest);
+  request.marginTop = KeyValue(text, "top", rest);
+  request.marginBottom = KeyValue(text, "bottom", rest);
+  request.color = ReadInteger(KeyValue(text, "colprint", rest)) == 1;
+  request.lock = ReadInteger(KeyValue(text, "lock", rest)) == 1;
+  return request;
+}
+
+}  // namespace kavelo::orlendi

@@ -1,0 +1,27 @@
+// HTML to PDF through WeasyPrint, run as a child program (never a shell)
+// with a time limit.  The document may only load local files and data:
+// URLs: the HTML comes from a client's report and stylesheet, and rendering
+// it must not reach out to the network.
+#ifndef KAVELO_ORLENDI_HTML_RENDERER_H_
+#define KAVELO_ORLENDI_HTML_RENDERER_H_
+
+#include <string>
+
+namespace kavelo::orlendi {
+
+// The Python that has WeasyPrint (Debian's python3-weasyprint).
+constexpr char kPythonPath[] = "/usr/bin/python3";
+// Rendering stops after this long: the print control gives orlendi six
+// minutes to load a page before it gives up on it.
+constexpr int kRenderTimeLimitMs = 300 * 1000;
+
+// Renders htmlPath into pdfPath with the user stylesheet cssPath.  errorPath
+// is a scratch file for the renderer's own error text.  True on success;
+// false with *error set ("Error:..." texts) on failure or time-out.
+bool RenderHtmlToPdf(const std::string& htmlPath, const std::string& cssPath,
+                     const std::string& pdfPath, const std::string& errorPath, int timeLimitMs,
+                     std::string* error);
+
+}  // namespace kavelo::orlendi
+
+#endif  // KAVELO_ORLENDI_HTML_RENDERER_H_
