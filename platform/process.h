@@ -6,6 +6,7 @@
 #ifndef KAVELO_PLATFORM_PROCESS_H_
 #define KAVELO_PLATFORM_PROCESS_H_
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,17 +16,24 @@ namespace kavelo::platform {
 // separate arguments, double quotes group blanks and are removed, 2n
 // backslashes before a quote become n and the quote is special, 2n+1 become n
 // and a literal quote, "" inside a quoted run is a literal quote, other
-// backslashes are literal.
+// backslashes are literal.  The first argument, the program's path, is read
+// as the runtime reads a program name: quotes group and are removed, every
+// backslash is literal.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
 // Joins arguments into one command line that SplitCommandLine gives back.
+// (A double quote in the first argument cannot be represented; no path
+// that the system starts contains one.)
 std::string JoinCommandLine(const std::vector<std::string>& args);
 
 constexpr int kWaitTimeout = 258;  // WAIT_TIMEOUT
 constexpr int kWaitInfinite = -1;
 
 // A started program.  Move-only; destroying it neither waits for nor kills
-// the program (it only releases the handle).
+// the program (it only releases the handle).  Wait and Terminate may be
+// called from different threads at once (a watcher may terminate a program
+// that another thread waits for); Start and moves need the caller's
+// exclusive use.
 class Process {
  public:
   Process() = default;
@@ -42,6 +50,9 @@ class Process {
   // Returns 0, or an errno value (ENOENT for a missing program, EACCES, ...,
   // EINVAL for an empty command line).  Standard input is /dev/null; standard
   // output and error are inherited unless quiet, then /dev/null.
+  // The program sees every argument, the first included, as its argv; a
+  // path without "/" is looked for along PATH.  A Process that held a
+  // program before forgets it.
   int Start(const std::string& commandLine, bool quiet = false);
   int Start(const std::vector<std::string>& args, bool quiet = false);
 
@@ -51,15 +62,20 @@ class Process {
   // errno value.  Safe to call again after a time-out.
   int Wait(int timeoutMs, int* exitCode = nullptr);
 
-  // Kills the program's whole process group (SIGKILL).  Returns 0 or errno.
+  // Kills the program's whole process group (SIGKILL).  Returns 0 or errno
+  // (ESRCH once the program has ended and been waited for: its process
+  // group id may then belong to someone else).
   int Terminate();
 
  private:
   void Release();
+  // Reaps the ended program; mutex_ held.  Returns 0 or errno.
+  int ReapLocked(bool block);
   int pid_ = -1;
   int pidfd_ = -1;
-  bool reaped_ = false;
-  int exitCode_ = 0;
+  mutable std::mutex mutex_;
+  bool reaped_ = false;  // guarded by mutex_
+  int exitCode_ = 0;     // guarded by mutex_
 };
 
 }  // namespace kavelo::platform

@@ -1,0 +1,306 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include <sys/syscall.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace kavelo::platform {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+int PidfdOpen(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+int ExitCodeOf(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return status;
+}
+
+// RAII for the spawn attribute objects.
+struct SpawnSetup {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  int error = 0;
+  bool actionsReady = false;
+  bool attrReady = false;
+
+  explicit SpawnSetup(bool quiet) {
+    if ((error = posix_spawn_file_actions_init(&actions)) != 0) return;
+    actionsReady = true;
+    if ((error = posix_spawnattr_init(&attr)) != 0) return;
+    attrReady = true;
+    // Standard input never reaches the caller's terminal or socket.
+    if ((error = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0)) != 0)
+      return;
+    if (quiet) {
+      if ((error = posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0)) != 0)
+        return;
+      if ((error = posix_spawn_file_actions_adddup2(&actions, 1, 2)) != 0) return;
+    }
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // Descriptors opened without O_CLOEXEC (by a library, or by another
+    // thread between open and fcntl) must not leak into the program either.
+    if ((error = posix_spawn_file_actions_addclosefrom_np(&actions, 3)) != 0) return;
+#endif
+    // Own process group, so that Terminate reaches the program's children;
+    // no blocked signals and default dispositions, so that a SIGPIPE the
+    // caller ignores is not ignored by the program too.
+    short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    if ((error = posix_spawnattr_setflags(&attr, flags)) != 0) return;
+    if ((error = posix_spawnattr_setpgroup(&attr, 0)) != 0) return;
+    if ((error = posix_spawnattr_setsigmask(&attr, &none)) != 0) return;
+    error = posix_spawnattr_setsigdefault(&attr, &all);
+  }
+  ~SpawnSetup() {
+    if (attrReady) posix_spawnattr_destroy(&attr);
+    if (actionsReady) posix_spawn_file_actions_destroy(&actions);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
+  std::vector<std::string> args;
+  const size_t n = commandLine.size();
+  size_t i = 0;
+  while (i < n && IsBlank(commandLine[i])) ++i;
+  if (i == n) return args;
+
+  // The program name: quotes toggle grouping, backslashes are literal.
+  std::string program;
+  bool inQuotes = false;
+  for (; i < n; ++i) {
+    char c = commandLine[i];
+    if (c == '"') {
+      inQuotes = !inQuotes;
+    } else if (!inQuotes && IsBlank(c)) {
+      break;
+    } else {
+      program.push_back(c);
+    }
+  }
+  args.push_back(program);
+
+  for (;;) {
+    while (i < n && IsBlank(commandLine[i])) ++i;
+    if (i == n) break;
+    std::string arg;
+    inQuotes = false;
+    while (i < n) {
+      size_t backslashes = 0;
+      while (i < n && commandLine[i] == '\\') {
+        ++backslashes;
+        ++i;
+      }
+      if (i < n && commandLine[i] == '"') {
+        arg.append(backslashes / 2, '\\');
+        if (backslashes % 2 == 1) {
+          arg.push_back('"');  // escaped: a literal quote
+          ++i;
+        } else if (inQuotes && i + 1 < n && commandLine[i + 1] == '"') {
+          arg.push_back('"');  // "" inside a quoted run
+          i += 2;
+        } else {
+          inQuotes = !inQuotes;
+          ++i;
+        }
+        continue;
+      }
+      arg.append(backslashes, '\\');
+      if (i == n || (!inQuotes && IsBlank(commandLine[i]))) break;
+      arg.push_back(commandLine[i]);
+      ++i;
+    }
+    args.push_back(arg);
+  }
+  return args;
+}
+
+std::string JoinCommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (size_t a = 0; a < args.size(); ++a) {
+    const std::string& arg = args[a];
+    if (a > 0) line.push_back(' ');
+    bool plain = !arg.empty() && arg.find_first_of(" \t\"") == std::string::npos;
+    if (plain) {
+      line += arg;
+      continue;
+    }
+    line.push_back('"');
+    if (a == 0) {
+      line += arg;  // the program name knows no escapes
+    } else {
+      size_t backslashes = 0;
+      for (char c : arg) {
+        if (c == '\\') {
+          ++backslashes;
+          continue;
+        }
+        if (c == '"') {
+          line.append(2 * backslashes + 1, '\\');
+        } else {
+          line.append(backslashes, '\\');
+        }
+        backslashes = 0;
+        line.push_back(c);
+      }
+      // Backslashes before the closing quote are doubled.
+      line.append(2 * backslashes, '\\');
+    }
+    line.push_back('"');
+  }
+  return line;
+}
+
+Process::~Process() { Release(); }
+
+Process::Process(Process&& other) noexcept { *this = std::move(other); }
+
+Process& Process::operator=(Process&& other) noexcept {
+  if (this == &other) return *this;
+  Release();
+  std::lock_guard<std::mutex> lock(other.mutex_);
+  pid_ = other.pid_;
+  pidfd_ = other.pidfd_;
+  reaped_ = other.reaped_;
+  exitCode_ = other.exitCode_;
+  other.pid_ = -1;
+  other.pidfd_ = -1;
+  other.reaped_ = false;
+  other.exitCode_ = 0;
+  return *this;
+}
+
+void Process::Release() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (pidfd_ >= 0) close(pidfd_);
+  pidfd_ = -1;
+  pid_ = -1;
+  reaped_ = false;
+  exitCode_ = 0;
+}
+
+int Process::Start(const std::string& commandLine, bool quiet) {
+  return Start(SplitCommandLine(commandLine), quiet);
+}
+
+int Process::Start(const std::vector<std::string>& args, bool quiet) {
+  if (args.empty() || args[0].empty()) return EINVAL;
+  Release();
+  SpawnSetup setup(quiet);
+  if (setup.error != 0) return setup.error;
+
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  // glibc reports a failed exec (a missing program: ENOENT) as the result.
+  pid_t pid = -1;
+  const char* path = args[0].c_str();
+  int rc = args[0].find('/') == std::string::npos
+               ? posix_spawnp(&pid, path, &setup.actions, &setup.attr, argv.data(), environ)
+               : posix_spawn(&pid, path, &setup.actions, &setup.attr, argv.data(), environ);
+  if (rc != 0) return rc;
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  pid_ = pid;
+  // Without a pidfd (a kernel before 5.3) Wait polls instead.
+  pidfd_ = PidfdOpen(pid);
+  reaped_ = false;
+  exitCode_ = 0;
+  return 0;
+}
+
+int Process::ReapLocked(bool block) {
+  int status = 0;
+  pid_t r;
+  do {
+    r = waitpid(pid_, &status, block ? 0 : WNOHANG);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return errno;
+  if (r == 0) return kWaitTimeout;
+  reaped_ = true;
+  exitCode_ = ExitCodeOf(status);
+  return 0;
+}
+
+int Process::Wait(int timeoutMs, int* exitCode) {
+  if (pid_ <= 0) return EINVAL;
+  using Clock = std::chrono::steady_clock;
+  const bool infinite = timeoutMs < 0;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMs);
+  auto remainingMs = [&]() -> int {
+    if (infinite) return -1;
+    // Rounded up: a wait never ends before its limit.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+  };
+
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!reaped_) {
+        int rc = ReapLocked(false);
+        if (rc != 0 && rc != kWaitTimeout) return rc;
+      }
+      if (reaped_) {
+        if (exitCode) *exitCode = exitCode_;
+        return 0;
+      }
+    }
+    int left = remainingMs();
+    if (left == 0) return kWaitTimeout;
+    if (pidfd_ >= 0) {
+      // The pidfd becomes readable when the program ends; no lock is held
+      // while waiting.
+      pollfd p{pidfd_, POLLIN, 0};
+      int r = poll(&p, 1, left);
+      if (r < 0 && errno != EINTR) return errno;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(infinite ? 10 : std::min(left, 10)));
+    }
+  }
+}
+
+int Process::Terminate() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (pid_ <= 0) return EINVAL;
+  // Once reaped, the id may already name another process group.
+  if (reaped_) return ESRCH;
+  if (kill(-pid_, SIGKILL) == 0) return 0;
+  // The program left its group (setsid): its own id is still ours until it
+  // is reaped, so it can at least be killed itself.
+  if (errno == ESRCH && kill(pid_, SIGKILL) == 0) return 0;
+  return errno;
+}
+
+}  // namespace kavelo::platform
