@@ -1,0 +1,55 @@
+// The persisted print queue of ServiceParameters.
+#include <strings.h>
+
+#include "common/exceptions.h"
+#include "common/job_name.h"
+#include "common/registry_access.h"
+#include "common/service_parameters.h"
+
+namespace kavelo {
+namespace {
+
+void CheckText(const char* text) {
+  if (!text) throw NullPointerException();
+  if (!*text) throw IllegalArgumentException();
+}
+
+}  // namespace
+
+long ServiceParameters::PersistJob(const char* jobCommandLine) {
+  CheckText(jobCommandLine);
+  if (!rootKey_) return platform::kErrorInvalidHandle;
+  RegistryAccess access(*rootKey_, ParametersKeyPath());
+  std::lock_guard<std::mutex> guard(lock_);
+  std::string name = NewJobName();
+  if (name.empty()) return 1;
+  return access.WriteString(kPrintQueueSubkey, name.c_str(), jobCommandLine);
+}
+
+int ServiceParameters::RemovePersistedJob(const char* jobCommandLine) {
+  CheckText(jobCommandLine);
+  if (!rootKey_) return 1;
+  RegistryAccess access(*rootKey_, ParametersKeyPath());
+  std::lock_guard<std::mutex> guard(lock_);
+  std::vector<std::string> names, texts;
+  access.ReadStringValues(&names, &texts, kPrintQueueSubkey, platform::REG_SZ);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!names[i].empty() && strcasecmp(texts[i].c_str(), jobCommandLine) == 0) {
+      access.DeleteValue(kPrintQueueSubkey, names[i].c_str());
+      break;
+    }
+  }
+  return 1;
+}
+
+int ServiceParameters::ListPersistedJobs(std::vector<std::string>* names,
+                                         std::vector<std::string>* texts) {
+  if (!names || !texts) throw NullPointerException();
+  if (!rootKey_) return 1;
+  RegistryAccess access(*rootKey_, ParametersKeyPath());
+  std::lock_guard<std::mutex> guard(lock_);
+  access.ReadStringValues(names, texts, kPrintQueueSubkey, platform::REG_SZ);
+  return 1;
+}
+
+}  // namespace kavelo
