@@ -1,0 +1,69 @@
+#include "printcontrol/ostrevo.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "printcontrol/command_line.h"
+#include "printcontrol/event_reporting.h"
+#include "printcontrol/report_job.h"
+#include "printcontrol/text_helpers.h"
+
+namespace kavelo {
+
+namespace {
+
+constexpr const char kUsage[] =
+    "usage: Ostrevo \"PROGRAM\" \"PROGRAM\" "
+    "xml=FILE;xsl=FILE;fromPage=N;toPage=N;printerName=NAME;copy=N;orien=N\n"
+    "       Ostrevo /regserver | /unregserver\n"
+    "Prints one report (started by the Brelvane print service) and deletes its\n"
+    "XML and XSL files; failures go to the event log under the source \"ostrevo\".\n"
+    "/regserver and /unregserver register and remove that event source.\n";
+
+}  // namespace
+
+int RunOstrevo(int argc, const char* const* argv) {
+  InstallOstrevoMessageTable();
+  // The job object comes first and lives to the end of the run: its end
+  // stops the XML libraries and removes the job's files on every path.
+  auto job = std::make_unique<ReportJob>();
+  bool librariesUp = job->StartXmlLibraries();
+  if (argc < 2) return 0;
+
+  const char* first = argv[1];
+  if (EqualsIgnoreCase(first, "/regserver")) {
+    InstallEventSource();
+    return 0;
+  }
+  if (EqualsIgnoreCase(first, "/unregserver")) {
+    UninstallEventSource();
+    return 0;
+  }
+  if (argc == 2 && (std::string(first) == "--help" || std::string(first) == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+
+  std::string commandLine = JoinArguments(argc, argv);
+  if (commandLine.size() >= kCommandLineSize) {
+    // The job's keys may lie beyond what the job can hold; reading a cut
+    // text could name other files, so none is touched.
+    char message[ReportJob::kMessageSize];
+    std::snprintf(message, sizeof(message), "Error:Command line too long (%zu characters).",
+                  commandLine.size());
+    ReportToEventLog(job->eventSource, message);
+    return 0;
+  }
+  if (!librariesUp) {
+    ReportToEventLog(job->eventSource, "Error:Can't initialize the XML libraries.");
+    // Nothing can be printed, but the job's own files are still removed.
+    FindKeyValue(commandLine.c_str(), "xml", job->xmlPath, ReportJob::kTextSize);
+    FindKeyValue(commandLine.c_str(), "xsl", job->xslPath, ReportJob::kTextSize);
+    return 0;
+  }
+  job->Run(commandLine.c_str());
+  return 0;
+}
+
+}  // namespace kavelo

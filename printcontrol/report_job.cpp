@@ -1,0 +1,143 @@
+#include "printcontrol/report_job.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/sysinfo.h"
+#include "printcontrol/command_line.h"
+#include "printcontrol/event_reporting.h"
+#include "printcontrol/file_check.h"
+#include "printcontrol/file_utils.h"
+#include "printcontrol/print_job_control.h"
+#include "printcontrol/report_header.h"
+#include "printcontrol/text_helpers.h"
+#include "printcontrol/xml_libraries.h"
+
+namespace kavelo {
+
+namespace {
+
+void Say(char* message, size_t size, const char* text) { CopyText(message, size, text); }
+
+void DeleteIfNamed(const char* path) {
+  if (path[0] != '\0') ::unlink(path);
+}
+
+// The file test of one input file; a file of size 0 holds no report and
+// stops the set-up with its own message.
+bool InputFileUsable(const char* path, char* message, size_t size) {
+  int64_t fileSize = 0;
+  if (CheckInputFile(path, &fileSize, message, size) != 0) return false;
+  if (fileSize == 0) {
+    std::snprintf(message, size, "Error:File is empty. %s.", path);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ReportJob::ReportJob() {
+  utilityDirectory[0] = '\0';
+  workDirectory[0] = '\0';
+  xmlPath[0] = '\0';
+  xslPath[0] = '\0';
+  effectiveXslPath[0] = '\0';
+  CopyText(eventSource, kTextSize, kOstrevoEventSource);
+  title[0] = '\0';
+  xslFontFamily[0] = '\0';
+  xslFontSize[0] = '\0';
+  xslLineHeight[0] = '\0';
+  MakeReportName(reportName, kTextSize);
+}
+
+ReportJob::~ReportJob() {
+  libraries_.reset();
+  DeleteIfNamed(xmlPath);
+  DeleteIfNamed(xslPath);
+  DeleteIfNamed(effectiveXslPath);
+}
+
+bool ReportJob::StartXmlLibraries() {
+  libraries_ = std::make_unique<XmlLibraries>();
+  return libraries_->Initialize();
+}
+
+void ReportJob::Run(const char* commandLine) {
+  char message[kMessageSize] = "";
+  SetUp(commandLine, platform::ProgramPath().c_str(), message, sizeof(message));
+  if (message[0] != '\0') {
+    ReportToEventLog(eventSource, message);
+    return;
+  }
+  PrintReport();
+}
+
+void ReportJob::SetUp(const char* commandLine, const char* programPath, char* message,
+                      size_t messageSize) {
+  if (message == nullptr || messageSize == 0) return;
+  message[0] = '\0';
+  // The two input paths are taken before anything is checked, so that the
+  // job's files are removed at the end of the run whichever step fails.
+  KeyValue xml = FindKeyValue(commandLine, "xml", xmlPath, kTextSize);
+  KeyValue xsl = FindKeyValue(commandLine, "xsl", xslPath, kTextSize);
+
+  // 1. The directory of this program (orlendi lives beside it).
+  if (!FindUtilityDirectory(programPath, commandLine, utilityDirectory, kTextSize)) {
+    return Say(message, messageSize, "Can't get full path of util directory.");
+  }
+  // 2, 3. The report and its stylesheet are named.
+  if (xml == KeyValue::kTooLong) return Say(message, messageSize, "Error:xml value too long.");
+  if (xmlPath[0] == '\0') return Say(message, messageSize, "Error:Can't find xml file.");
+  if (xsl == KeyValue::kTooLong) return Say(message, messageSize, "Error:xsl value too long.");
+  if (xslPath[0] == '\0') return Say(message, messageSize, "Can't find xsl file.");
+  // 4. The stylesheet can be read.
+  if (!InputFileUsable(xslPath, message, messageSize)) return;
+  CopyText(effectiveXslPath, kTextSize, xslPath);
+  // 5. The report can be read; its directory is the job's work directory.
+  if (!InputFileUsable(xmlPath, message, messageSize)) return;
+  const char* slash = std::strrchr(xmlPath, '/');
+  if (slash != nullptr) {
+    CopyText(workDirectory, kTextSize, xmlPath, static_cast<size_t>(slash - xmlPath));
+  }
+  // 6. The printer, by its name or by the port name of a printer.
+  char printerName[kTextSize];
+  if (FindPrinterName(commandLine, printerName, sizeof(printerName)) == KeyValue::kTooLong) {
+    return Say(message, messageSize, "Error:printerName value too long.");
+  }
+  if (printerName[0] == '\0') return Say(message, messageSize, "Can't find printer.");
+  char resolved[kTextSize] = "";
+  ResolvePrinterName(printerName, resolved, sizeof(resolved));
+  settings.SetPrinterName(resolved[0] != '\0' ? resolved : printerName);
+  // 7. Page numbers (they only size the job) and copies.
+  fromPage = FindKeyNumber(commandLine, "fromPage");
+  if (fromPage <= 0) fromPage = 1;
+  int toPageRead = FindKeyNumber(commandLine, "toPage");
+  if (toPageRead <= 0 || toPageRead < fromPage) {
+    std::snprintf(message, messageSize, "Error in toPage:%d", toPageRead);
+    return;
+  }
+  toPage = toPageRead;
+  pageCount = toPage - fromPage + 1;
+  copies = FindKeyNumber(commandLine, "copy");
+  if (copies <= 0) copies = 1;
+  // 8. The report header.
+  ReadReportHeader(xmlPath);
+  // 9, 10. Print style of the stylesheet and printer settings.
+  ChoosePrintLayout(FindKeyNumber(commandLine, "orien"));
+}
+
+void ReportJob::ReadReportHeader(const char* xmlFilePath) {
+  ReportHeaderFields fields;
+  fields.title = title;
+  fields.titleSize = kTextSize;
+  fields.styleFlag = &styleFlag;
+  fields.width = &width;
+  fields.realLength = &realLength;
+  fields.realWidth = &realWidth;
+  ReadReportHeaderFile(xmlFilePath, fields);
+}
+
+}  // namespace kavelo

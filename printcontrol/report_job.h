@@ -1,0 +1,90 @@
+// ReportJob: the print control's one job, from its command line to the end
+// of the run.  Text fields are fixed, always terminated fields; a value that
+// does not fit its field is refused, never cut into another path or name.
+// One per process; used by the main thread only.
+#ifndef KAVELO_PRINTCONTROL_REPORT_JOB_H_
+#define KAVELO_PRINTCONTROL_REPORT_JOB_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "printcontrol/printer_settings.h"
+
+namespace kavelo {
+
+class XmlLibraries;
+
+class ReportJob {
+ public:
+  static constexpr size_t kTextSize = 512;
+  static constexpr size_t kMessageSize = 1024;
+
+  // The fields emptied (copies 1, styleFlag -1, eventSource "ostrevo"), the
+  // settings at their defaults without a printer, and reportName made from
+  // the local time.  The XML libraries are not started here.
+  ReportJob();
+  // The end of the run: the XML libraries are terminated (when started),
+  // then the files at xmlPath, xslPath and effectiveXslPath are deleted,
+  // each only when its field is not empty.
+  ~ReportJob();
+  ReportJob(const ReportJob&) = delete;
+  ReportJob& operator=(const ReportJob&) = delete;
+
+  // Starts Xerces-C and Xalan-C for this run; false when they fail.
+  bool StartXmlLibraries();
+
+  // Runs the job on the command-line text: set-up, then the report is
+  // printed.  A set-up failure is reported once to the event log and ends
+  // the run.
+  void Run(const char* commandLine);
+
+  // The job set-up, in order: utility directory, xml and xsl values, file
+  // tests of the stylesheet and the report, printer, page numbers and
+  // copies, report header, print layout.  message (messageSize bytes) stays
+  // empty on success, else receives the text of the first failure.
+  // programPath is the running program's path (empty: unknown).
+  void SetUp(const char* commandLine, const char* programPath, char* message, size_t messageSize);
+
+  // Reads the report header (report_info) of the XML file into title,
+  // styleFlag, width, realLength and realWidth.  Missing file, header or
+  // elements leave the fields as they are.
+  void ReadReportHeader(const char* xmlFilePath);
+
+  // Set-up of the print layout: the stylesheet's print style and the printer
+  // settings chosen for the requested orientation (0 or less: none given).
+  // It may replace effectiveXslPath by a rewritten copy.  Reports nothing.
+  void ChoosePrintLayout(int orientation);
+
+  // Produces the HTML and prints it; each failure there is reported by the
+  // step that meets it.
+  void PrintReport();
+
+  char utilityDirectory[kTextSize];
+  char workDirectory[kTextSize];
+  char xmlPath[kTextSize];
+  char xslPath[kTextSize];
+  char effectiveXslPath[kTextSize];
+  int32_t fromPage = 0;
+  int32_t toPage = 0;
+  int32_t pageCount = 0;
+  int32_t copies = 1;
+  char eventSource[kTextSize];
+  char title[kTextSize];
+  int32_t styleFlag = -1;  // -1 no style_sheet_type, 0 "full", 1 any other
+  int32_t width = 0;
+  int32_t realWidth = 0;
+  int32_t realLength = 0;
+  char xslFontFamily[kTextSize];
+  char xslFontSize[kTextSize];
+  char xslLineHeight[kTextSize];
+  char reportName[kTextSize];
+  PrinterSettings settings;
+
+ private:
+  std::unique_ptr<XmlLibraries> libraries_;
+};
+
+}  // namespace kavelo
+
+#endif  // KAVELO_PRINTCONTROL_REPORT_JOB_H_

@@ -1,0 +1,116 @@
+#include "printcontrol/test/job_files.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <sys/stat.h>
+
+namespace kavelo::testing {
+
+const char kSampleReport[] =
+    "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+    "<report>\n"
+    "<report_info>\n"
+    "<title>Monthly Sales &amp; Returns</title>\n"
+    "<style_sheet_type>full</style_sheet_type>\n"
+    "<width>132</width>\n"
+    "<real_length>60</real_length>\n"
+    "<real_width>132</real_width>\n"
+    "</report_info>\n"
+    "<page_header><line>REGION   CUSTOMER   AMOUNT</line></page_header>\n"
+    "<detail><line>NORTH    Harbour    4,210.50</line></detail>\n"
+    "<page/>\n"
+    "<detail><line>SOUTH    Costa      2,340.10</line></detail>\n"
+    "</report>\n";
+
+const char kSampleStylesheet[] =
+    "<?xml version=\"1.0\"?>\n"
+    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n"
+    "<xsl:template match=\"/\"><html><head><style>@media print { body { font-size: 9pt; "
+    "line-height: 1.2; } }</style></head><body><xsl:apply-templates/></body></html>"
+    "</xsl:template>\n"
+    "</xsl:stylesheet>\n";
+
+JobWorld::JobWorld() {
+  char pattern[] = "/tmp/kavelo_job_test.XXXXXX";
+  root_ = mkdtemp(pattern);
+  spool_ = root_ + "/spool";
+  printers_ = root_ + "/printers";
+  eventLog_ = root_ + "/events.jsonl";
+  mkdir(spool_.c_str(), 0700);
+  mkdir(printers_.c_str(), 0700);
+  mkdir((root_ + "/registry").c_str(), 0700);
+  SetEnv("KAVELO_REGISTRY_DIR", root_ + "/registry");
+  SetEnv("KAVELO_EVENTLOG", eventLog_);
+  SetEnv("KAVELO_SPOOLER", "dir:" + printers_);
+}
+
+JobWorld::~JobWorld() {
+  for (const auto& [name, old] : saved_) {
+    if (old.first) {
+      setenv(name.c_str(), old.second.c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(root_, ignored);
+}
+
+void JobWorld::SetEnv(const char* name, const std::string& value) {
+  const char* old = std::getenv(name);
+  saved_[name] = {old != nullptr, old != nullptr ? old : ""};
+  setenv(name, value.c_str(), 1);
+}
+
+std::string JobWorld::WriteSpoolFile(const std::string& name, const std::string& content) {
+  std::string path = spool_ + "/" + name;
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+void JobWorld::AddPrinter(const std::string& name) {
+  mkdir((printers_ + "/" + name).c_str(), 0700);
+}
+
+std::string JobWorld::PortOf(const std::string& name) const {
+  return "file:" + printers_ + "/" + name;
+}
+
+std::vector<std::string> JobWorld::EventLines() const {
+  std::vector<std::string> lines;
+  std::ifstream in(eventLog_);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> JobWorld::EventsOf(const std::string& source) const {
+  std::vector<std::string> events;
+  for (const std::string& line : EventLines()) {
+    if (line.find("\"source\":\"" + source + "\"") == std::string::npos) continue;
+    // "strings":["..."] with one string that holds no quote in these tests.
+    const std::string key = "\"strings\":[\"";
+    size_t start = line.find(key);
+    if (start == std::string::npos) {
+      events.push_back("");
+      continue;
+    }
+    start += key.size();
+    size_t end = line.find("\"]", start);
+    events.push_back(line.substr(start, end - start));
+  }
+  return events;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace kavelo::testing
