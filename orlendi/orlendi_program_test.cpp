@@ -1,0 +1,205 @@
+// orlendi run as a real child program on the folder spooler: the PDF it
+// submits has the printer's paper in the requested orientation, the info
+// file appears, the scratch files go, and failures reach the event log.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "orlendi/info_file.h"
+#include "platform/process.h"
+
+namespace kavelo::orlendi {
+namespace {
+
+const std::string kOrlendi = std::string(KAVELO_BIN_DIR) + "/orlendi";
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> FilesIn(const std::string& folder, const std::string& ending = "") {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      if (name.size() >= ending.size() &&
+          name.compare(name.size() - ending.size(), ending.size(), ending) == 0) {
+        names.push_back(folder + "/" + name);
+      }
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+// Runs a program with its standard output into a file and gives that text.
+std::string RunForOutput(const std::vector<std::string>& args, const std::string& outFile) {
+  std::fflush(stdout);
+  int saved = dup(1);
+  int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  dup2(out, 1);
+  close(out);
+  platform::Process process;
+  int started = process.Start(args);
+  dup2(saved, 1);
+  close(saved);
+  if (started != 0) return "";
+  process.Wait(60000);
+  return ReadAll(outFile);
+}
+
+class OrlendiProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kavelo-orlendi-test-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    root_ = pattern;
+    for (const char* sub : {"/printers", "/spool", "/tmp"}) {
+      ASSERT_EQ(0, mkdir((root_ + sub).c_str(), 0755));
+    }
+    setenv("KAVELO_SPOOLER", ("dir:" + root_ + "/printers").c_str(), 1);
+    setenv("KAVELO_EVENTLOG", (root_ + "/events.log").c_str(), 1);
+    setenv("TMPDIR", (root_ + "/tmp").c_str(), 1);
+    html_ = root_ + "/spool/093015.html";
+    // The document asks for its own paper and margins; the printer's win.
+    std::ofstream(html_) << "<html><head><style>@page { size: A3; margin: 3in }</style></head>"
+                            "<body><p>Report line</p><img src=\"http://127.0.0.1:9/x.png\">"
+                            "</body></html>";
+  }
+  void TearDown() override {
+    unsetenv("KAVELO_SPOOLER");
+    unsetenv("KAVELO_EVENTLOG");
+    unsetenv("TMPDIR");
+    std::vector<std::string> args = {"/bin/rm", "-rf", root_};
+    platform::Process rm;
+    if (rm.Start(args) == 0) rm.Wait(10000);
+  }
+  // A folder printer with US Letter paper at 300 dpi.
+  std::string AddLetterPrinter(const std::string& name) {
+    std::string folder = root_ + "/printers/" + name;
+    EXPECT_EQ(0, mkdir(folder.c_str(), 0755));
+    std::ofstream(folder + "/printer.conf") << "paper = Letter\nresolution = 300\n";
+    return folder;
+  }
+  int Run(platform::Process* process) {
+    int exitCode = -1;
+    EXPECT_EQ(0, process->Wait(120000, &exitCode));
+    return exitCode;
+  }
+  std::string PageSize(const std::string& pdf) {
+    std::string info = RunForOutput({"pdfinfo", pdf}, root_ + "/pdfinfo.txt");
+    size_t at = info.find("Page size:");
+    if (at == std::string::npos) return "no page size in: " + info;
+    size_t end = info.find(" pts", at);
+    std::string size = info.substr(at + 10, end - at - 10);
+    return size.substr(size.find_first_not_of(' '));
+  }
+
+  std::string root_;
+  std::string html_;
+};
+
+TEST_F(OrlendiProgramTest, PrintsOnThePrintersPaperInTheGivenOrientation) {
+  struct Case {
+    const char* name;
+    std::string printer;
+    bool asCommandLine;  // as the print control starts it, or by argument vector
+    int orientation;
+    int copies;
+    const char* pageSize;
+  } cases[] = {
+      {"command line, landscape", "Office Laser; 2nd", true, 2, 2, "792 x 612"},
+      {"argument vector, portrait", "Q \"quoted\" \\\\srv\\q; x", false, 1, 1, "612 x 792"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = AddLetterPrinter(c.printer);
+    char keys[2048];
+    std::snprintf(keys, sizeof keys,
+                  "html=%s;xsl=%s/spool/a.xsl;printerName=%s;copy=%d;orien=%d;eventsource=ostrevo;"
+                  "unit=0;left=20.0;right=10.0;top=10.0;bottom=10.0;colprint=1;lock=0;",
+                  html_.c_str(), root_.c_str(), c.printer.c_str(), c.copies, c.orientation);
+    platform::Process process;
+    if (c.asCommandLine) {
+      std::string line = "\"" + kOrlendi + "\" \"" + kOrlendi + "\" " + keys;
+      ASSERT_EQ(0, process.Start(line, true));
+    } else {
+      ASSERT_EQ(0,
+                process.Start(std::vector<std::string>{kOrlendi, kOrlendi, kOrlendi, keys}, true));
+    }
+    ASSERT_EQ(0, Run(&process)) << ReadAll(root_ + "/events.log");
+
+    struct stat info;
+    EXPECT_EQ(0, stat(InfoFileName(html_).c_str(), &info));
+    unlink(InfoFileName(html_).c_str());
+    std::vector<std::string> pdfs = FilesIn(folder, ".pdf");
+    ASSERT_EQ(1u, pdfs.size());
+    EXPECT_EQ(c.pageSize, PageSize(pdfs[0]));
+    std::vector<std::string> jobs = FilesIn(folder, ".job");
+    ASSERT_EQ(1u, jobs.size());
+    std::string job = ReadAll(jobs[0]);
+    EXPECT_NE(std::string::npos, job.find("document=" + html_ + "\n")) << job;
+    EXPECT_NE(std::string::npos, job.find("copies=" + std::to_string(c.copies) + "\n")) << job;
+    EXPECT_TRUE(FilesIn(root_ + "/tmp").empty());  // the scratch PDF is gone
+  }
+}
+
+TEST_F(OrlendiProgramTest, FailuresGoToTheEventLogUnderTheGivenSource) {
+  AddLetterPrinter("P");
+  struct Case {
+    const char* name;
+    std::string keys;
+    const char* reason;
+  } cases[] = {
+      {"missing html",
+       "html=" + root_ + "/spool/none.html;printerName=P;copy=1;eventsource=ostrevo;",
+       "can't open html file"},
+      {"hostile printer name",
+       "html=" + html_ + ";printerName=" + std::string(300, '"') + std::string(300, '\\') +
+           ";copy=1;eventsource=ostrevo;",
+       "can't open printer"},
+      {"margins wider than the page",
+       "html=" + html_ + ";printerName=P;copy=1;eventsource=ostrevo;unit=1;left=5;right=5;",
+       "margins"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    unlink((root_ + "/events.log").c_str());
+    platform::Process process;
+    ASSERT_EQ(0, process.Start(std::vector<std::string>{kOrlendi, c.keys}, true));
+    EXPECT_EQ(1, Run(&process));
+    std::string events = ReadAll(root_ + "/events.log");
+    EXPECT_NE(std::string::npos, events.find("\"source\":\"ostrevo\"")) << events;
+    EXPECT_NE(std::string::npos, events.find("\"id\":1,")) << events;
+    EXPECT_NE(std::string::npos, events.find(c.reason)) << events;
+    EXPECT_NE(0, access(InfoFileName(html_).c_str(), F_OK));  // nothing was rendered
+    EXPECT_TRUE(FilesIn(root_ + "/printers/P").size() == 1);  // only printer.conf
+    EXPECT_TRUE(FilesIn(root_ + "/tmp").empty());
+  }
+}
+
+TEST_F(OrlendiProgramTest, HelpAndEmptyCommandLine) {
+  platform::Process help;
+  ASSERT_EQ(0, help.Start(std::vector<std::string>{kOrlendi, "--help"}, true));
+  EXPECT_EQ(0, Run(&help));
+  platform::Process bare;
+  ASSERT_EQ(0, bare.Start(std::vector<std::string>{kOrlendi}, true));
+  EXPECT_EQ(2, Run(&bare));
+}
+
+}  // namespace
+}  // namespace kavelo::orlendi
