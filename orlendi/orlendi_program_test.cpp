@@ -17,6 +17,7 @@
 
 #include "orlendi/info_file.h"
 #include "platform/process.h"
+#include "platform/spooler.h"
 
 namespace kavelo::orlendi {
 namespace {
@@ -199,6 +200,29 @@ TEST_F(OrlendiProgramTest, HelpAndEmptyCommandLine) {
   platform::Process bare;
   ASSERT_EQ(0, bare.Start(std::vector<std::string>{kOrlendi}, true));
   EXPECT_EQ(2, Run(&bare));
+}
+
+TEST_F(OrlendiProgramTest, WithCupsTheJobIsQueuedUnderTheHtmlPath) {
+  if (std::getenv("KAVELO_TEST_CUPS") == nullptr) GTEST_SKIP() << "KAVELO_TEST_CUPS is not set";
+  setenv("KAVELO_SPOOLER", "cups", 1);
+  const char kQueue[] = "kavelo-pdf";  // stopped: the job stays in the queue
+  platform::Process process;
+  ASSERT_EQ(0, process.Start(std::vector<std::string>{kOrlendi, kOrlendi, kOrlendi,
+                                                      "html=" + html_ + ";printerName=" + kQueue +
+                                                          ";copy=1;orien=1;eventsource=ostrevo;"},
+                             true));
+  ASSERT_EQ(0, Run(&process)) << ReadAll(root_ + "/events.log");
+  std::unique_ptr<platform::Spooler> spooler = platform::MakeCupsSpooler();
+  std::vector<platform::SpoolerJob> jobs;
+  ASSERT_EQ(platform::kSpoolerOk, spooler->ListJobs(kQueue, &jobs));
+  int found = 0;
+  for (const platform::SpoolerJob& job : jobs) {
+    if (job.documentName != html_) continue;
+    ++found;
+    spooler->ControlJob(kQueue, job.jobId, platform::JobCommand::kCancel);
+  }
+  EXPECT_EQ(1, found);
+  EXPECT_EQ(0, access(InfoFileName(html_).c_str(), F_OK));
 }
 
 }  // namespace
