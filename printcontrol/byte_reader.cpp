@@ -21,22 +21,20 @@ int ByteReader::Open(const char* path) {
   return 0;
 }
 
-int ByteReader::NextByte() {
+int ByteReader::Refill() {
   if (fd_ < 0) {
     last_ = kEnd;
     return last_;
   }
-  if (position_ >= filled_) {
-    ssize_t got;
-    do {
-      got = ::read(fd_, buffer_, kBufferSize);
-    } while (got < 0 && errno == EINTR);
-    position_ = 0;
-    filled_ = got > 0 ? static_cast<size_t>(got) : 0;
-    if (filled_ == 0) {
-      last_ = kEnd;
-      return last_;
-    }
+  ssize_t got;
+  do {
+    got = ::read(fd_, buffer_, kBufferSize);
+  } while (got < 0 && errno == EINTR);
+  position_ = 0;
+  filled_ = got > 0 ? static_cast<size_t>(got) : 0;
+  if (filled_ == 0) {
+    last_ = kEnd;
+    return last_;
   }
   last_ = buffer_[position_++];
   return last_;

@@ -26,14 +26,24 @@ class ByteReader {
   // when it cannot be opened (then the reader is closed).
   int Open(const char* path);
   // The next byte of the file, or kEnd at the end of the file, on a read
-  // error, or when no file is open.
-  int NextByte();
+  // error, or when no file is open.  Inline while the buffer holds bytes:
+  // callers read whole reports byte by byte.
+  int NextByte() {
+    if (position_ < filled_) {
+      last_ = buffer_[position_++];
+      return last_;
+    }
+    return Refill();
+  }
   // The value NextByte returned last (kEnd before the first call).
   int LastByte() const { return last_; }
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
 
  private:
+  // Reads the next block and returns its first byte, or kEnd.
+  int Refill();
+
   int fd_ = -1;          // -1: not open
   size_t filled_ = 0;    // bytes in buffer_
   size_t position_ = 0;  // next byte to return from buffer_
