@@ -38,7 +38,14 @@ size_t HtmlOutputSink::Write(const char* chunk, size_t length, void* context) {
     out = heap_buffer.get();
   }
   size_t n = 0;
-  for (; i + 1 < length; ++i) {
+  while (i + 1 < length) {
+    // Copy the run of ordinary bytes up to the next carriage return or 0xC2.
+    size_t run = i;
+    while (run + 1 < length && in[run] != kCr && in[run] != 0xC2) ++run;
+    memcpy(out + n, in + i, run - i);
+    n += run - i;
+    i = run;
+    if (i + 1 >= length) break;
     unsigned char c = in[i];
     unsigned char next = in[i + 1];
     if (c == kCr) {
@@ -47,18 +54,15 @@ size_t HtmlOutputSink::Write(const char* chunk, size_t length, void* context) {
       } else {
         out[n++] = '\n';
       }
-    } else if (c == 0xC2 && next == 0xA0) {
-      memcpy(out + n, "&nbsp;", 6);
+      i += 1;
+    } else if (next == 0xA0 || next == 0x99) {
+      memcpy(out + n, next == 0xA0 ? "&nbsp;" : "&#153;", 6);
       n += 6;
       ++references;
-      ++i;
-    } else if (c == 0xC2 && next == 0x99) {
-      memcpy(out + n, "&#153;", 6);
-      n += 6;
-      ++references;
-      ++i;
+      i += 2;
     } else {
       out[n++] = static_cast<char>(c);
+      i += 1;
     }
   }
   if (i == length - 1) {

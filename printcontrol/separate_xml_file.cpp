@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "printcontrol/byte_reader.h"
@@ -25,6 +26,21 @@ constexpr char kPage[] = "<page/>";
 constexpr char kSoftPage[] = "<soft_page/>";
 constexpr char kReportEnd[] = "</report>";
 constexpr char kReportInfoEnd[] = "</report_info>";
+
+// ASCII letters in any case; the tag texts are lower case.
+inline char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+// Whether the `used` bytes of `data` end with `tag`, letters in any case.
+template <size_t N>
+bool TailIs(const char* data, size_t used, const char (&tag)[N]) {
+  constexpr size_t n = N - 1;
+  if (used < n) return false;
+  const char* tail = data + used - n;
+  for (size_t i = 0; i < n; ++i) {
+    if (Lower(tail[i]) != tag[i]) return false;
+  }
+  return true;
+}
 
 template <size_t N>
 bool EndsWith(const std::string& text, const char (&tag)[N]) {
@@ -74,6 +90,8 @@ class ChunkWriter {
     remove(path_.c_str());
     file_ = fopen(path_.c_str(), "w+");
     failed_ = file_ == nullptr;
+    // Few large writes: the report arrives in 1 KiB reads already.
+    if (file_ != nullptr) setvbuf(file_, write_buffer_.get(), _IOFBF, kWriteBuffer);
     return file_ != nullptr;
   }
   void Write(const char* data, size_t n) {
@@ -105,8 +123,11 @@ class ChunkWriter {
     remove(path_.c_str());
   }
 
+  static constexpr size_t kWriteBuffer = 65536;
+
   std::string base_;
   StringList* list_;
+  std::unique_ptr<char[]> write_buffer_{new char[kWriteBuffer]};
   std::string path_;
   FILE* file_ = nullptr;
   int number_ = 0;
@@ -153,45 +174,52 @@ void SeparateXmlFile(const char* xmlPath, int factor, int pageCount, StringList*
     chunks.Discard();
   };
 
-  std::string buffer;
-  buffer.reserve(kHardFlushAbove + 64);
+  // The buffer of the tested tail: a "</" flush keeps it near 2 KiB, the
+  // hard flush bounds it whatever the report holds.
+  std::unique_ptr<char[]> buffer(new char[kHardFlushAbove + 1]);
+  size_t used = 0;
   int pages = 0;
   for (;;) {
     int byte = reader.NextByte();
     if (byte == ByteReader::kEnd) break;
-    buffer.push_back(static_cast<char>(byte));
-    if (byte == '>') {
+    buffer[used++] = static_cast<char>(byte);
+    if (byte == '>' && used >= 2) {
+      // Every tested tag ends in ">"; the byte before it tells which can match.
+      char before = buffer[used - 2];
       size_t marker = 0;
-      if (EndsWith(buffer, kPage)) {
-        marker = sizeof(kPage) - 1;
-      } else if (EndsWith(buffer, kSoftPage)) {
-        marker = sizeof(kSoftPage) - 1;
-      } else if (EndsWith(buffer, kReportEnd)) {
-        chunks.Write(buffer);
+      if (before == '/') {
+        if (TailIs(buffer.get(), used, kPage)) {
+          marker = sizeof(kPage) - 1;
+        } else if (TailIs(buffer.get(), used, kSoftPage)) {
+          marker = sizeof(kSoftPage) - 1;
+        }
+      } else if ((before == 't' || before == 'T') && TailIs(buffer.get(), used, kReportEnd)) {
+        chunks.Write(buffer.get(), used);
         if (!chunks.Finish()) return fail_write();
         return;
       }
-      if (marker == 0) continue;
-      if (++pages < pagesPerChunk) continue;
+      if (marker == 0 || ++pages < pagesPerChunk) continue;
       // The chunk boundary takes the place of the page break.
-      buffer.resize(buffer.size() - marker);
-      chunks.Write(buffer);
+      chunks.Write(buffer.get(), used - marker);
       chunks.Write(kReportEnd, sizeof(kReportEnd) - 1);
       if (!chunks.Finish()) return fail_write();
       pages = 0;
-      buffer.clear();
+      used = 0;
       if (!chunks.Create()) {
         snprintf(error, kErrorSize, "Can't create tmp file:%s", chunks.path().c_str());
         chunks.Discard();
         return;
       }
       chunks.Write(prologue);
-    } else if (byte == '/' && buffer.size() > kFlushAbove && buffer[buffer.size() - 2] == '<') {
-      chunks.Write(buffer.data(), buffer.size() - 2);
-      buffer.assign("</");
-    } else if (buffer.size() > kHardFlushAbove) {
-      chunks.Write(buffer.data(), buffer.size() - kKeepOnFlush);
-      buffer.erase(0, buffer.size() - kKeepOnFlush);
+    } else if (byte == '/' && used > kFlushAbove && buffer[used - 2] == '<') {
+      chunks.Write(buffer.get(), used - 2);
+      buffer[0] = '<';
+      buffer[1] = '/';
+      used = 2;
+    } else if (used >= kHardFlushAbove) {
+      chunks.Write(buffer.get(), used - kKeepOnFlush);
+      memmove(buffer.get(), buffer.get() + used - kKeepOnFlush, kKeepOnFlush);
+      used = kKeepOnFlush;
     }
   }
   snprintf(error, kErrorSize, "Can't find </report> in xml file. Method(SeparateXmlFile)");
