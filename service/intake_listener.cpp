@@ -121,6 +121,22 @@ void IntakeListener::Initialize(EventLogChannel* channel, QueueThread* printThre
   settings_ = settings;
 }
 
+void IntakeListener::Initialize(EventLogChannel* channel, QueueThread* printThread,
+                                const ParameterValues& values) {
+  IntakeSettings settings;
+  settings.port = values.port;
+  settings.maxConnections = values.maxConnections;
+  settings.keepAlive = values.keepAlive;
+  settings.timeout = values.timeout;
+  settings.sendBuffer = values.sendBuffer;
+  settings.recvBuffer = values.recvBuffer;
+  settings.printerApplication = values.printerApplication;
+  settings.useDefaultPrinter = values.useDefaultPrinter;
+  settings.printerName = values.printerName;
+  settings.spoolerDirectory = values.spoolerDirectory;
+  Initialize(channel, printThread, settings);
+}
+
 void IntakeListener::Stop() {
   ClearRunning();
   if (wakeFd_ >= 0) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "common/parameter_values.h"
 #include "service/worker_thread.h"
 
 namespace kavelo {
@@ -56,6 +57,10 @@ class IntakeListener : public WorkerThread {
   // missing.
   void Initialize(EventLogChannel* channel, QueueThread* printThread,
                   const IntakeSettings& settings);
+  // The same from the service parameters as the start-up checks settled
+  // them; the listener listens on every local address.
+  void Initialize(EventLogChannel* channel, QueueThread* printThread,
+                  const ParameterValues& values);
 
   // Clears the running flag, wakes a blocked accept (the loop reports no
   // event 20 for it), and waits until the listener thread has ended (it

@@ -1,18 +1,21 @@
 #include "tools/job_client.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 
 namespace kavelo {
 
@@ -44,10 +47,12 @@ class Wire {
  public:
   explicit Wire(int fd) : fd_(fd) {}
 
-  bool Send(const void* data, size_t n) {
+  // more: further bytes follow at once, so the kernel may hold these back
+  // to fill a segment (the last piece of a message goes without it).
+  bool Send(const void* data, size_t n, bool more = false) {
     const char* in = static_cast<const char*>(data);
     while (n > 0) {
-      ssize_t sent = send(fd_, in, n, MSG_NOSIGNAL);
+      ssize_t sent = send(fd_, in, n, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
       if (sent < 0) {
         if (errno == EINTR) continue;
         error_ = errno == EAGAIN || errno == EWOULDBLOCK
@@ -60,16 +65,18 @@ class Wire {
     }
     return true;
   }
-  bool SendU16(uint16_t v) {
-    uint16_t wire = htons(v);
-    return Send(&wire, 2);
-  }
-  bool SendU32(uint32_t v) {
+  bool SendU32(uint32_t v, bool more) {
     uint32_t wire = htonl(v);
-    return Send(&wire, 4);
+    return Send(&wire, 4, more);
   }
+  // One message in one send: split sends of a small message would wait for
+  // the peer's delayed acknowledgement.
   bool SendCounted(const std::string& text) {
-    return SendU16(static_cast<uint16_t>(text.size())) && Send(text.data(), text.size());
+    std::string message(2, '\0');
+    message[0] = static_cast<char>(text.size() >> 8);
+    message[1] = static_cast<char>(text.size() & 0xFF);
+    message += text;
+    return Send(message.data(), message.size());
   }
 
   bool Receive(void* data, size_t n) {
@@ -144,6 +151,8 @@ int ConnectTcp(const std::string& host, int port, int timeoutMs, std::string* er
     if (result == 0) {
       int flags = fcntl(fd, F_GETFL);
       fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+      int one = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
       setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
       setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
@@ -217,16 +226,17 @@ JobResult JobClient::Send(const std::string& options, const JobDocument& xml,
     return result;
   };
   auto unexpected = [&](JobStep step, uint16_t status) {
-    return fail(step, "unexpected answer 0x" + [status] {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "%04X", status);
-      return std::string(hex);
-    }() + " from the service");
+    return fail(
+        step, "unexpected answer 0x" + [status] {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "%04X", status);
+          return std::string(hex);
+        }() + " from the service");
   };
 
   uint16_t status;
   // Magic number.
-  if (!wire.SendU32(kMagic) || !wire.ReceiveU16(&status)) {
+  if (!wire.SendU32(kMagic, false) || !wire.ReceiveU16(&status)) {
     return fail(JobStep::kMagic, wire.error());
   }
   if (status == 0xFFFF) return refused(JobStep::kMagic, "the service rejected the magic number");
@@ -261,7 +271,8 @@ JobResult JobClient::Send(const std::string& options, const JobDocument& xml,
   std::vector<char> block(kSendBlock);
   bool sendFailed = false;
   for (Source& source : sources) {
-    if (!wire.SendU32(static_cast<uint32_t>(source.size))) {
+    bool lastSource = &source == &sources[1];
+    if (!wire.SendU32(static_cast<uint32_t>(source.size), source.size > 0 || !lastSource)) {
       sendFailed = true;
       break;
     }
@@ -273,16 +284,17 @@ JobResult JobClient::Send(const std::string& options, const JobDocument& xml,
       if (source.file) {
         ssize_t got = read(source.file->get(), block.data(), n);
         if (got <= 0) {
-          return fail(JobStep::kDocuments, "cannot read " + source.document->path +
-                                               (got < 0 ? ": " + ErrnoText(errno)
-                                                        : ": the file became shorter"));
+          return fail(JobStep::kDocuments,
+                      "cannot read " + source.document->path +
+                          (got < 0 ? ": " + ErrnoText(errno) : ": the file became shorter"));
         }
         n = static_cast<size_t>(got);
         piece = block.data();
       } else {
         piece = source.document->data.data() + offset;
       }
-      if (!wire.Send(piece, n)) sendFailed = true;
+      bool more = remaining > n || !lastSource;
+      if (!wire.Send(piece, n, more)) sendFailed = true;
       offset += n;
       remaining -= n;
       sent += n;
@@ -293,15 +305,15 @@ JobResult JobClient::Send(const std::string& options, const JobDocument& xml,
   // A service that gave up on the documents has sent the final status 1;
   // read it even when the send failed.
   if (!wire.ReceiveU16(&status)) {
-    return fail(JobStep::kDocuments, sendFailed ? "the service stopped taking the documents"
-                                                : wire.error());
+    return fail(JobStep::kDocuments,
+                sendFailed ? "the service stopped taking the documents" : wire.error());
   }
   if (status == 1) {
     return refused(JobStep::kDocuments, "the service could not receive or store the documents");
   }
   if (status != 0) return unexpected(JobStep::kDocuments, status);
-  note(JobStep::kDocuments, "The service received both documents (" + std::to_string(total) +
-                                " bytes).");
+  note(JobStep::kDocuments,
+       "The service received both documents (" + std::to_string(total) + " bytes).");
 
   // Final status.
   if (!wire.ReceiveU16(&status)) return fail(JobStep::kFinal, wire.error());

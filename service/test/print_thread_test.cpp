@@ -1,0 +1,227 @@
+// The print thread with a real registry, a real event-log file and a fake
+// print control: a script written by the test that logs its start and end.
+#include "service/print_thread.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "common/exceptions.h"
+#include "common/service_parameters.h"
+#include "service/service_messages.h"
+#include "service/test/intake_fixture.h"
+
+namespace kavelo {
+namespace {
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+bool WaitForLines(const std::string& path, size_t count, int timeoutMs = 20000) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Lines(path).size() < count) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+std::vector<std::string> PersistedJobs() {
+  ServiceParameters parameters;
+  parameters.Bind("Brelvane", platform::Hive::kLocalMachine);
+  std::vector<std::string> names, texts;
+  parameters.ListPersistedJobs(&names, &texts);
+  return texts;
+}
+
+class PrintThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InstallServiceMessageTable();
+    setenv("KAVELO_REGISTRY_DIR", registry_.path().c_str(), 1);
+    log_ = work_.path() + "/log";
+    release_ = work_.path() + "/release";
+    control_ = work_.path() + "/Ostrevo";
+    // The fake print control logs "start"/"end" with its job's XML path; a
+    // job whose XML path holds "hold" waits for the release file.
+    std::ofstream script(control_);
+    script << "#!/bin/sh\n"
+           << "job=${2%%;*}\n"
+           << "echo \"start $job\" >> " << log_ << "\n"
+           << "case \"$job\" in *hold*) while [ ! -e " << release_
+           << " ]; do sleep 0.01; done;; esac\n"
+           << "echo \"end $job\" >> " << log_ << "\n";
+    script.close();
+    chmod(control_.c_str(), 0755);
+  }
+  void TearDown() override { unsetenv("KAVELO_REGISTRY_DIR"); }
+
+  bool Add(PrintThread& thread, const std::string& name, const std::string& app = "") {
+    std::string xml = "/spool/" + name + ".xml";
+    return thread.AddJob((app.empty() ? control_ : app).c_str(), xml.c_str(), "/spool/s.xsl", "lp0",
+                         0, 1, 0, 0);
+  }
+
+  testing::TempDir registry_;
+  testing::TempDir work_;
+  testing::EventLogFile events_;
+  std::string log_, release_, control_;
+};
+
+TEST_F(PrintThreadTest, JobsAddedWhileOneRunsStartInOrderOneAfterTheOther) {
+  PrintThread thread;
+  thread.BindLog("Brelvane");
+  thread.StartPrinting();
+  ASSERT_TRUE(Add(thread, "hold"));
+  ASSERT_TRUE(WaitForLines(log_, 1));
+  for (const char* name : {"one", "two", "three"}) ASSERT_TRUE(Add(thread, name));
+  // The running job left the persisted queue when it started; the three
+  // waiting ones are persisted, in order.
+  std::vector<std::string> persisted = PersistedJobs();
+  ASSERT_EQ(persisted.size(), 3u);
+  EXPECT_NE(persisted[0].find("xml=/spool/one.xml;"), std::string::npos);
+  EXPECT_NE(persisted[2].find("xml=/spool/three.xml;"), std::string::npos);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(Lines(log_).size(), 1u);  // nothing else starts meanwhile
+
+  std::ofstream(release_).close();
+  ASSERT_TRUE(WaitForLines(log_, 8));
+  EXPECT_EQ(Lines(log_),
+            (std::vector<std::string>{"start xml=/spool/hold.xml", "end xml=/spool/hold.xml",
+                                      "start xml=/spool/one.xml", "end xml=/spool/one.xml",
+                                      "start xml=/spool/two.xml", "end xml=/spool/two.xml",
+                                      "start xml=/spool/three.xml", "end xml=/spool/three.xml"}));
+  thread.Stop();
+  EXPECT_TRUE(PersistedJobs().empty());
+  EXPECT_TRUE(events_.Ids().empty());
+}
+
+TEST_F(PrintThreadTest, ARestartRequeuesTheJobsLeftAndPrintsBoth) {
+  {
+    PrintThread first;
+    first.BindLog("Brelvane");
+    first.StartPrinting();
+    ASSERT_TRUE(Add(first, "hold"));
+    ASSERT_TRUE(WaitForLines(log_, 1));
+    ASSERT_TRUE(Add(first, "left1"));
+    ASSERT_TRUE(Add(first, "left2"));
+    // Stop waits for the running print control; the two behind it stay.
+    std::thread stopper([&first] { first.Stop(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::ofstream(release_).close();
+    stopper.join();
+  }
+  EXPECT_EQ(Lines(log_).size(), 2u);
+  ASSERT_EQ(PersistedJobs().size(), 2u);
+  EXPECT_TRUE(events_.Ids().empty());
+
+  PrintThread second;
+  second.BindLog("Brelvane");
+  second.StartPrinting();
+  ASSERT_TRUE(WaitForLines(log_, 6));
+  second.Stop();
+  std::vector<testing::Event> events = events_.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].id, 18);
+  EXPECT_EQ(events[0].type, "information");
+  EXPECT_EQ(events[0].strings, std::vector<std::string>{"2"});
+  std::vector<std::string> lines = Lines(log_);
+  EXPECT_EQ(lines[2], "start xml=/spool/left1.xml");
+  EXPECT_EQ(lines[4], "start xml=/spool/left2.xml");
+  EXPECT_TRUE(PersistedJobs().empty());
+}
+
+TEST_F(PrintThreadTest, APrintControlThatCannotStartIsReportedAndDropped) {
+  PrintThread thread;
+  thread.BindLog("Brelvane");
+  thread.StartPrinting();
+  std::string missing = work_.path() + "/no such dir/Ostrevo";
+  ASSERT_TRUE(Add(thread, "lost", missing));
+  ASSERT_TRUE(Add(thread, "next"));
+  ASSERT_TRUE(WaitForLines(log_, 2));
+  thread.Stop();
+  std::vector<testing::Event> events = events_.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].id, 6);
+  EXPECT_EQ(events[0].strings,
+            std::vector<std::string>{"\"" + missing + "\" \"" + missing +
+                                     "\" xml=/spool/lost.xml;xsl=/spool/s.xsl;fromPage=0;"
+                                     "toPage=0;printerName=lp0;copy=1;orien=0"});
+  EXPECT_EQ(Lines(log_)[0], "start xml=/spool/next.xml");
+  EXPECT_TRUE(PersistedJobs().empty());
+  EXPECT_EQ(thread.jobs().size(), 0u);
+}
+
+// A print thread whose persisted queue fails on demand, and which records
+// whether a job was already takeable when it was persisted.
+class FaultyStoreThread : public PrintThread {
+ public:
+  long status = 0;
+  bool listedBeforePersisted = false;
+
+ protected:
+  long PersistJob(const std::string& job) override {
+    if (jobs().size() > 0) listedBeforePersisted = true;
+    return status != 0 ? status : PrintThread::PersistJob(job);
+  }
+};
+
+TEST_F(PrintThreadTest, AJobIsPersistedBeforeItCanBeTakenAndNotQueuedWhenThatFails) {
+  FaultyStoreThread thread;
+  thread.BindLog("Brelvane");  // not started: jobs stay in the list
+  EXPECT_TRUE(Add(thread, "a"));
+  EXPECT_FALSE(thread.listedBeforePersisted);
+  EXPECT_EQ(thread.jobs().size(), 1u);
+  EXPECT_EQ(PersistedJobs().size(), 1u);
+
+  thread.status = platform::kErrorCantWrite;
+  EXPECT_FALSE(Add(thread, "b"));
+  EXPECT_EQ(thread.jobs().size(), 1u);
+  ASSERT_EQ(events_.Ids(), std::vector<int>{5});
+
+  // Empty texts never reach the queue; AddJob raises them to its caller.
+  EXPECT_FALSE(thread.Enqueue(""));
+  EXPECT_THROW(thread.AddJob("", "x", "y", "z", 0, 1, 0, 0), IllegalArgumentException);
+  EXPECT_THROW(thread.AddJob("a", nullptr, "y", "z", 0, 1, 0, 0), NullPointerException);
+  EXPECT_EQ(events_.Events().back().strings, std::vector<std::string>{"Unknown"});
+}
+
+TEST(ThreadLayer, SignalsAreCountedAndStopWakesAnIdleThread) {
+  WakeSignal signal;
+  signal.Signal();
+  signal.Signal();
+  signal.Wait();
+  signal.Wait();  // both counts were kept
+  EXPECT_EQ(signal.count(), 0);
+  std::thread waiter([&signal] { signal.Wait(10); });  // a finite limit still waits for a signal
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  signal.Signal();
+  waiter.join();
+
+  PrintThread idle;
+  EXPECT_EQ(idle.state(), ThreadState::kStopped);
+  idle.Start();
+  EXPECT_EQ(idle.state(), ThreadState::kRunning);
+  EXPECT_TRUE(idle.running());
+  idle.Stop();  // returns only because Stop wakes the waiting loop
+  EXPECT_EQ(idle.state(), ThreadState::kStopped);
+  EXPECT_FALSE(idle.running());
+  idle.Stop();  // without a thread: straight to Stopped
+}
+
+}  // namespace
+}  // namespace kavelo
