@@ -64,8 +64,8 @@ bool RenderHtmlToPdf(const std::string& htmlPath, const std::string& cssPath,
     renderer.Terminate();
     renderer.Wait(5000);
     char text[160];
-    std::snprintf(text, sizeof text, "Error:WeasyPrint did not finish within %d seconds.",
-                  timeLimitMs / 1000);
+    std::snprintf(text, sizeof text, "Error:WeasyPrint did not finish within %.1f seconds.",
+                  timeLimitMs / 1000.0);
     *error = text;
     return false;
   }
