@@ -1,0 +1,162 @@
+// The registry used by several real processes at once, and killed writers.
+// The test binary starts copies of itself; a copy whose environment names a
+// child role plays that role before any test runs and exits.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include "platform/registry.h"
+#include "platform/registry_testing.h"
+
+namespace kavelo::platform {
+namespace {
+
+const char kRoleVariable[] = "KAVELO_REGISTRY_CHILD";
+const char kSharedKey[] = "Shared\\Writers";
+
+std::string ValueText(const RegKey& key, const std::string& name) {
+  std::vector<uint8_t> data;
+  if (RegQueryValue(key, name, nullptr, &data) != kErrorSuccess) return "<missing>";
+  return std::string(data.begin(), data.end());
+}
+
+// Role "writer:ID:COUNT": writes COUNT values into the shared key, reading
+// each back and checking now and then that none of its own went missing.
+int RunWriter(int id, int count) {
+  RegKey key;
+  if (RegCreateKey(Hive::kLocalMachine, kSharedKey, KEY_ALL_ACCESS, &key) != kErrorSuccess) {
+    return 2;
+  }
+  for (int i = 0; i < count; ++i) {
+    std::string name = "w" + std::to_string(id) + "." + std::to_string(i);
+    if (RegSetValue(key, name, REG_SZ, name.data(), static_cast<uint32_t>(name.size())) !=
+        kErrorSuccess) {
+      return 3;
+    }
+    if (ValueText(key, name) != name) return 4;
+    if (i % 25 == 24) {
+      for (int j = 0; j <= i; ++j) {
+        std::string earlier = "w" + std::to_string(id) + "." + std::to_string(j);
+        if (ValueText(key, earlier) != earlier) return 5;
+      }
+    }
+    // Keys are made concurrently too.
+    RegKey sub;
+    if (RegCreateKey(Hive::kLocalMachine, std::string(kSharedKey) + "\\k" + std::to_string(i % 7),
+                     KEY_WRITE, &sub) != kErrorSuccess) {
+      return 6;
+    }
+  }
+  return 0;
+}
+
+// Role "acker": writes v0, v1, ... for ever and prints each index once its
+// write has returned.
+int RunAcker() {
+  RegKey key;
+  if (RegCreateKey(Hive::kLocalMachine, "Acked", KEY_ALL_ACCESS, &key) != kErrorSuccess) return 2;
+  for (long i = 0;; ++i) {
+    std::string text = std::to_string(i);
+    if (RegSetValue(key, "v" + text, REG_SZ, text.data(), static_cast<uint32_t>(text.size())) !=
+        kErrorSuccess) {
+      return 3;
+    }
+    printf("%ld\n", i);
+    fflush(stdout);
+  }
+}
+
+int RunRole(const std::string& role) {
+  if (role == "acker") return RunAcker();
+  int id = 0, count = 0;
+  if (sscanf(role.c_str(), "writer:%d:%d", &id, &count) == 2) return RunWriter(id, count);
+  return 9;
+}
+
+// Plays the child role, if any, before the tests run.
+const bool kIsChild = [] {
+  const char* role = getenv(kRoleVariable);
+  if (role) _exit(RunRole(role));
+  return false;
+}();
+
+std::string SelfPath() {
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+  return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+}
+
+TEST(RegistryProcesses, WritersInSeveralProcessesLoseNothing) {
+  ASSERT_FALSE(kIsChild);
+  TempRegistry registry;
+  constexpr int kWriters = 3;
+  constexpr int kCount = 120;
+  ChildProcess children[kWriters];
+  for (int w = 0; w < kWriters; ++w) {
+    ASSERT_TRUE(children[w].Start(
+        {SelfPath()}, {std::string(kRoleVariable) + "=writer:" + std::to_string(w) + ":" +
+                       std::to_string(kCount)}));
+  }
+  for (int w = 0; w < kWriters; ++w) {
+    int status = children[w].Wait();
+    ASSERT_TRUE(WIFEXITED(status)) << "writer " << w;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "writer " << w;
+  }
+
+  RegKey key;
+  ASSERT_EQ(RegOpenKey(Hive::kLocalMachine, kSharedKey, KEY_READ, &key), kErrorSuccess);
+  int found = 0;
+  for (uint32_t i = 0;; ++i) {
+    char name[64];
+    uint8_t data[64];
+    uint32_t nameLength = sizeof(name), dataLength = sizeof(data);
+    long status = RegEnumValue(key, i, name, &nameLength, nullptr, data, &dataLength);
+    if (status == kErrorNoMoreItems) break;
+    ASSERT_EQ(status, kErrorSuccess);
+    EXPECT_EQ(std::string(name), std::string(reinterpret_cast<char*>(data), dataLength));
+    ++found;
+  }
+  EXPECT_EQ(found, kWriters * kCount);
+  std::string subkey;
+  EXPECT_EQ(RegEnumKey(key, 6, &subkey), kErrorSuccess);
+  EXPECT_EQ(RegEnumKey(key, 7, &subkey), kErrorNoMoreItems);
+}
+
+TEST(RegistryProcesses, AcknowledgedWriteSurvivesKillOfTheWriter) {
+  ASSERT_FALSE(kIsChild);
+  TempRegistry registry;
+  for (int threshold : {1, 12, 40}) {
+    SCOPED_TRACE(threshold);
+    ChildProcess acker;
+    ASSERT_TRUE(acker.Start({SelfPath()}, {std::string(kRoleVariable) + "=acker"}));
+    std::string line;
+    long last = -1;
+    while (acker.ReadLine(&line)) {
+      last = std::stol(line);
+      if (last >= threshold) break;
+    }
+    acker.Kill();  // right after the acknowledgement, likely inside a later write
+    int status = acker.Wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    // Acknowledgements already in the pipe count as well.
+    while (acker.ReadLine(&line)) last = std::stol(line);
+    ASSERT_GE(last, threshold);
+
+    RegKey key;
+    ASSERT_EQ(RegOpenKey(Hive::kLocalMachine, "Acked", KEY_ALL_ACCESS, &key), kErrorSuccess);
+    for (long i = 0; i <= last; ++i) {
+      ASSERT_EQ(ValueText(key, "v" + std::to_string(i)), std::to_string(i)) << "value " << i;
+    }
+    // The hive is whole and writable after the kill.
+    ASSERT_EQ(RegDeleteTree(key, ""), kErrorSuccess);
+  }
+}
+
+}  // namespace
+}  // namespace kavelo::platform
