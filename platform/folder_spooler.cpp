@@ -522,7 +522,8 @@ int FolderSpooler::SubmitDocument(const std::string& printer, const std::string&
       unlinkat(dir.get(), dataName.c_str(), 0);
       return kSpoolerFailed;
     }
-    return kSpoolerOk;
+    // The new names survive a crash only once the folder itself is synced.
+    return fsync(dir.get()) == 0 ? kSpoolerOk : kSpoolerFailed;
   }
   return kSpoolerFailed;
 }

@@ -92,6 +92,9 @@ class Spooler {
   // Every printer, in the spooler's order.
   virtual int ListPrinters(std::vector<PrinterEntry>* printers) = 0;
   // Tests whether the printer opens with the access; changes nothing.
+  // kSpoolerInvalidPrinterName for a printer that does not exist (or a name
+  // no printer can have), kSpoolerAccessDenied when the access is refused:
+  // full access is the right to administer the queue.
   virtual int OpenPrinter(const std::string& printer, PrinterAccess access) = 0;
   // The number of active jobs of the printer.
   virtual int JobCount(const std::string& printer, int* count) = 0;
@@ -99,13 +102,22 @@ class Spooler {
   virtual int ListJobs(const std::string& printer, std::vector<SpoolerJob>* jobs) = 0;
   // One active job; kSpoolerInvalidJob when it is not active.
   virtual int GetJob(const std::string& printer, int32_t jobId, SpoolerJob* job) = 0;
+  // Pauses (holds), resumes (releases) or cancels an active job;
+  // kSpoolerInvalidJob when the job is not active.  Resuming a job that is
+  // not paused succeeds.  Needs full access to another user's job.
   virtual int ControlJob(const std::string& printer, int32_t jobId, JobCommand command) = 0;
-  // Moves the job to the place in print order (1 is next).
+  // Moves the job to the place in print order (1 is next; a place past the
+  // end is the end; 0 leaves it where it is).  Other jobs keep their order.
   virtual int SetJobPosition(const std::string& printer, int32_t jobId, int32_t position) = 0;
+  // Lets a paused (stopped) printer print again; nothing for a running one.
   virtual int ResumePrinter(const std::string& printer) = 0;
+  // The default paper and resolution; kSpoolerNotSupported when the
+  // printer does not know them (a raw queue).
   virtual int GetPageGeometry(const std::string& printer, PageGeometry* geometry) = 0;
   // Prints the file (a PDF); *jobId gets the new job's id (0 when the
-  // back end keeps no jobs).
+  // back end keeps no jobs).  kSpoolerFileNotFound when the file is
+  // missing, kSpoolerInvalidParameter for copies below 1 or an orientation
+  // other than 1 or 2.
   virtual int SubmitDocument(const std::string& printer, const std::string& file,
                              const SubmitOptions& options, int32_t* jobId) = 0;
 };

@@ -118,6 +118,8 @@ start_server() {
   chmod 0710 "$dir/spool"
   chmod 1770 "$dir/spool/tmp"
   chmod 0770 "$dir/cache"
+  # A root-owned temporary parent (mktemp -d is 0700) is opened for passage
+  # only, so that lp can reach the spool when a test lets a queue print.
   parent=$(dirname "$dir")
   [ "$(stat -c %u "$parent")" -eq 0 ] && chmod o+x "$parent" 2>/dev/null || true
 
