@@ -2,9 +2,9 @@
 #include <strings.h>
 
 #include "common/exceptions.h"
-#include "common/job_name.h"
 #include "common/registry_access.h"
 #include "common/service_parameters.h"
+#include "platform/sysinfo.h"
 
 namespace kavelo {
 namespace {
@@ -21,7 +21,7 @@ long ServiceParameters::PersistJob(const char* jobCommandLine) {
   if (!rootKey_) return platform::kErrorInvalidHandle;
   RegistryAccess access(*rootKey_, ParametersKeyPath());
   std::lock_guard<std::mutex> guard(lock_);
-  std::string name = NewJobName();
+  std::string name = platform::NewGuidText();
   if (name.empty()) return 1;
   return access.WriteString(kPrintQueueSubkey, name.c_str(), jobCommandLine);
 }
