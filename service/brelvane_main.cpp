@@ -1,0 +1,37 @@
+// Brelvane, the print service: run by systemd (or from a terminal) with an
+// empty command line it runs as the service "Brelvane" in the foreground;
+// with a command it installs, removes or describes itself.
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/sysinfo.h"
+#include "service/command_line.h"
+#include "service/service_messages.h"
+#include "service/service_module.h"
+#include "service/service_texts.h"
+
+namespace {
+
+// The program's one service module; it lives as long as the process.
+kavelo::ServiceModule theModule;
+
+// The program's file name as the usage text names it.
+std::string ProgramTitle(const char* argv0) {
+  std::string path = kavelo::platform::ProgramPath();
+  if (path.empty() && argv0) path = argv0;
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A client that goes away mid-send must not end the service.
+  signal(SIGPIPE, SIG_IGN);
+  kavelo::InstallServiceMessageTable();
+  theModule.Init(kavelo::kServiceNameText, kavelo::kDisplayNameText, kavelo::kDescriptionText,
+                 kavelo::platform::kServiceWin32OwnProcess, kavelo::platform::kServiceAcceptStop);
+  return theModule.Run(kavelo::JoinArguments(argc, argv), ProgramTitle(argv[0]), stdout);
+}
