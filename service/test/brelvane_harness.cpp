@@ -1,0 +1,308 @@
+#include "service/test/brelvane_harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+
+#include "platform/registry.h"
+
+extern char** environ;
+
+namespace kavelo::service_test {
+
+namespace fs = std::filesystem;
+using platform::Hive;
+using platform::RegKey;
+
+namespace {
+
+constexpr const char* kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Brelvane";
+
+// Reads one JSON string starting at text[i] == '"'; advances i past it.
+std::string JsonString(const std::string& text, size_t* i) {
+  std::string value;
+  for (++*i; *i < text.size() && text[*i] != '"'; ++*i) {
+    if (text[*i] == '\\' && *i + 1 < text.size()) {
+      ++*i;
+      char ch = text[*i];
+      value += ch == 'n' ? '\n' : ch == 'r' ? '\r' : ch == 't' ? '\t' : ch;
+    } else {
+      value += text[*i];
+    }
+  }
+  ++*i;
+  return value;
+}
+
+std::string Field(const std::string& line, const std::string& name) {
+  size_t at = line.find("\"" + name + "\":");
+  if (at == std::string::npos) return "";
+  size_t i = at + name.size() + 3;
+  if (i < line.size() && line[i] == '"') return JsonString(line, &i);
+  size_t end = line.find_first_of(",}", i);
+  return line.substr(i, end - i);
+}
+
+}  // namespace
+
+BrelvaneWorld::BrelvaneWorld() {
+  char pattern[] = "/tmp/brelvane_test.XXXXXX";
+  root_ = mkdtemp(pattern) ? pattern : "";
+  fs::create_directories(registryDir());
+  fs::create_directories(spoolerDir() + "/TestPrinter");
+  WriteTextFile(spoolerDir() + "/default", "TestPrinter");
+  fs::create_directories(spoolDir());
+  fs::create_directories(unitDir());
+  WriteTextFile(printControl(),
+                "#!/bin/sh\n"
+                "echo \"start $*\" >> '" +
+                    printLog() +
+                    "'\n"
+                    "sleep \"${FAKE_PRINT_SECONDS:-0}\"\n"
+                    "echo end >> '" +
+                    printLog() + "'\n");
+  chmod(printControl().c_str(), 0755);
+  // The test reads and writes the same registry as the child.
+  setenv("KAVELO_REGISTRY_DIR", registryDir().c_str(), 1);
+  setenv("KAVELO_EVENTLOG", eventLogPath().c_str(), 1);
+  setenv("KAVELO_SPOOLER", ("dir:" + spoolerDir()).c_str(), 1);
+  setenv("KAVELO_SYSTEMD_UNIT_DIR", unitDir().c_str(), 1);
+}
+
+BrelvaneWorld::~BrelvaneWorld() {
+  std::error_code ignored;
+  if (!root_.empty()) fs::remove_all(root_, ignored);
+}
+
+std::vector<std::string> BrelvaneWorld::Environment(bool withNotify) const {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry; ++entry) {
+    std::string pair = *entry;
+    if (pair.rfind("NOTIFY_SOCKET=", 0) == 0) continue;
+    environment.push_back(pair);
+  }
+  if (withNotify) environment.push_back("NOTIFY_SOCKET=" + notifySocket());
+  return environment;
+}
+
+void BrelvaneWorld::InstallConfigured(int port, const std::string& account) {
+  RunBrelvane(*this, {"-RegServer"});
+  if (!account.empty()) WriteTextValue(kServiceKey, "ObjectName", account);
+  std::string parameters = std::string(kServiceKey) + "\\Parameters";
+  WriteDwordValue(parameters, "Port", static_cast<uint32_t>(port));
+  WriteTextValue(parameters, "PrinterApplication", printControl());
+  WriteTextValue(parameters, "SpoolerDirectory", spoolDir());
+  WriteDwordValue(parameters, "UseDefaultPrinter", 1);
+}
+
+std::vector<LoggedEvent> BrelvaneWorld::Events() const {
+  std::vector<LoggedEvent> events;
+  std::istringstream lines(ReadFile(eventLogPath()));
+  std::string line;
+  while (std::getline(lines, line)) {
+    LoggedEvent event;
+    event.id = std::atoi(Field(line, "id").c_str());
+    event.type = Field(line, "type");
+    event.source = Field(line, "source");
+    size_t at = line.find("\"strings\":[");
+    if (at != std::string::npos) {
+      size_t i = at + 11;
+      while (i < line.size() && line[i] == '"') {
+        event.strings.push_back(JsonString(line, &i));
+        if (i < line.size() && line[i] == ',') ++i;
+      }
+    }
+    events.push_back(event);
+  }
+  return events;
+}
+
+std::vector<int> BrelvaneWorld::EventIds() const {
+  std::vector<int> ids;
+  for (const LoggedEvent& event : Events()) ids.push_back(event.id);
+  return ids;
+}
+
+Child::~Child() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (outFd_ >= 0) close(outFd_);
+}
+
+bool Child::Start(const std::string& program, const std::vector<std::string>& args,
+                  const std::vector<std::string>& environment) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  // The child starts with the stop signals unblocked and at their defaults,
+  // as a service manager starts a service.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGTERM);
+  sigaddset(&defaults, SIGINT);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const std::string& pair : environment) envp.push_back(const_cast<char*>(pair.c_str()));
+  envp.push_back(nullptr);
+  int result = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(pipeFds[1]);
+  outFd_ = pipeFds[0];
+  fcntl(outFd_, F_SETFL, O_NONBLOCK);
+  if (result != 0) pid_ = -1;
+  return result == 0;
+}
+
+void Child::ReadAvailable() {
+  if (outFd_ < 0) return;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(outFd_, buffer, sizeof buffer)) > 0) output_.append(buffer, n);
+}
+
+bool Child::Wait(int timeoutMs, int* exitCode) {
+  if (pid_ <= 0) return false;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    ReadAvailable();
+    int status = 0;
+    pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      reaped_ = true;
+      ReadAvailable();
+      if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    pollfd fd{outFd_, POLLIN, 0};
+    poll(&fd, 1, 20);
+  }
+}
+
+void Child::Signal(int signal) {
+  if (pid_ > 0 && !reaped_) kill(pid_, signal);
+}
+
+const std::string& Child::output() {
+  ReadAvailable();
+  return output_;
+}
+
+RunResult RunBrelvane(const BrelvaneWorld& world, const std::vector<std::string>& args) {
+  RunResult result;
+  std::vector<std::string> argv = {"Brelvane"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  Child child;
+  if (!child.Start(BinPath("Brelvane"), argv, world.Environment(false))) return result;
+  if (!child.Wait(20000, &result.exitCode)) result.exitCode = -2;
+  result.output = child.output();
+  return result;
+}
+
+std::string BinPath(const std::string& program) {
+  const char* dir = getenv("KAVELO_BIN_DIR");
+  return std::string(dir && *dir ? dir : KAVELO_BIN_DIR) + "/" + program;
+}
+
+void WriteTextFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+NotifyReceiver::NotifyReceiver(const std::string& path) {
+  fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  unlink(path.c_str());
+  bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+}
+
+NotifyReceiver::~NotifyReceiver() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::string NotifyReceiver::Next(int timeoutMs) {
+  pollfd fd{fd_, POLLIN, 0};
+  if (poll(&fd, 1, timeoutMs) <= 0) return "";
+  char buffer[1024];
+  ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+  return n <= 0 ? "" : std::string(buffer, n);
+}
+
+uint32_t ReadDwordValue(const std::string& keyPath, const std::string& name, bool* found) {
+  *found = false;
+  RegKey key;
+  if (platform::RegOpenKey(Hive::kLocalMachine, keyPath, platform::KEY_READ, &key) != 0) return 0;
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+  if (platform::RegQueryValue(key, name, &type, &data) != 0 || type != platform::REG_DWORD ||
+      data.size() != 4) {
+    return 0;
+  }
+  *found = true;
+  return data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<uint32_t>(data[3]) << 24);
+}
+
+std::string ReadTextValue(const std::string& keyPath, const std::string& name, bool* found) {
+  *found = false;
+  RegKey key;
+  if (platform::RegOpenKey(Hive::kLocalMachine, keyPath, platform::KEY_READ, &key) != 0) return "";
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+  if (platform::RegQueryValue(key, name, &type, &data) != 0) return "";
+  *found = true;
+  return std::string(data.begin(), data.end());
+}
+
+bool KeyExists(const std::string& keyPath) {
+  RegKey key;
+  return platform::RegOpenKey(Hive::kLocalMachine, keyPath, platform::KEY_READ, &key) == 0;
+}
+
+void WriteDwordValue(const std::string& keyPath, const std::string& name, uint32_t value) {
+  RegKey key;
+  platform::RegCreateKey(Hive::kLocalMachine, keyPath, platform::KEY_ALL_ACCESS, &key);
+  platform::RegSetValue(key, name, platform::REG_DWORD, &value, 4);
+}
+
+void WriteTextValue(const std::string& keyPath, const std::string& name, const std::string& text) {
+  RegKey key;
+  platform::RegCreateKey(Hive::kLocalMachine, keyPath, platform::KEY_ALL_ACCESS, &key);
+  platform::RegSetValue(key, name, platform::REG_SZ, text.c_str(),
+                        static_cast<uint32_t>(text.size() + 1));
+}
+
+}  // namespace kavelo::service_test
