@@ -68,6 +68,15 @@ bool IsResourceShortage(int error) {
   return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
+// The socket's buffer size as the system has it; Linux reports twice the
+// usable size, which is what a setter's value is compared with.
+int32_t CurrentBuffer(int socket, int option) {
+  int size = 0;
+  socklen_t length = sizeof size;
+  if (getsockopt(socket, SOL_SOCKET, option, &size, &length) != 0) return 0;
+  return size / 2;
+}
+
 void Unreserve(const std::string& xmlPath, const std::string& xslPath) {
   unlink(xmlPath.c_str());
   unlink(xslPath.c_str());
@@ -75,12 +84,18 @@ void Unreserve(const std::string& xmlPath, const std::string& xslPath) {
 
 }  // namespace
 
-std::pair<std::string, std::string> ChooseSpoolNames(const std::string& spoolDirectory) {
+std::pair<std::string, std::string> ChooseSpoolNames(const std::string& spoolDirectory,
+                                                     uint32_t* next) {
   uint32_t p = static_cast<uint32_t>(getpid());
   uint32_t t = static_cast<uint32_t>(syscall(SYS_gettid));
   for (;;) {
     // Wraps like the signed 32-bit sum it stands for.
-    int32_t n = static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr)) + t + p);
+    uint32_t sum = static_cast<uint32_t>(std::time(nullptr)) + t + p;
+    if (next != nullptr && *next != 0 && static_cast<int32_t>(sum - *next) < 0) {
+      p += *next - sum;  // start at the first number not used yet
+      sum = *next;
+    }
+    int32_t n = static_cast<int32_t>(sum);
     std::string xml = SpoolName(spoolDirectory, n, ".xml");
     std::string xsl = SpoolName(spoolDirectory, n, ".xsl");
     int error = SpoolFile::CreateReservation(xml);
@@ -88,7 +103,10 @@ std::pair<std::string, std::string> ChooseSpoolNames(const std::string& spoolDir
       error = SpoolFile::CreateReservation(xsl);
       if (error == EEXIST) unlink(xml.c_str());
     }
-    if (error != EEXIST) return {xml, xsl};
+    if (error != EEXIST) {
+      if (next != nullptr) *next = sum + 1 == 0 ? 1 : sum + 1;
+      return {xml, xsl};
+    }
     ++p;
     ++t;
   }
@@ -268,7 +286,8 @@ bool IntakeListener::ListenLoop(int listener) {
 }
 
 void IntakeListener::Serve(int socket) {
-  std::pair<std::string, std::string> names = ChooseSpoolNames(settings_.spoolerDirectory);
+  std::pair<std::string, std::string> names =
+      ChooseSpoolNames(settings_.spoolerDirectory, &nextSpoolNumber_);
   auto* connection = new (std::nothrow) AcceptedConnection;
   if (connection == nullptr) {
     close(socket);
@@ -314,8 +333,17 @@ void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
       // is taken as the default time-out.
       int32_t timeout = settings.timeout == 0 ? 300000 : settings.timeout;
       options.SetReceiveTimeout(timeout);
-      options.SetSendBufferSize(settings.sendBuffer);
-      options.SetReceiveBufferSize(settings.recvBuffer);
+      // A buffer size is applied only where it enlarges the system's
+      // buffer: a fixed size below it turns off Linux's automatic tuning
+      // and stalls a large transfer (a 4096-byte receive buffer takes
+      // minutes for what loopback moves in seconds).  A negative value
+      // still raises.
+      if (settings.sendBuffer < 0 || settings.sendBuffer > CurrentBuffer(socket, SO_SNDBUF)) {
+        options.SetSendBufferSize(settings.sendBuffer);
+      }
+      if (settings.recvBuffer < 0 || settings.recvBuffer > CurrentBuffer(socket, SO_RCVBUF)) {
+        options.SetReceiveBufferSize(settings.recvBuffer);
+      }
       options.SetSendTimeout(timeout);
       configured = true;
     } catch (const std::exception& e) {

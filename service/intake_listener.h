@@ -40,7 +40,13 @@ struct IntakeSettings {
 // exclusively (empty).  Never fails: when the files cannot be created for
 // another reason than a taken name, the names are returned unreserved and
 // the exchange reports that it cannot open them.
-std::pair<std::string, std::string> ChooseSpoolNames(const std::string& spoolDirectory);
+//
+// *next (when given) is the caller's memory of the numbers it has used: a
+// number below it is not tried (it is taken, or was a moment ago), and it
+// is set past the number chosen.  Without it, a spool folder that keeps
+// many files makes every choice walk through all of their numbers again.
+std::pair<std::string, std::string> ChooseSpoolNames(const std::string& spoolDirectory,
+                                                     uint32_t* next = nullptr);
 
 // A WorkerThread without wake-on-stop.  Initialize before Start; the fields
 // are read without a lock afterwards by the listener thread and every
@@ -99,7 +105,8 @@ class IntakeListener : public WorkerThread {
 
   std::mutex stateMutex_;
   std::condition_variable stateChanged_;
-  int32_t boundPort_ = -1;  // guarded by stateMutex_: -1 not yet, 0 failed
+  int32_t boundPort_ = -1;        // guarded by stateMutex_: -1 not yet, 0 failed
+  uint32_t nextSpoolNumber_ = 0;  // listener thread only; 0: none chosen yet
   std::atomic<int32_t> activeConnections_{0};
 };
 

@@ -32,8 +32,9 @@ bool SocketReader::Read(void* data, size_t n) {
   while (n > 0) {
     if (begin_ == end_) {
       if (n >= sizeof buffer_) {
-        // A large read goes straight into the caller's memory.
-        ssize_t got = recv(socket_, out, n, 0);
+        // A large read goes straight into the caller's memory, waiting for
+        // all of it in one call (the receive time-out still ends it).
+        ssize_t got = recv(socket_, out, n, MSG_WAITALL);
         if (got > 0) {
           out += got;
           n -= static_cast<size_t>(got);

@@ -156,6 +156,14 @@ TEST_F(IntakeListenerTest, ChooseSpoolNamesSkipsTakenNumbersAndReservesBoth) {
   auto again = ChooseSpoolNames(spool_.path());
   EXPECT_NE(again.first, names.first);
   EXPECT_EQ(spool_.Files().size(), 12u + 4u);
+  // With the caller's memory of used numbers the next choice starts right
+  // after the last one instead of walking through the taken ones again.
+  uint32_t next = 0;
+  auto first = ChooseSpoolNames(spool_.path(), &next);
+  auto second = ChooseSpoolNames(spool_.path(), &next);
+  int32_t firstNumber = std::atoi(first.first.c_str() + spool_.path().size() + 1);
+  EXPECT_EQ(std::atoi(second.first.c_str() + spool_.path().size() + 1), firstNumber + 1);
+  EXPECT_EQ(next, static_cast<uint32_t>(firstNumber) + 2);
 }
 
 TEST_F(IntakeListenerTest, ANegativeSocketSettingClosesTheConnectionWithEvent24) {

@@ -1,0 +1,391 @@
+// Job intake figures, each beside a baseline measured in the same run:
+//   Stream/...      one large XML (KAVELO_BENCH_XML, e.g. 1 GiB) through the
+//                   intake into a spool file, with the growth of the
+//                   process's resident memory while it streams; beside
+//                   LoopbackCopy, a plain loopback TCP copy of the same
+//                   bytes into a file.  Both end with the file synced.
+//   SmallJobs       8 clients, each sending small jobs one after the other;
+//                   every job is durable (spool files, directory, registry)
+//                   before its final status.  Beside LpSmallJobs: the same
+//                   documents through `lp` from 8 threads into a private CUPS
+//                   scheduler (CUPS_SERVER; skipped without it).
+//   OpenConnections 500 connections open at once, all served.
+// bench/intake_bench.sh prepares the inputs and the scheduler.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include "platform/process.h"
+#include "service/event_log_channel.h"
+#include "service/intake_listener.h"
+#include "service/print_thread.h"
+#include "service/service_messages.h"
+#include "tools/job_client.h"
+
+namespace kavelo {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Env(const char* name, const char* fallback = "") {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : fallback;
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::string MakeTempDir(const char* prefix) {
+  std::string name = std::string("/tmp/") + prefix + "-XXXXXX";
+  std::vector<char> buffer(name.begin(), name.end());
+  buffer.push_back('\0');
+  return mkdtemp(buffer.data()) != nullptr ? buffer.data() : "";
+}
+
+void RemoveTree(const std::string& path) {
+  platform::Process rm;
+  if (rm.Start(std::vector<std::string>{"/bin/rm", "-rf", path}, true) == 0) {
+    rm.Wait(platform::kWaitInfinite);
+  }
+}
+
+long ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+// Samples the resident set while it lives and keeps the largest value.
+class ResidentPeak {
+ public:
+  ResidentPeak() : start_(ResidentBytes()), peak_(start_) {
+    sampler_ = std::thread([this] {
+      while (!stop_.load()) {
+        long now = ResidentBytes();
+        if (now > peak_.load()) peak_.store(now);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+  }
+  ~ResidentPeak() { Stop(); }
+  void Stop() {
+    stop_.store(true);
+    if (sampler_.joinable()) sampler_.join();
+  }
+  double GrowthMiB() const { return static_cast<double>(peak_.load() - start_) / (1 << 20); }
+
+ private:
+  long start_;
+  std::atomic<long> peak_;
+  std::atomic<bool> stop_{false};
+  std::thread sampler_;
+};
+
+// A service side in this process: event log, print thread (bound to the
+// registry, not started: the jobs stay queued and persisted), listener.
+class Service {
+ public:
+  explicit Service(int32_t recvBuffer, int32_t backlog = 128) {
+    InstallServiceMessageTable();
+    spool_ = MakeTempDir("kavelo-bench-spool");
+    registry_ = MakeTempDir("kavelo-bench-registry");
+    setenv("KAVELO_REGISTRY_DIR", registry_.c_str(), 1);
+    channel_.Register(kServiceEventSource);
+    printThread_.BindLog(kServiceEventSource);
+    IntakeSettings settings;
+    settings.port = 0;
+    settings.bindAddress = "127.0.0.1";
+    settings.maxConnections = backlog;
+    settings.timeout = 60000;
+    settings.recvBuffer = recvBuffer;
+    settings.printerApplication = "/opt/kavelo/PrintService/Ostrevo";
+    settings.printerName = "lp0";
+    settings.spoolerDirectory = spool_;
+    listener_.Initialize(&channel_, &printThread_, settings);
+    listener_.Start();
+    port_ = listener_.WaitListening(5000);
+  }
+  ~Service() {
+    listener_.Stop();
+    listener_.WaitConnectionsIdle(60000);
+    RemoveTree(spool_);
+    RemoveTree(registry_);
+  }
+  int port() const { return port_; }
+  size_t queued() const { return printThread_.jobs().size(); }
+
+ private:
+  std::string spool_, registry_;
+  EventLogChannel channel_;
+  PrintThread printThread_;
+  IntakeListener listener_;
+  int port_ = 0;
+};
+
+double g_copyRate = 0;  // bytes per second of the baseline, for the summary
+double g_streamRate[2] = {0, 0};
+double g_streamGrowth[2] = {0, 0};
+double g_jobRate = 0, g_lpRate = 0;
+
+// Baseline: the same bytes over a loopback TCP connection into a file with
+// 64 KiB buffers and the kernel's default socket buffers, then synced.
+void BM_LoopbackCopy(benchmark::State& state) {
+  std::string source = Env("KAVELO_BENCH_XML");
+  if (source.empty()) return state.SkipWithError("KAVELO_BENCH_XML is not set");
+  std::string target = MakeTempDir("kavelo-bench-copy");
+  for (auto _ : state) {
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener, 1);
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    auto start = Clock::now();
+    std::thread sender([&] {
+      int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+      std::vector<char> block(64 * 1024);
+      ssize_t got;
+      while ((got = read(in, block.data(), block.size())) > 0) {
+        for (ssize_t done = 0; done < got;) {
+          ssize_t sent = send(fd, block.data() + done, got - done, MSG_NOSIGNAL);
+          if (sent <= 0) break;
+          done += sent;
+        }
+      }
+      close(in);
+      close(fd);
+    });
+    int connection = accept(listener, nullptr, nullptr);
+    std::string path = target + "/copy.xml";
+    int out = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
+    std::vector<char> block(64 * 1024);
+    int64_t total = 0;
+    ssize_t got;
+    while ((got = recv(connection, block.data(), block.size(), 0)) > 0) {
+      if (write(out, block.data(), static_cast<size_t>(got)) != got) break;
+      total += got;
+    }
+    fdatasync(out);
+    close(out);
+    sender.join();
+    close(connection);
+    close(listener);
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    state.SetBytesProcessed(state.bytes_processed() + total);
+    g_copyRate = static_cast<double>(total) / seconds;
+    unlink(path.c_str());
+  }
+  RemoveTree(target);
+}
+
+// The intake: JobClient streams the file to the listener, which writes it
+// through 8196-byte chunks into its spool file and syncs it.  Arg: the
+// connection's receive buffer size (the RecvBuffer parameter).
+void BM_Stream(benchmark::State& state) {
+  std::string source = Env("KAVELO_BENCH_XML");
+  if (source.empty()) return state.SkipWithError("KAVELO_BENCH_XML is not set");
+  std::string xsl = Env("KAVELO_BENCH_XSL");
+  int slot = state.range(0) == 4096 ? 0 : 1;
+  for (auto _ : state) {
+    Service service(static_cast<int32_t>(state.range(0)));
+    JobClient client("127.0.0.1", service.port(), 120000);
+    struct stat info;
+    stat(source.c_str(), &info);
+    ResidentPeak peak;
+    auto start = Clock::now();
+    JobResult result = client.Send("copies=1", JobDocument{source, ""}, JobDocument{xsl, ""});
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    peak.Stop();
+    if (result.outcome != JobOutcome::kQueued) {
+      state.SkipWithError(("not queued: " + result.detail).c_str());
+      break;
+    }
+    state.SetIterationTime(seconds);
+    state.SetBytesProcessed(state.bytes_processed() + info.st_size);
+    state.counters["rss_growth_MiB"] = peak.GrowthMiB();
+    g_streamRate[slot] = static_cast<double>(info.st_size) / seconds;
+    g_streamGrowth[slot] = peak.GrowthMiB();
+  }
+}
+
+constexpr int kClients = 8;
+
+void BM_SmallJobs(benchmark::State& state) {
+  std::string xml = ReadWhole(Env("KAVELO_BENCH_SMALL_XML"));
+  std::string xsl = ReadWhole(Env("KAVELO_BENCH_SMALL_XSL"));
+  if (xml.empty()) return state.SkipWithError("KAVELO_BENCH_SMALL_XML is not set");
+  const int perClient = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    Service service(4096);
+    std::atomic<int> queued{0};
+    auto start = Clock::now();
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+      clients.emplace_back([&] {
+        JobClient client("127.0.0.1", service.port(), 60000);
+        for (int i = 0; i < perClient; ++i) {
+          JobResult result = client.Send("copies=1", JobDocument{"", xml}, JobDocument{"", xsl});
+          if (result.outcome == JobOutcome::kQueued) ++queued;
+        }
+      });
+    }
+    for (std::thread& t : clients) t.join();
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    state.counters["jobs_per_s"] = queued.load() / seconds;
+    state.counters["queued"] = queued.load();
+    g_jobRate = queued.load() / seconds;
+    if (queued.load() != kClients * perClient || service.queued() != size_t(queued.load())) {
+      state.SkipWithError("a job was not queued");
+    }
+  }
+}
+
+// Baseline: `lp -d QUEUE sales.xml sales.xsl`, one process per job, from 8
+// threads, into a stopped queue of the private scheduler.
+void BM_LpSmallJobs(benchmark::State& state) {
+  std::string queue = Env("KAVELO_BENCH_LP_QUEUE");
+  if (Env("CUPS_SERVER").empty() || queue.empty()) {
+    return state.SkipWithError("no private CUPS scheduler (CUPS_SERVER, KAVELO_BENCH_LP_QUEUE)");
+  }
+  std::string xml = Env("KAVELO_BENCH_SMALL_XML");
+  std::string xsl = Env("KAVELO_BENCH_SMALL_XSL");
+  const int perClient = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    std::atomic<int> accepted{0};
+    auto start = Clock::now();
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+      clients.emplace_back([&] {
+        for (int i = 0; i < perClient; ++i) {
+          platform::Process lp;
+          int exitCode = -1;
+          if (lp.Start(
+                  std::vector<std::string>{"/usr/bin/lp", "-d", queue, "-t", "bench", xml, xsl},
+                  true) == 0 &&
+              lp.Wait(platform::kWaitInfinite, &exitCode) == 0 && exitCode == 0) {
+            ++accepted;
+          }
+        }
+      });
+    }
+    for (std::thread& t : clients) t.join();
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    state.counters["jobs_per_s"] = accepted.load() / seconds;
+    g_lpRate = accepted.load() / seconds;
+    if (accepted.load() != kClients * perClient) state.SkipWithError("lp refused a job");
+  }
+}
+
+// Opens n connections that all stay open at once (each past its magic
+// number), then completes every exchange.
+void BM_OpenConnections(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    Service service(4096, /*backlog=*/1024);
+    auto start = Clock::now();
+    std::vector<int> sockets;
+    std::string error;
+    for (int i = 0; i < n; ++i) {
+      int fd = ConnectTcp("127.0.0.1", service.port(), 60000, &error);
+      if (fd < 0) break;
+      uint32_t magic = htonl(0x5850524E);
+      send(fd, &magic, 4, MSG_NOSIGNAL);
+      sockets.push_back(fd);
+    }
+    int open = 0;
+    for (int fd : sockets) {
+      uint16_t status = 1;
+      if (recv(fd, &status, 2, MSG_WAITALL) == 2 && status == 0) ++open;
+    }
+    // Every connection is open and answered; now each finishes its job.
+    const char rest[] =
+        "\x00\x05"
+        "1.0.0"
+        "\x00\x00"
+        "\x00\x00\x00\x04<r/>"
+        "\x00\x00\x00\x04<s/>";
+    int served = 0;
+    for (int fd : sockets) send(fd, rest, sizeof rest - 1, MSG_NOSIGNAL);
+    for (int fd : sockets) {
+      char reply[13];
+      if (recv(fd, reply, sizeof reply, MSG_WAITALL) == 13 && reply[11] == 0 && reply[12] == 0) {
+        ++served;
+      }
+      close(fd);
+    }
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    state.counters["open_at_once"] = open;
+    state.counters["served"] = served;
+    if (served != n) state.SkipWithError("a connection was not served");
+  }
+}
+
+BENCHMARK(BM_LoopbackCopy)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Stream)->Arg(4096)->Arg(262144)->Iterations(1)->UseManualTime()->Unit(
+    benchmark::kMillisecond);
+BENCHMARK(BM_SmallJobs)->Arg(250)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LpSmallJobs)->Arg(25)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenConnections)
+    ->Arg(500)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace kavelo
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  using kavelo::g_copyRate;
+  auto mib = [](double rate) { return rate / (1 << 20); };
+  std::printf("\nsummary:\n");
+  if (g_copyRate > 0) {
+    std::printf("  loopback copy into a file      %8.1f MiB/s (baseline)\n", mib(g_copyRate));
+    const char* names[2] = {"RecvBuffer 4096 (default)", "RecvBuffer 262144"};
+    for (int i = 0; i < 2; ++i) {
+      if (kavelo::g_streamRate[i] <= 0) continue;
+      std::printf("  intake stream, %-26s %8.1f MiB/s = %5.1f%% of the copy, RSS +%.2f MiB\n",
+                  names[i], mib(kavelo::g_streamRate[i]),
+                  100.0 * kavelo::g_streamRate[i] / g_copyRate, kavelo::g_streamGrowth[i]);
+    }
+  }
+  if (kavelo::g_jobRate > 0) {
+    std::printf("  small jobs, 8 clients, durable %8.1f jobs/s\n", kavelo::g_jobRate);
+  }
+  if (kavelo::g_lpRate > 0) {
+    std::printf("  lp into private CUPS, 8 threads %7.1f jobs/s (baseline)\n", kavelo::g_lpRate);
+  }
+  return 0;
+}
