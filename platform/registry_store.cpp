@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include <sys/stat.h>
@@ -67,8 +68,7 @@ struct CacheEntry {
 // other and a connection is never shared between threads.
 thread_local std::vector<CacheEntry> t_cache;
 
-std::string EffectiveUserName() {
-  uid_t uid = geteuid();
+std::string LookUpUserName(uid_t uid) {
   std::vector<char> buffer(16384);
   struct passwd pw;
   struct passwd* found = nullptr;
@@ -77,6 +77,21 @@ std::string EffectiveUserName() {
     return found->pw_name;
   }
   return std::to_string(uid);
+}
+
+// The effective user's name, looked up once per user id (the lookup reads
+// the user database).
+std::string EffectiveUserName() {
+  static std::mutex lock;
+  static uid_t cachedUid = static_cast<uid_t>(-1);
+  static std::string cachedName;
+  uid_t uid = geteuid();
+  std::lock_guard<std::mutex> guard(lock);
+  if (uid != cachedUid || cachedName.empty()) {
+    cachedName = LookUpUserName(uid);
+    cachedUid = uid;
+  }
+  return cachedName;
 }
 
 bool MakeFolders(const std::string& path) {
@@ -232,6 +247,8 @@ long AcquireHive(Hive hive, bool forWrite, HiveConnection** conn) {
   bool exists = stat(path.c_str(), &st) == 0;
   if (entry && entry->conn && !(exists && entry->conn->SameFile(st.st_dev, st.st_ino))) {
     // The file was deleted or replaced since this thread last used it.
+    // (SQLite will not checkpoint into or delete the logs of a file that
+    // was unlinked, so the new file's "-wal" and "-shm" are safe.)
     entry->conn.reset();
   }
   if (!exists && !forWrite) return kErrorSuccess;  // an empty hive

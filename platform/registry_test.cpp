@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -315,6 +317,51 @@ TEST_F(RegistryTest, CorruptHiveGivesInvalidDataAndStaysUntouched) {
     }
     EXPECT_EQ(ReadFile(registry_.MachineHive()), c.content);
   }
+}
+
+TEST_F(RegistryTest, ReplacedHiveKeepsTheNewFilesLog) {
+  RegKey key;
+  ASSERT_EQ(RegCreateKey(Hive::kLocalMachine, "Old", KEY_WRITE, &key), kErrorSuccess);
+  ASSERT_EQ(SetText(key, "v", "old"), kErrorSuccess);  // this thread now holds the old file
+  for (const char* suffix : {"", "-wal", "-shm"})
+    unlink((registry_.MachineHive() + suffix).c_str());
+
+  // Another thread makes a new hive at the same path and keeps using it; its
+  // committed values sit in the new file's write-ahead log.
+  std::mutex lock;
+  std::condition_variable changed;
+  int stage = 0;
+  long written = -1;
+  std::thread user([&] {
+    RegKey fresh;
+    long status = RegCreateKey(Hive::kLocalMachine, "New", KEY_WRITE, &fresh);
+    if (status == kErrorSuccess) status = SetText(fresh, "v", "new");
+    std::unique_lock<std::mutex> guard(lock);
+    written = status;
+    stage = 1;
+    changed.notify_all();
+    changed.wait(guard, [&] { return stage == 2; });
+  });
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [&] { return stage == 1; });
+  }
+  ASSERT_EQ(written, kErrorSuccess);
+  // This thread notices the replacement and drops its old connection; that
+  // must not take the new hive's log with it.
+  RegKey probe;
+  EXPECT_EQ(RegOpenKey(Hive::kLocalMachine, "Old", KEY_READ, &probe), kErrorFileNotFound);
+  ASSERT_EQ(RegOpenKey(Hive::kLocalMachine, "New", KEY_READ, &probe), kErrorSuccess);
+  std::vector<uint8_t> data;
+  EXPECT_EQ(RegQueryValue(probe, "v", nullptr, &data), kErrorSuccess);
+  EXPECT_EQ(std::string(data.begin(), data.end()), "new");
+  EXPECT_TRUE(FileExists(registry_.MachineHive() + "-wal"));
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    stage = 2;
+  }
+  changed.notify_all();
+  user.join();
 }
 
 TEST_F(RegistryTest, FolderIsCreatedOnFirstWriteOrTheWriteIsRefused) {
