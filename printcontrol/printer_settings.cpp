@@ -33,4 +33,34 @@ void PrinterSettings::Reset(int measurementSystem) {
 
 void PrinterSettings::SetPrinterName(const char* name) { CopyText(printerName_, kNameSize, name); }
 
+namespace {
+
+bool IsEmpty(const char* value) { return value == nullptr || value[0] == '\0'; }
+
+}  // namespace
+
+void PrinterSettings::SetFooter(const char* value) {
+  if (!IsEmpty(value)) CopyText(footer_, kValueSize, value);
+}
+void PrinterSettings::SetHeader(const char* value) {
+  if (!IsEmpty(value)) CopyText(header_, kValueSize, value);
+}
+void PrinterSettings::SetMarginTop(const char* value) { CopyText(marginTop_, kValueSize, value); }
+void PrinterSettings::SetMarginBottom(const char* value) {
+  CopyText(marginBottom_, kValueSize, value);
+}
+void PrinterSettings::SetMarginLeft(const char* value) { CopyText(marginLeft_, kValueSize, value); }
+void PrinterSettings::SetMarginRight(const char* value) {
+  CopyText(marginRight_, kValueSize, value);
+}
+void PrinterSettings::SetFontName(const char* value) {
+  if (!IsEmpty(value)) CopyText(fontName_, kValueSize, value);
+}
+void PrinterSettings::SetFontSize(const char* value) {
+  if (!IsEmpty(value)) CopyText(fontSize_, kValueSize, value);
+}
+void PrinterSettings::SetLineHeight(const char* value) {
+  if (!IsEmpty(value)) CopyText(lineHeight_, kValueSize, value);
+}
+
 }  // namespace kavelo

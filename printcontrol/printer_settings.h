@@ -46,6 +46,27 @@ class PrinterSettings {
     orientation_ = (orientation == 1 || orientation == 2) ? orientation : 1;
   }
 
+  // Footer and header: an empty or null value leaves the field unchanged.
+  void SetFooter(const char* value);
+  void SetHeader(const char* value);
+  // Margins: an empty or null value empties the field.
+  void SetMarginTop(const char* value);
+  void SetMarginBottom(const char* value);
+  void SetMarginLeft(const char* value);
+  void SetMarginRight(const char* value);
+  // Font values: an empty or null value leaves the field unchanged.
+  void SetFontName(const char* value);
+  void SetFontSize(const char* value);
+  void SetLineHeight(const char* value);
+  // 1 (inch) or 0 (millimetre); any other value sets 0.
+  void SetUnit(uint32_t unit) { unit_ = unit == 1 ? 1 : 0; }
+  // 0 or 1; any other value leaves the field unchanged.
+  void SetColorPrinting(uint32_t value) {
+    if (value == 0 || value == 1) colorPrinting_ = value;
+  }
+  // Any value; 1 and 2 select a fit computation, others none.
+  void SetFitPage(int32_t value) { fitPage_ = value; }
+
  private:
   char printerName_[kNameSize];
   char footer_[kValueSize];
