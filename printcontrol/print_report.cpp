@@ -1,11 +1,243 @@
-// The run of a job after its set-up.
+// The run of a job after its set-up: the report becomes HTML through the
+// stylesheet and the HTML is printed, as one file or, when it is too large,
+// as chunk files one after the other.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "platform/spooler.h"
+#include "platform/sysinfo.h"
+#include "printcontrol/event_reporting.h"
+#include "printcontrol/file_check.h"
+#include "printcontrol/file_utils.h"
+#include "printcontrol/hidden_block_filter.h"
+#include "printcontrol/print_html_file.h"
+#include "printcontrol/print_job_control.h"
 #include "printcontrol/report_job.h"
+#include "printcontrol/separate_xml_file.h"
+#include "printcontrol/string_list.h"
+#include "printcontrol/text_helpers.h"
+#include "printcontrol/transform_to_html.h"
 
 namespace kavelo {
 
-// Producing the HTML and printing it is not built yet: until it is, the run
-// ends after a successful set-up without a report (the job's files are
-// still removed at its end).
-void ReportJob::PrintReport() {}
+namespace {
+
+// An HTML file larger than this, of a report of more than one page, is
+// printed in chunks of about a MiB of HTML each.
+constexpr int64_t kWholeHtmlLimit = 4194304;
+constexpr int64_t kMiB = 1048576;
+// Transform and print texts need this much room.
+constexpr size_t kErrorSize = 1024;
+
+// A file of the job in its work directory (the current directory when the
+// report's path names none).  False when the path does not fit.
+bool JobFile(const ReportJob& job, char* path, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+bool JobFile(const ReportJob& job, char* path, const char* format, ...) {
+  char name[ReportJob::kTextSize];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(name, sizeof(name), format, args);
+  va_end(args);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof(name)) return false;
+  const char* directory = job.workDirectory[0] != '\0' ? job.workDirectory : ".";
+  n = std::snprintf(path, ReportJob::kTextSize, "%s/%s", directory, name);
+  return n >= 0 && static_cast<size_t>(n) < ReportJob::kTextSize;
+}
+
+void DeleteAll(const StringList& files) {
+  for (int i = 0; i < files.Count(); ++i) ::unlink(files.Item(i));
+}
+
+void Report(const ReportJob& job, const char* message) {
+  ReportToEventLog(job.eventSource, message);
+}
+
+// The whole report into htmlPath.  Reports stylesheets of the full type
+// without their hidden blocks when that copy can be written and used; the
+// copy then becomes the effective stylesheet.  error empty on success.
+void TransformWholeReport(ReportJob* job, const char* htmlPath, char* error) {
+  if (job->styleFlag == 1) {
+    TransformToHtml(job->xmlPath, job->effectiveXslPath, htmlPath, 1, error);
+    return;
+  }
+  char filtered[ReportJob::kTextSize];
+  char filterError[kErrorSize] = "";
+  if (!JobFile(*job, filtered, "%snone.xsl", job->reportName)) {
+    TransformToHtml(job->xmlPath, job->effectiveXslPath, htmlPath, job->styleFlag, error);
+    return;
+  }
+  WriteFilteredStylesheet(job->effectiveXslPath, filtered, filterError);
+  if (filterError[0] != '\0') {
+    ::unlink(filtered);
+    TransformToHtml(job->xmlPath, job->effectiveXslPath, htmlPath, job->styleFlag, error);
+    return;
+  }
+  TransformToHtml(job->xmlPath, filtered, htmlPath, job->styleFlag, error);
+  if (error[0] != '\0') {
+    ::unlink(filtered);
+    TransformToHtml(job->xmlPath, job->effectiveXslPath, htmlPath, job->styleFlag, error);
+    return;
+  }
+  // The job's spooled stylesheet is still deleted at the end of the run.
+  ::unlink(job->effectiveXslPath);
+  CopyText(job->effectiveXslPath, ReportJob::kTextSize, filtered);
+}
+
+// Chunk i of the report into chunk HTML number i, for every chunk; *htmlFiles
+// lists them.  On a failure every chunk and chunk HTML file is deleted.
+// The chunk files are deleted in any case.
+bool TransformChunks(const ReportJob& job, const StringList& chunks, StringList* htmlFiles,
+                     char* error) {
+  bool ok = true;
+  for (int i = 0; i < chunks.Count() && ok; ++i) {
+    char htmlPath[ReportJob::kTextSize];
+    if (!JobFile(job, htmlPath, "%s%d.html", job.reportName, i)) {
+      std::snprintf(error, kErrorSize, "Error:path too long in %s.", job.workDirectory);
+      ok = false;
+      break;
+    }
+    // Listed first, so that a half-written file is deleted too.
+    htmlFiles->Push(htmlPath);
+    TransformToHtml(chunks.Item(i), job.effectiveXslPath, htmlPath, job.styleFlag, error);
+    ok = error[0] == '\0';
+  }
+  DeleteAll(chunks);
+  if (!ok) {
+    DeleteAll(*htmlFiles);
+    htmlFiles->Clear();
+  }
+  return ok;
+}
+
+// Every copy prints every chunk in order, one copy at a time.
+void PrintChunksPlain(const ReportJob& job, const StringList& htmlFiles, char* error) {
+  for (int copy = 0; copy < job.copies; ++copy) {
+    for (int i = 0; i < htmlFiles.Count(); ++i) {
+      PrintHtmlFile(job, htmlFiles.Item(i), 1, 0, error, kErrorSize);
+      if (error[0] != '\0') return;
+    }
+  }
+}
+
+// Gives the chunk HTML files of a further copy names of their own, so that
+// the spooler jobs of each copy have document names of their own.  The copy
+// number in the name keeps it apart from every earlier name of the job, also
+// within the same second.
+bool RenameForCopy(const ReportJob& job, int copy, StringList* htmlFiles, char* error) {
+  char stamp[ReportJob::kTextSize];
+  MakeReportName(stamp, sizeof(stamp));
+  StringList renamed("string2");
+  for (int i = 0; i < htmlFiles->Count(); ++i) {
+    char newPath[ReportJob::kTextSize];
+    if (!JobFile(job, newPath, "%sc%d-%d.html", stamp, copy, i) ||
+        (::unlink(newPath), ::rename(htmlFiles->Item(i), newPath) != 0)) {
+      std::snprintf(error, kErrorSize, "Error:Can't rename %s, Report Title:%s", htmlFiles->Item(i),
+                    job.title);
+      // What is not moved yet keeps its old name; both are deleted.
+      for (int rest = i; rest < htmlFiles->Count(); ++rest) renamed.Push(htmlFiles->Item(rest));
+      *htmlFiles = std::move(renamed);
+      return false;
+    }
+    renamed.Push(newPath);
+  }
+  *htmlFiles = std::move(renamed);
+  return true;
+}
+
+void CancelHeld(platform::Spooler& spooler, const char* printer, const StringList& held) {
+  for (int i = 0; i < held.Count(); ++i) {
+    ControlJob(spooler, printer, ReadInteger(held.Item(i)), platform::JobCommand::kCancel);
+  }
+}
+
+// Every copy prints every chunk in order; each chunk's spooler job is held
+// until the copy is spooled, then the copy's jobs are put in consecutive
+// queue places and released together.
+void PrintChunksHeld(const ReportJob& job, platform::Spooler& spooler, StringList* htmlFiles,
+                     char* error) {
+  const char* printer = job.settings.printerName();
+  const std::string user = platform::UserName();
+  StringList held("string2");
+  for (int copy = 0; copy < job.copies; ++copy) {
+    if (copy > 0 && !RenameForCopy(job, copy, htmlFiles, error)) {
+      ResumePrinter(spooler, printer);
+      CancelHeld(spooler, printer, held);
+      return;
+    }
+    for (int i = 0; i < htmlFiles->Count(); ++i) {
+      const char* htmlPath = htmlFiles->Item(i);
+      PrintHtmlFile(job, htmlPath, 1, 1, error, kErrorSize);
+      if (error[0] != '\0') {
+        ResumePrinter(spooler, printer);
+        CancelHeld(spooler, printer, held);
+        return;
+      }
+      int jobId = FindJobOfFile(spooler, printer, user.c_str(), htmlPath);
+      if (jobId != -1) {
+        ControlJob(spooler, printer, jobId, platform::JobCommand::kPause);
+        ResumePrinter(spooler, printer);
+        held.Push(std::to_string(jobId).c_str());
+      }
+    }
+    ReleaseHeldJobs(spooler, printer, held);
+  }
+}
+
+// The report in chunks: split, transformed chunk by chunk, printed held when
+// the printer's queue may be managed, else plain.  Every chunk file and
+// chunk HTML file is deleted at the end.
+void PrintInChunks(ReportJob* job, int64_t htmlSize, char* error) {
+  const int factor = static_cast<int>(std::max<int64_t>(1, htmlSize / kMiB));
+  StringList chunks("string2");
+  SeparateXmlFile(job->xmlPath, factor, job->pageCount, &chunks, error);
+  if (error[0] != '\0') return;
+
+  std::unique_ptr<platform::Spooler> spooler = platform::OpenSpooler();
+  const bool held =
+      spooler != nullptr && CanManagePrinter(*spooler, job->settings.printerName()) == 0;
+  StringList htmlFiles("string2");
+  if (!TransformChunks(*job, chunks, &htmlFiles, error)) return;
+  if (held) {
+    PrintChunksHeld(*job, *spooler, &htmlFiles, error);
+  } else {
+    PrintChunksPlain(*job, htmlFiles, error);
+  }
+  DeleteAll(htmlFiles);
+}
+
+}  // namespace
+
+void ReportJob::PrintReport() {
+  char error[kErrorSize] = "";
+  char htmlPath[kTextSize];
+  if (!JobFile(*this, htmlPath, "%s.html", reportName)) {
+    std::snprintf(error, sizeof(error), "Error:path too long in %s.", workDirectory);
+    return Report(*this, error);
+  }
+  TransformWholeReport(this, htmlPath, error);
+  if (error[0] != '\0') {
+    ::unlink(htmlPath);
+    return Report(*this, error);
+  }
+
+  int64_t size = 0;
+  char ignored[kErrorSize];
+  if (CheckInputFile(htmlPath, &size, ignored, sizeof(ignored)) != 0) size = 0;
+  if (size > kWholeHtmlLimit && pageCount > 1) {
+    ::unlink(htmlPath);
+    PrintInChunks(this, size, error);
+  } else {
+    PrintHtmlFile(*this, htmlPath, copies, 0, error, sizeof(error));
+    ::unlink(htmlPath);
+  }
+  if (error[0] != '\0') Report(*this, error);
+}
 
 }  // namespace kavelo

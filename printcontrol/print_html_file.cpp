@@ -1,0 +1,116 @@
+#include "printcontrol/print_html_file.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/process.h"
+#include "printcontrol/file_utils.h"
+#include "printcontrol/job_watcher.h"
+#include "printcontrol/report_job.h"
+
+namespace kavelo {
+
+namespace {
+
+bool Exists(const char* path) { return ::access(path, F_OK) == 0; }
+
+// The end of one orlendi run, whatever the way: the watcher is stopped, a
+// still running orlendi is killed, and the info file is removed (orlendi
+// writes it before it submits, so an orlendi that ends quickly leaves it).
+void Finish(platform::Process* process, WatcherThread* watcher, const char* infoPath) {
+  if (process->IsValid()) StopProcess(process);
+  StopWatcherThread(watcher);
+  ::unlink(infoPath);
+}
+
+}  // namespace
+
+bool MakeOrlendiCommandLine(const ReportJob& job, const char* htmlPath, int copies, int lock,
+                            std::string* commandLine) {
+  const PrinterSettings& s = job.settings;
+  char line[kOrlendiCommandLineSize];
+  int n = std::snprintf(
+      line, sizeof(line),
+      "\"%s/%s\" \"%s/%s\" html=%s;xsl=%s;printerName=%s;copy=%d;orien=%d;eventsource=%s;"
+      "unit=%d;left=%s;right=%s;top=%s;bottom=%s;colprint=%d;lock=%d;",
+      job.utilityDirectory, kOrlendiName, job.utilityDirectory, kOrlendiName, htmlPath,
+      job.effectiveXslPath, s.printerName(), copies, s.orientation(), job.eventSource,
+      static_cast<int>(s.unit()), s.marginLeft(), s.marginRight(), s.marginTop(), s.marginBottom(),
+      static_cast<int>(s.colorPrinting()), lock);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof(line)) return false;
+  commandLine->assign(line, static_cast<size_t>(n));
+  return true;
+}
+
+void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int lock, char* error,
+                   size_t errorSize, const OrlendiLimits& limits) {
+  if (error == nullptr || errorSize == 0) return;
+  error[0] = '\0';
+  if (copies < 1) copies = 1;
+  char infoPath[kOrlendiCommandLineSize];
+  MakeInfoName(htmlPath, infoPath, sizeof(infoPath));
+  std::string commandLine;
+  if (!MakeOrlendiCommandLine(job, htmlPath, copies, lock, &commandLine)) {
+    std::snprintf(error, errorSize, "Error:orlendi command line too long, Report Title:%s",
+                  job.title);
+    return;
+  }
+
+  platform::Process process;
+  int rc = process.Start(commandLine, /*quiet=*/true);
+  if (rc != 0) {
+    std::snprintf(error, errorSize, "Can't create process %s, Report Title:%s, errno = %d",
+                  commandLine.c_str(), job.title, rc);
+    return;
+  }
+  // Without a watcher the waits go on with the full limits.
+  SetWatcherValues(copies, htmlPath, job.settings.printerName());
+  WatcherThread watcher;
+  watcher.Start();
+
+  // Loading: until orlendi has rendered the page (its info file exists).
+  bool loaded = false;
+  for (int cycle = 0; cycle < limits.loadCycles && !loaded; ++cycle) {
+    rc = process.Wait(limits.cycleMs);
+    if (rc != platform::kWaitTimeout) {
+      // Ended: done.  (A failed wait kills it in Finish.)
+      if (rc == 0) process = platform::Process();
+      Finish(&process, &watcher, infoPath);
+      return;
+    }
+    loaded = Exists(infoPath);
+  }
+  if (!loaded) {
+    Finish(&process, &watcher, infoPath);
+    std::snprintf(error, errorSize, "Error in orlendi(load html file). Report Title:%s", job.title);
+    return;
+  }
+
+  // Printing: copies times the load limit, shortened once the watcher has
+  // seen every job of the file leave the queue.
+  const int64_t limit = static_cast<int64_t>(copies) * limits.printCyclesPerCopy;
+  int64_t counter = 0;
+  bool watcherSeenEnded = false;
+  for (;;) {
+    rc = process.Wait(limits.cycleMs);
+    if (rc != platform::kWaitTimeout) {
+      if (rc == 0) process = platform::Process();
+      Finish(&process, &watcher, infoPath);
+      return;
+    }
+    if (++counter >= limit) {
+      Finish(&process, &watcher, infoPath);
+      std::snprintf(error, errorSize, "Error in orlendi. Report Title:%s", job.title);
+      return;
+    }
+    if (!watcherSeenEnded && watcher.Exists() && watcher.WaitEnded(5)) {
+      watcherSeenEnded = true;
+      counter = std::max(counter, limit - limits.cyclesAfterWatcher);
+    }
+  }
+}
+
+}  // namespace kavelo
