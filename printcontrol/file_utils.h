@@ -1,4 +1,4 @@
-// Names of the files a print job makes, and stopping a started program.
+// Names of the files a print job makes.
 #ifndef KAVELO_PRINTCONTROL_FILE_UTILS_H_
 #define KAVELO_PRINTCONTROL_FILE_UTILS_H_
 
@@ -6,10 +6,6 @@
 #include <ctime>
 
 namespace kavelo {
-
-namespace platform {
-class Process;
-}
 
 // The job's time-stamp name: the local time as six digits "HHMMSS" (24-hour
 // clock, e.g. "093015").  Without a local time it is the decimal text of
@@ -26,10 +22,6 @@ void FormatReportName(const std::tm* localTime, char* destination, size_t size);
 // "page3.info"); any other path gets "info" appended ("x.htm" ->
 // "x.htminfo").  Written into destination of size bytes (cut to fit).
 void MakeInfoName(const char* htmlPath, char* destination, size_t size);
-
-// Kills a started program (its whole process group), reaps it, and releases
-// the handle: *process is left empty.  Nothing for an empty record.
-void StopProcess(platform::Process* process);
 
 }  // namespace kavelo
 

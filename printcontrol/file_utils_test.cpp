@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/process.h"
+#include "printcontrol/stop_process.h"
 
 namespace kavelo {
 namespace {

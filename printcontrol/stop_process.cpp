@@ -1,7 +1,6 @@
-// StopProcess lives in its own file so that programs that never start a
-// child do not pull in the process layer.
+#include "printcontrol/stop_process.h"
+
 #include "platform/process.h"
-#include "printcontrol/file_utils.h"
 
 namespace kavelo {
 
