@@ -1,9 +1,12 @@
-// Names of the files a print job makes.
+// Names of the files a print job makes; StopProcess comes along for callers
+// that use both.
 #ifndef KAVELO_PRINTCONTROL_FILE_UTILS_H_
 #define KAVELO_PRINTCONTROL_FILE_UTILS_H_
 
 #include <cstddef>
 #include <ctime>
+
+#include "printcontrol/stop_process.h"
 
 namespace kavelo {
 

@@ -78,6 +78,15 @@ void JobWorld::AddPrinter(const std::string& name) {
   mkdir((printers_ + "/" + name).c_str(), 0700);
 }
 
+std::vector<std::string> JobWorld::PrinterFiles(const std::string& name) const {
+  std::vector<std::string> files;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(printers_ + "/" + name, ignored)) {
+    files.push_back(entry.path().filename().string());
+  }
+  return files;
+}
+
 std::string JobWorld::PortOf(const std::string& name) const {
   return "file:" + printers_ + "/" + name;
 }

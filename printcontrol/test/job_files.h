@@ -26,6 +26,8 @@ class JobWorld {
   std::string WriteSpoolFile(const std::string& name, const std::string& content);
   // Adds a printer (a subfolder of the folder spooler).
   void AddPrinter(const std::string& name);
+  // The names of the files in a printer's folder (its printed documents).
+  std::vector<std::string> PrinterFiles(const std::string& name) const;
   // The port name the folder spooler gives a printer.
   std::string PortOf(const std::string& name) const;
 
