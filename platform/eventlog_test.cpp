@@ -1,8 +1,10 @@
 #include "platform/eventlog.h"
 
+#include <sched.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -12,6 +14,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 
 namespace kavelo::platform {
@@ -168,6 +173,62 @@ TEST_F(EventLogTest, UnwritableFileStillReachesSyslog) {
   setenv("KAVELO_EVENTLOG", (dir_ + "/missing/dir/events.jsonl").c_str(), 1);
   auto source = RegisterEventSource("", "Brelvane");
   EXPECT_TRUE(ReportEvent(source.get(), EventType::kError, 0, 1, {}));
+}
+
+// What syslog receives: a child process gets a private /dev (a mount
+// namespace of its own, so the machine's /dev/log is never touched), listens
+// on /dev/log there, reports two events and checks the datagrams.  Exit
+// codes: 0 pass, 77 no namespace (not privileged), others name the check
+// that failed.
+int SyslogChild() {
+  if (unshare(CLONE_NEWNS) != 0) return 77;
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 77;
+  if (mount("tmpfs", "/dev", "tmpfs", 0, nullptr) != 0) return 77;
+  int sock = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strcpy(addr.sun_path, "/dev/log");
+  if (sock < 0 || bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return 2;
+  timeval limit{5, 0};
+  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+
+  auto ostrevo = RegisterEventSource("", "Ostrevo");
+  auto brelvane = RegisterEventSource("", "Brelvane");
+  ReportEvent(ostrevo.get(), EventType::kError, 0, 2, {"x", "y"});
+  ReportEvent(brelvane.get(), EventType::kInformation, 0, 5, {"3"});
+  ReportEvent(brelvane.get(), EventType::kWarning, 0, 1, {});
+  const std::string pid = "[" + std::to_string(getpid()) + "]: ";
+  // <facility * 8 + priority>: daemon is 3; err 3, info 6, warning 4.
+  const std::string expected[] = {
+      "<27>", "Ostrevo" + pid + "event 2: Value (x) and y.",
+      "<30>", "Brelvane" + pid + "event 5: Job 3 of the queue.",
+      "<28>", "Brelvane" + pid + "event 1: Plain text.",
+  };
+  for (int i = 0; i < 3; ++i) {
+    char buffer[2048] = {};
+    ssize_t n = recv(sock, buffer, sizeof buffer - 1, 0);
+    if (n <= 0) return 10 + i;
+    std::string datagram(buffer, static_cast<size_t>(n));
+    if (datagram.compare(0, 4, expected[2 * i]) != 0) return 20 + i;
+    const std::string& tail = expected[2 * i + 1];
+    if (datagram.size() < tail.size() ||
+        datagram.compare(datagram.size() - tail.size(), tail.size(), tail) != 0) {
+      fprintf(stderr, "datagram: %s\n", datagram.c_str());
+      return 30 + i;
+    }
+  }
+  return 0;
+}
+
+TEST_F(EventLogTest, SyslogGetsTheSourceFacilityPriorityAndText) {
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) _exit(SyslogChild());
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private mount namespace (needs root)";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check " << WEXITSTATUS(status);
 }
 
 // Lines are whole however many threads and processes append at once: each
