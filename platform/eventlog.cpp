@@ -21,9 +21,12 @@ struct MessageTable {
   size_t count;
 };
 
-// Installed once at start and read by every reporting thread.  A table that
-// is replaced stays allocated, since a reporter may still be reading it.
+// Installed once at start and read by every reporting thread without a
+// lock.  A table that is replaced stays allocated (in gInstalled), since a
+// reporter may still be reading it.
 std::atomic<const MessageTable*> gTable{nullptr};
+std::mutex gInstallMutex;
+std::vector<std::unique_ptr<MessageTable>> gInstalled;  // guarded by gInstallMutex
 
 const char* FindMessage(uint32_t id) {
   const MessageTable* table = gTable.load(std::memory_order_acquire);
@@ -184,7 +187,15 @@ bool IsLocalServer(const std::string& server) {
 }  // namespace
 
 void SetMessageTable(const MessageEntry* entries, size_t count) {
-  gTable.store(new MessageTable{entries, count}, std::memory_order_release);
+  std::lock_guard<std::mutex> lock(gInstallMutex);
+  for (const auto& table : gInstalled) {
+    if (table->entries == entries && table->count == count) {
+      gTable.store(table.get(), std::memory_order_release);
+      return;
+    }
+  }
+  gInstalled.push_back(std::make_unique<MessageTable>(MessageTable{entries, count}));
+  gTable.store(gInstalled.back().get(), std::memory_order_release);
 }
 
 std::string FormatEventMessage(uint32_t id, const std::vector<std::string>& strings) {
