@@ -70,7 +70,7 @@ void StartService(const BrelvaneWorld& world, Child* child, const std::vector<st
   std::vector<std::string> environment = world.Environment(withNotify);
   environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
   ASSERT_TRUE(child->Start(BinPath("Brelvane"), argv, environment));
-  ASSERT_TRUE(WaitUntil(10000, [&] { return HasEvent(world, 1); }))
+  ASSERT_TRUE(WaitUntil(30000, [&] { return HasEvent(world, 1); }))
       << ::testing::PrintToString(world.EventIds());
 }
 
@@ -99,7 +99,7 @@ TEST(BrelvaneLifecycleTest, RunsJobsUntilSigtermAndReportsItsLife) {
   EXPECT_NE(ReadFile(world.printLog()).find("printerName=TestPrinter"), std::string::npos);
 
   // A job sent over the port reaches the print control as well.
-  ASSERT_TRUE(WaitUntil(10000, [&] { return IsListening(port); }));
+  ASSERT_TRUE(WaitUntil(30000, [&] { return IsListening(port); }));
   WriteTextFile(world.root() + "/job.xml", "<report/>");
   WriteTextFile(world.root() + "/job.xsl", "<xsl:stylesheet/>");
   Child sender;
@@ -110,7 +110,7 @@ TEST(BrelvaneLifecycleTest, RunsJobsUntilSigtermAndReportsItsLife) {
   int sendExit = -1;
   ASSERT_TRUE(sender.Wait(20000, &sendExit));
   EXPECT_EQ(sendExit, 0) << sender.output();
-  ASSERT_TRUE(WaitUntil(10000, [&] {
+  ASSERT_TRUE(WaitUntil(30000, [&] {
     std::string log = ReadFile(world.printLog());
     return log.find("copy=2") != std::string::npos;
   })) << ReadFile(world.printLog());
@@ -119,7 +119,7 @@ TEST(BrelvaneLifecycleTest, RunsJobsUntilSigtermAndReportsItsLife) {
 
   child.Signal(SIGTERM);
   int exitCode = -1;
-  ASSERT_TRUE(child.Wait(10000, &exitCode));
+  ASSERT_TRUE(child.Wait(30000, &exitCode));
   EXPECT_EQ(exitCode, 0);
   std::vector<LoggedEvent> events = world.Events();
   std::vector<int> ids;
@@ -150,13 +150,13 @@ TEST(BrelvaneLifecycleTest, ReportsItsStatusToSystemdWithTheWaitHint) {
     NotifyReceiver notify(world.notifySocket());
     Child child;
     StartService(world, &child, row.args, true);
-    EXPECT_EQ(notify.Next(5000), std::string("STATUS=Starting\n") + row.extend);
-    EXPECT_EQ(notify.Next(5000), "READY=1");
+    EXPECT_EQ(notify.Next(20000), std::string("STATUS=Starting\n") + row.extend);
+    EXPECT_EQ(notify.Next(20000), "READY=1");
     child.Signal(SIGINT);
-    EXPECT_EQ(notify.Next(5000), std::string("STOPPING=1\n") + row.extend);
-    EXPECT_EQ(notify.Next(5000), "STATUS=Stopped");
+    EXPECT_EQ(notify.Next(20000), std::string("STOPPING=1\n") + row.extend);
+    EXPECT_EQ(notify.Next(20000), "STATUS=Stopped");
     int exitCode = -1;
-    ASSERT_TRUE(child.Wait(10000, &exitCode));
+    ASSERT_TRUE(child.Wait(30000, &exitCode));
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(notify.Next(100), "");
   }
@@ -170,20 +170,20 @@ TEST(BrelvaneLifecycleTest, StopDuringALongPrintWaitsForThePrintControl) {
   NotifyReceiver notify(world.notifySocket());
   Child child;
   StartService(world, &child, {"-Hint", "90000"}, true, {"FAKE_PRINT_SECONDS=2"});
-  ASSERT_EQ(notify.Next(5000), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=90000000");
-  ASSERT_EQ(notify.Next(5000), "READY=1");
-  ASSERT_TRUE(WaitUntil(10000, [&] { return !ReadFile(world.printLog()).empty(); }));
+  ASSERT_EQ(notify.Next(20000), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=90000000");
+  ASSERT_EQ(notify.Next(20000), "READY=1");
+  ASSERT_TRUE(WaitUntil(30000, [&] { return !ReadFile(world.printLog()).empty(); }));
 
   child.Signal(SIGTERM);
-  EXPECT_EQ(notify.Next(5000), "STOPPING=1\nEXTEND_TIMEOUT_USEC=90000000");
+  EXPECT_EQ(notify.Next(20000), "STOPPING=1\nEXTEND_TIMEOUT_USEC=90000000");
   child.Signal(SIGTERM);  // a second stop while stopping changes nothing
   // Stopped comes only after the print control has ended.
-  std::string stopped = notify.Next(10000);
+  std::string stopped = notify.Next(30000);
   EXPECT_EQ(stopped, "STATUS=Stopped");
   std::string log = ReadFile(world.printLog());
   EXPECT_NE(log.find("end"), std::string::npos) << log;
   int exitCode = -1;
-  ASSERT_TRUE(child.Wait(10000, &exitCode));
+  ASSERT_TRUE(child.Wait(30000, &exitCode));
   EXPECT_EQ(exitCode, 0);
   EXPECT_EQ(notify.Next(100), "");
   // The second job was never started; it stays queued for the next start.
@@ -266,7 +266,7 @@ TEST(BrelvaneLifecycleTest, EachStartupCheckFailsAloneAndFirstFailureEndsThem) {
     Child child;
     ASSERT_TRUE(child.Start(BinPath("Brelvane"), {"Brelvane"}, world.Environment(true)));
     int exitCode = -1;
-    ASSERT_TRUE(child.Wait(10000, &exitCode)) << row.name;  // the process ends by itself
+    ASSERT_TRUE(child.Wait(30000, &exitCode)) << row.name;  // the process ends by itself
     EXPECT_EQ(exitCode, 1) << row.name;
     std::vector<LoggedEvent> events = world.Events();
     ASSERT_EQ(events.size(), 2u) << row.name << " " << ::testing::PrintToString(world.EventIds());
@@ -276,8 +276,8 @@ TEST(BrelvaneLifecycleTest, EachStartupCheckFailsAloneAndFirstFailureEndsThem) {
       EXPECT_EQ(events[0].strings, row.strings) << row.name;
     }
     EXPECT_EQ(events[1].id, 2) << row.name;
-    EXPECT_EQ(notify.Next(2000), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=30000000") << row.name;
-    EXPECT_EQ(notify.Next(2000), "STATUS=Stopped") << row.name;  // never running
+    EXPECT_EQ(notify.Next(20000), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=30000000") << row.name;
+    EXPECT_EQ(notify.Next(20000), "STATUS=Stopped") << row.name;  // never running
     EXPECT_FALSE(fs::exists(world.printLog())) << row.name;
     fs::permissions(world.spoolDir(), fs::perms::owner_all);
   }
@@ -295,7 +295,7 @@ TEST(BrelvaneLifecycleTest, DefaultPrinterWithALongNameIsFound) {
   StartService(world, &child, {}, false);
   child.Signal(SIGTERM);
   int exitCode = -1;
-  ASSERT_TRUE(child.Wait(10000, &exitCode));
+  ASSERT_TRUE(child.Wait(30000, &exitCode));
   EXPECT_EQ(exitCode, 0);
   EXPECT_EQ(world.EventIds(), (std::vector<int>{1, 21, 3}));
 }
