@@ -7,6 +7,9 @@
 
 namespace kavelo {
 
+ByteReader::ByteReader(size_t bufferSize)
+    : capacity_(bufferSize > 0 ? bufferSize : 1), buffer_(new unsigned char[capacity_]) {}
+
 ByteReader::~ByteReader() { Close(); }
 
 int ByteReader::Open(const char* path) {
@@ -28,7 +31,7 @@ int ByteReader::Refill() {
   }
   ssize_t got;
   do {
-    got = ::read(fd_, buffer_, kBufferSize);
+    got = ::read(fd_, buffer_.get(), capacity_);
   } while (got < 0 && errno == EINTR);
   position_ = 0;
   filled_ = got > 0 ? static_cast<size_t>(got) : 0;

@@ -5,6 +5,7 @@
 #define KAVELO_PRINTCONTROL_BYTE_READER_H_
 
 #include <cstddef>
+#include <memory>
 
 namespace kavelo {
 
@@ -16,7 +17,9 @@ class ByteReader {
   static constexpr int kEnd = 255;
   static constexpr size_t kBufferSize = 1024;
 
-  ByteReader() = default;
+  // Reads in blocks of bufferSize bytes (at least 1).  A caller that streams
+  // a whole large file may ask for larger blocks: fewer system calls.
+  explicit ByteReader(size_t bufferSize = kBufferSize);
   // Closes the file when it is still open.
   ~ByteReader();
   ByteReader(const ByteReader&) = delete;
@@ -48,7 +51,8 @@ class ByteReader {
   size_t filled_ = 0;    // bytes in buffer_
   size_t position_ = 0;  // next byte to return from buffer_
   int last_ = kEnd;
-  unsigned char buffer_[kBufferSize];
+  size_t capacity_;
+  std::unique_ptr<unsigned char[]> buffer_;
 };
 
 }  // namespace kavelo
