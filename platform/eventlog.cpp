@@ -209,21 +209,27 @@ std::string FormatEventMessage(uint32_t id, const std::vector<std::string>& stri
     }
     return missing;
   }
+  // The table's line end goes before the insertion texts are placed, so
+  // that a text's own line end stays.
+  std::string pattern = text;
+  if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, "\r\n") == 0) {
+    pattern.resize(pattern.size() - 2);
+  }
   std::string out;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (p[0] == '%' && p[1] >= '1' && p[1] <= '9') {
-      size_t index = static_cast<size_t>(p[1] - '1');
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' &&
+        pattern[i + 1] <= '9') {
+      size_t index = static_cast<size_t>(pattern[i + 1] - '1');
       if (index < strings.size()) {
         out += strings[index];
       } else {
-        out.append(p, 2);  // no such insertion text: the marker stays visible
+        out.append(pattern, i, 2);  // no such insertion text: the marker stays visible
       }
-      ++p;
+      ++i;
     } else {
-      out.push_back(*p);
+      out.push_back(pattern[i]);
     }
   }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out;
 }
 
@@ -241,14 +247,13 @@ bool ReportEvent(EventSource* source, EventType type, uint16_t category, uint32_
   if (source == nullptr) return false;
   std::string message = FormatEventMessage(eventId, strings);
   ToSyslog(source->name(), type, eventId, message);
-  // syslog reports no failure; a message handed to it counts as written.
-  bool written = true;
   const char* path = std::getenv("KAVELO_EVENTLOG");
   if (path != nullptr && *path != '\0') {
-    written =
-        AppendLine(path, JsonLine(source->name(), type, eventId, strings, message)) || written;
+    // A file that cannot be written loses this copy only; syslog has it.
+    AppendLine(path, JsonLine(source->name(), type, eventId, strings, message));
   }
-  return written;
+  // syslog reports no failure: a message handed to it counts as written.
+  return true;
 }
 
 }  // namespace kavelo::platform

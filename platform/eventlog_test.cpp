@@ -77,6 +77,8 @@ TEST_F(EventLogTest, FormatsMessagesFromTheTable) {
       // Only the trailing line end is dropped.
       {4, {}, "Line one\r\nLine two"},
       {5, {"3"}, "Job 3 of the queue."},
+      // A line end of the insertion text itself stays.
+      {3, {"input\r\n"}, "Waiting for input\r\n"},
       {5, {""}, "Job  of the queue."},
   };
   for (const Case& c : cases) {
