@@ -114,7 +114,7 @@ esac
 
 step "6. Send a sample job with kavelo-send"
 samples="$top/printcontrol/testdata"
-[ -f "$samples/sales.xml" ] || samples="$top/samples"
+[ -f "$samples/sales.xml" ] || fail "the sample report $samples/sales.xml is missing"
 "$bin/kavelo-send" --port "$port" --options "copies=1,orientation=1,frompage=1,topage=3" \
   "$samples/sales.xml" "$samples/sales.xsl"
 
