@@ -132,7 +132,9 @@ void ComputeFitWithStyle(const PrinterMetrics& metrics, const FitInputs& inputs,
   double z = LineHeightForFont(g, inputs, fs);
   if (z > h) z = h;
   if (z < 1) {
-    fs = FontForUnitLineHeight(g, inputs, z, fs);
+    // A shorter line height than 1 shrinks the font to fit the page; it never
+    // grows it, or the lines would no longer fit the width.
+    fs = std::min(fs, FontForUnitLineHeight(g, inputs, z, fs));
   } else if (z > 2) {
     z = 2;
   }

@@ -42,6 +42,12 @@ std::string ValueWithoutUnit(const std::string& rule, size_t from, const char* u
   while (from < rule.size() && rule[from] == ' ') ++from;
   size_t end = rule.find(';', from);
   std::string value = rule.substr(from, end == std::string::npos ? std::string::npos : end - from);
+  // The last declaration of a rule may go without ";": the blanks before the
+  // rule's closing brace are no part of its value.
+  if (end == std::string::npos) {
+    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
+      value.pop_back();
+  }
   if (value.size() >= 3 && EndsWithIgnoreCase(value, unit, 2)) value.resize(value.size() - 2);
   return value;
 }
