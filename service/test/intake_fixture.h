@@ -83,6 +83,8 @@ class LoopbackPair {
   ~LoopbackPair();
   // Connects client to the listener and returns the accepted socket.
   int Connect(RawClient* client);
+  int listener() const { return listener_; }
+  int port() const { return port_; }
 
  private:
   int listener_ = -1;
