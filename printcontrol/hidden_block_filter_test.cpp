@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "printcontrol/test/rendering_files.h"
+#include "printcontrol/transform_to_html.h"
 
 namespace kavelo {
 namespace {
@@ -110,6 +111,10 @@ TEST(HiddenBlockFilterTest, FailuresAndTheOldCopy) {
   WriteFilteredStylesheet(folder.File("absent.xsl").c_str(), out.c_str(), error);
   EXPECT_STREQ(error, "");
   EXPECT_EQ(ReadFile(out), kDeclaration);
+  char transformError[1024];
+  TransformToHtml(KAVELO_SOURCE_DIR "/printcontrol/testdata/sales.xml", out.c_str(),
+                  folder.File("page.html").c_str(), 0, transformError);
+  EXPECT_STRNE(transformError, "");  // so the caller takes the original
 
   // The output cannot be created: the old copy is gone, the message names it.
   WriteFile(folder.File("in.xsl"), "<r/>");
