@@ -11,11 +11,10 @@
 #include <string>
 
 #include "platform/spooler.h"
-#include "platform/sysinfo.h"
 #include "printcontrol/event_reporting.h"
 #include "printcontrol/file_check.h"
-#include "printcontrol/file_utils.h"
 #include "printcontrol/hidden_block_filter.h"
+#include "printcontrol/print_chunks.h"
 #include "printcontrol/print_html_file.h"
 #include "printcontrol/print_job_control.h"
 #include "printcontrol/report_job.h"
@@ -116,80 +115,6 @@ bool TransformChunks(const ReportJob& job, const StringList& chunks, StringList*
   return ok;
 }
 
-// Every copy prints every chunk in order, one copy at a time.
-void PrintChunksPlain(const ReportJob& job, const StringList& htmlFiles, char* error) {
-  for (int copy = 0; copy < job.copies; ++copy) {
-    for (int i = 0; i < htmlFiles.Count(); ++i) {
-      PrintHtmlFile(job, htmlFiles.Item(i), 1, 0, error, kErrorSize);
-      if (error[0] != '\0') return;
-    }
-  }
-}
-
-// Gives the chunk HTML files of a further copy names of their own, so that
-// the spooler jobs of each copy have document names of their own.  The copy
-// number in the name keeps it apart from every earlier name of the job, also
-// within the same second.
-bool RenameForCopy(const ReportJob& job, int copy, StringList* htmlFiles, char* error) {
-  char stamp[ReportJob::kTextSize];
-  MakeReportName(stamp, sizeof(stamp));
-  StringList renamed("string2");
-  for (int i = 0; i < htmlFiles->Count(); ++i) {
-    char newPath[ReportJob::kTextSize];
-    if (!JobFile(job, newPath, "%sc%d-%d.html", stamp, copy, i) ||
-        (::unlink(newPath), ::rename(htmlFiles->Item(i), newPath) != 0)) {
-      std::snprintf(error, kErrorSize, "Error:Can't rename %s, Report Title:%s", htmlFiles->Item(i),
-                    job.title);
-      // What is not moved yet keeps its old name; both are deleted.
-      for (int rest = i; rest < htmlFiles->Count(); ++rest) renamed.Push(htmlFiles->Item(rest));
-      *htmlFiles = std::move(renamed);
-      return false;
-    }
-    renamed.Push(newPath);
-  }
-  *htmlFiles = std::move(renamed);
-  return true;
-}
-
-void CancelHeld(platform::Spooler& spooler, const char* printer, const StringList& held) {
-  for (int i = 0; i < held.Count(); ++i) {
-    ControlJob(spooler, printer, ReadInteger(held.Item(i)), platform::JobCommand::kCancel);
-  }
-}
-
-// Every copy prints every chunk in order; each chunk's spooler job is held
-// until the copy is spooled, then the copy's jobs are put in consecutive
-// queue places and released together.
-void PrintChunksHeld(const ReportJob& job, platform::Spooler& spooler, StringList* htmlFiles,
-                     char* error) {
-  const char* printer = job.settings.printerName();
-  const std::string user = platform::UserName();
-  StringList held("string2");
-  for (int copy = 0; copy < job.copies; ++copy) {
-    if (copy > 0 && !RenameForCopy(job, copy, htmlFiles, error)) {
-      ResumePrinter(spooler, printer);
-      CancelHeld(spooler, printer, held);
-      return;
-    }
-    for (int i = 0; i < htmlFiles->Count(); ++i) {
-      const char* htmlPath = htmlFiles->Item(i);
-      PrintHtmlFile(job, htmlPath, 1, 1, error, kErrorSize);
-      if (error[0] != '\0') {
-        ResumePrinter(spooler, printer);
-        CancelHeld(spooler, printer, held);
-        return;
-      }
-      int jobId = FindJobOfFile(spooler, printer, user.c_str(), htmlPath);
-      if (jobId != -1) {
-        ControlJob(spooler, printer, jobId, platform::JobCommand::kPause);
-        ResumePrinter(spooler, printer);
-        held.Push(std::to_string(jobId).c_str());
-      }
-    }
-    ReleaseHeldJobs(spooler, printer, held);
-  }
-}
-
 // The report in chunks: split, transformed chunk by chunk, printed held when
 // the printer's queue may be managed, else plain.  Every chunk file and
 // chunk HTML file is deleted at the end.
@@ -204,10 +129,13 @@ void PrintInChunks(ReportJob* job, int64_t htmlSize, char* error) {
       spooler != nullptr && CanManagePrinter(*spooler, job->settings.printerName()) == 0;
   StringList htmlFiles("string2");
   if (!TransformChunks(*job, chunks, &htmlFiles, error)) return;
+  HtmlPrinter print = [job](const char* htmlPath, int copies, int lock, char* printError) {
+    PrintHtmlFile(*job, htmlPath, copies, lock, printError, kErrorSize);
+  };
   if (held) {
-    PrintChunksHeld(*job, *spooler, &htmlFiles, error);
+    PrintChunksHeld(*job, *spooler, print, &htmlFiles, error);
   } else {
-    PrintChunksPlain(*job, htmlFiles, error);
+    PrintChunksPlain(*job, htmlFiles, print, error);
   }
   DeleteAll(htmlFiles);
 }
