@@ -28,11 +28,27 @@ std::string TextOf(const uint8_t* data, uint32_t length) {
   return std::string(reinterpret_cast<const char*>(data), size);
 }
 
-// Whether an enumeration step may go on to the next index.  Entries too
-// large for the buffers are skipped; any other failure (the key was deleted,
-// the hive is damaged) ends the walk instead of repeating forever.
-bool Continues(long status) {
-  return status == platform::kErrorSuccess || status == platform::kErrorMoreData;
+// The values of the key at path as an enumeration with buffers of
+// nameBuffer and dataBuffer bytes gives them: a value whose name (with its
+// NUL) or data does not fit is left out.  All values come from one state of
+// the hive, so values that other threads or processes add or delete meanwhile
+// never make the walk skip one.  A failure part way (the key was deleted,
+// the hive is damaged) ends the list.  False when the key does not open.
+bool ReadFittingValues(platform::Hive hive, const std::string& path, uint32_t nameBuffer,
+                       uint32_t dataBuffer, std::vector<platform::RegValue>* values) {
+  values->clear();
+  platform::RegKey key;
+  if (platform::RegOpenKey(hive, path, platform::KEY_READ, &key) != platform::kErrorSuccess) {
+    return false;
+  }
+  std::vector<platform::RegValue> all;
+  if (platform::RegQueryValues(key, &all) != platform::kErrorSuccess) return true;
+  for (platform::RegValue& value : all) {
+    if (value.name.size() < nameBuffer && value.data.size() <= dataBuffer) {
+      values->push_back(std::move(value));
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -58,23 +74,16 @@ bool RegistryAccess::KeyExists(const char* subkey) const {
 
 int32_t RegistryAccess::ReadDword(const char* subkey, const char* name,
                                   int32_t defaultValue) const {
-  platform::RegKey key;
-  if (platform::RegOpenKey(rootKey_, FullPath(subkey), platform::KEY_READ, &key) !=
-      platform::kErrorSuccess) {
-    return defaultValue;
-  }
-  for (uint32_t index = 0;; ++index) {
-    char valueName[kNameBufferSize] = {};
-    uint8_t data[4] = {};
-    uint32_t nameLength = kNameBufferSize, dataLength = sizeof(data), type = 0;
-    long status =
-        platform::RegEnumValue(key, index, valueName, &nameLength, &type, data, &dataLength);
-    if (!Continues(status)) break;
-    if (status != platform::kErrorSuccess) continue;
-    if (type == platform::REG_DWORD && NameMatches(name, valueName, nameLength)) {
-      uint32_t value =
-          data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
-      return static_cast<int32_t>(value);
+  std::vector<platform::RegValue> values;
+  ReadFittingValues(rootKey_, FullPath(subkey), kNameBufferSize, 4, &values);
+  for (const platform::RegValue& value : values) {
+    if (value.type == platform::REG_DWORD &&
+        NameMatches(name, value.name.data(), static_cast<uint32_t>(value.name.size()))) {
+      // Shorter data fills the low bytes of a zeroed buffer.
+      uint8_t data[4] = {};
+      std::copy(value.data.begin(), value.data.end(), data);
+      uint32_t bits = data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
+      return static_cast<int32_t>(bits);
     }
   }
   return defaultValue;
@@ -82,22 +91,14 @@ int32_t RegistryAccess::ReadDword(const char* subkey, const char* name,
 
 std::string RegistryAccess::ReadString(const char* subkey, const char* name,
                                        const char* defaultText) const {
-  platform::RegKey key;
-  if (platform::RegOpenKey(rootKey_, FullPath(subkey), platform::KEY_READ, &key) !=
-      platform::kErrorSuccess) {
+  std::vector<platform::RegValue> values;
+  if (!ReadFittingValues(rootKey_, FullPath(subkey), kNameBufferSize, kStringBufferSize, &values)) {
     return std::string();
   }
-  for (uint32_t index = 0;; ++index) {
-    char valueName[kNameBufferSize] = {};
-    uint8_t data[kStringBufferSize] = {};
-    uint32_t nameLength = kNameBufferSize, dataLength = kStringBufferSize, type = 0;
-    long status =
-        platform::RegEnumValue(key, index, valueName, &nameLength, &type, data, &dataLength);
-    if (!Continues(status)) break;
-    if (status != platform::kErrorSuccess) continue;
-    if ((type == platform::REG_SZ || type == platform::REG_EXPAND_SZ) &&
-        NameMatches(name, valueName, nameLength)) {
-      return TextOf(data, dataLength);
+  for (const platform::RegValue& value : values) {
+    if ((value.type == platform::REG_SZ || value.type == platform::REG_EXPAND_SZ) &&
+        NameMatches(name, value.name.data(), static_cast<uint32_t>(value.name.size()))) {
+      return TextOf(value.data.data(), static_cast<uint32_t>(value.data.size()));
     }
   }
   return defaultText ? std::string(defaultText) : std::string();
@@ -125,26 +126,16 @@ long RegistryAccess::WriteString(const char* subkey, const char* name, const cha
 void RegistryAccess::ReadStringValues(std::vector<std::string>* names,
                                       std::vector<std::string>* data, const char* subkey,
                                       uint32_t type) const {
-  platform::RegKey key;
-  if (platform::RegOpenKey(rootKey_, FullPath(subkey), platform::KEY_READ, &key) !=
-      platform::kErrorSuccess) {
+  std::vector<platform::RegValue> values;
+  if (!ReadFittingValues(rootKey_, FullPath(subkey), kListBufferSize, kListBufferSize, &values)) {
     return;
   }
   names->clear();
   data->clear();
-  std::vector<char> valueName(kListBufferSize);
-  std::vector<uint8_t> bytes(kListBufferSize);
-  for (uint32_t index = 0;; ++index) {
-    std::fill(valueName.begin(), valueName.end(), 0);
-    std::fill(bytes.begin(), bytes.end(), 0);
-    uint32_t nameLength = kListBufferSize, dataLength = kListBufferSize, valueType = 0;
-    long status = platform::RegEnumValue(key, index, valueName.data(), &nameLength, &valueType,
-                                         bytes.data(), &dataLength);
-    if (!Continues(status)) break;
-    if (status != platform::kErrorSuccess) continue;
-    if (dataLength == 0 || bytes[0] == 0 || valueType != type) continue;
-    names->emplace_back(valueName.data(), nameLength);
-    data->push_back(TextOf(bytes.data(), dataLength));
+  for (const platform::RegValue& value : values) {
+    if (value.data.empty() || value.data[0] == 0 || value.type != type) continue;
+    names->push_back(value.name);
+    data->push_back(TextOf(value.data.data(), static_cast<uint32_t>(value.data.size())));
   }
 }
 

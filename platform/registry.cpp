@@ -212,6 +212,37 @@ long RegEnumValue(const RegKey& key, uint32_t index, char* name, uint32_t* nameL
   return kErrorSuccess;
 }
 
+long RegQueryValues(const RegKey& key, std::vector<RegValue>* values) {
+  if (!key.IsOpen()) return kErrorInvalidHandle;
+  if (!values) return kErrorInvalidParameter;
+  values->clear();
+  HiveConnection* conn = nullptr;
+  long status = AcquireHive(key.hive(), false, &conn);
+  if (status != kErrorSuccess) return status;
+  if (!conn) return RegistryImpl::Id(key) == kRootKeyId ? kErrorSuccess : kErrorKeyDeleted;
+
+  // One statement reads from one snapshot of the hive.
+  Statement stmt(conn, Sql::kAllValues);
+  if (!stmt.get()) return kErrorInvalidData;
+  sqlite3_bind_int64(stmt.get(), 1, RegistryImpl::Id(key));
+  int rc;
+  while ((rc = Step(stmt.get())) == SQLITE_ROW) {
+    RegValue value;
+    value.name.assign(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)),
+                      sqlite3_column_bytes(stmt.get(), 0));
+    value.type = static_cast<uint32_t>(sqlite3_column_int64(stmt.get(), 1));
+    const uint8_t* bytes = static_cast<const uint8_t*>(sqlite3_column_blob(stmt.get(), 2));
+    value.data.assign(bytes, bytes + sqlite3_column_bytes(stmt.get(), 2));
+    values->push_back(std::move(value));
+  }
+  if (rc != SQLITE_DONE) {
+    values->clear();
+    return StatusFromSqlite(rc);
+  }
+  if (values->empty()) return MissingStatus(conn, RegistryImpl::Id(key), kErrorSuccess);
+  return kErrorSuccess;
+}
+
 long RegQueryValue(const RegKey& key, const std::string& name, uint32_t* type,
                    std::vector<uint8_t>* data) {
   if (!key.IsOpen()) return kErrorInvalidHandle;

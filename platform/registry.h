@@ -101,6 +101,18 @@ long RegCreateKey(Hive hive, const std::string& path, uint32_t access, RegKey* k
 long RegEnumValue(const RegKey& key, uint32_t index, char* name, uint32_t* nameLength,
                   uint32_t* type, uint8_t* data, uint32_t* dataLength);
 
+// One value as RegQueryValues gives it.
+struct RegValue {
+  std::string name;  // stored spelling
+  uint32_t type = REG_NONE;
+  std::vector<uint8_t> data;  // exact bytes
+};
+
+// Reads every value of the key in creation order, all from one consistent
+// state of the hive: unlike a walk with RegEnumValue, no value is skipped or
+// seen twice while other threads or processes add or delete values.
+long RegQueryValues(const RegKey& key, std::vector<RegValue>* values);
+
 // Reads one value by name (any letter case; empty name: the unnamed value).
 long RegQueryValue(const RegKey& key, const std::string& name, uint32_t* type,
                    std::vector<uint8_t>* data);

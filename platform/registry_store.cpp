@@ -26,6 +26,7 @@ const char* const kStatementText[] = {
     "INSERT INTO keys(parent, name) VALUES(?1, ?2)",
     "SELECT 1 FROM keys WHERE id = ?1",
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id",
     "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2",
     "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
     "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data",

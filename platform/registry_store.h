@@ -32,6 +32,7 @@ enum class Sql {
   kInsertKey,       // (parent, name)
   kKeyExists,       // (id) -> 1
   kEnumValue,       // (key, offset) -> name, type, data
+  kAllValues,       // (key) -> name, type, data ...
   kQueryValue,      // (key, name) -> type, data
   kUpsertValue,     // (key, name, type, data)
   kDeleteValue,     // (key, name)

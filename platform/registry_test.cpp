@@ -132,6 +132,16 @@ TEST_F(RegistryTest, ValuesKeepExactBytesPlaceAndSpelling) {
     EXPECT_EQ(values[i].data, expected[i].data);
   }
 
+  // Reading all values at once gives the same list.
+  std::vector<RegValue> all;
+  ASSERT_EQ(RegQueryValues(key, &all), kErrorSuccess);
+  ASSERT_EQ(all.size(), values.size());
+  for (size_t i = 0; i < all.size(); ++i) {
+    EXPECT_EQ(all[i].name, values[i].name);
+    EXPECT_EQ(all[i].type, values[i].type);
+    EXPECT_EQ(std::string(all[i].data.begin(), all[i].data.end()), values[i].data);
+  }
+
   uint32_t type = 0;
   std::vector<uint8_t> data;
   ASSERT_EQ(RegQueryValue(key, "printerapplication", &type, &data), kErrorSuccess);
@@ -224,6 +234,9 @@ TEST_F(RegistryTest, HandlesReportAccessAndDeletion) {
   nameLength = sizeof(name);
   EXPECT_EQ(RegEnumValue(child, 0, name, &nameLength, nullptr, nullptr, nullptr), kErrorKeyDeleted);
   EXPECT_EQ(SetText(child, "v", "2"), kErrorKeyDeleted);
+  std::vector<RegValue> all;
+  EXPECT_EQ(RegQueryValues(child, &all), kErrorKeyDeleted);
+  EXPECT_EQ(RegQueryValues(closed, &all), kErrorInvalidHandle);
   EXPECT_EQ(Enumerate(probe).size(), 0u);
 
   RegKey root;
