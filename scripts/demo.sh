@@ -124,7 +124,8 @@ step "7. Wait for the printed document in $demo/printers/DemoPrinter"
 printed=""
 handled=""
 for _ in $(seq 1 240); do
-  printed=$(find "$demo/printers/DemoPrinter" -name '*.pdf' -print -quit)
+  # Documents are written under a hidden temporary name and linked in whole.
+  printed=$(find "$demo/printers/DemoPrinter" -name '*.pdf' ! -name '.*' -print -quit)
   [ -n "$printed" ] && break
   [ -s "$demo/jobs.log" ] && break
   grep -q '"type":"error"' "$KAVELO_EVENTLOG" && break  # the print failed: see the events
@@ -136,6 +137,7 @@ for _ in $(seq 1 240); do
 done
 if [ -n "$printed" ]; then
   echo "Printed: $printed"
+  command -v pdfinfo >/dev/null && pdfinfo "$printed" | grep -E '^(Pages|Page size):'
   ls -l "$demo/printers/DemoPrinter"
 elif [ -s "$demo/jobs.log" ]; then
   echo "The job reached the print control with this command line:"
