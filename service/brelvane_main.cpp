@@ -2,6 +2,7 @@
 // empty command line it runs as the service "Brelvane" in the foreground;
 // with a command it installs, removes or describes itself.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <string>
@@ -25,11 +26,22 @@ std::string ProgramTitle(const char* argv0) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Every open connection holds a socket and two spool files: let the service
+// use as many descriptors as the system allows it.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // A client that goes away mid-send must not end the service.
   signal(SIGPIPE, SIG_IGN);
+  RaiseDescriptorLimit();
   kavelo::InstallServiceMessageTable();
   theModule.Init(kavelo::kServiceNameText, kavelo::kDisplayNameText, kavelo::kDescriptionText,
                  kavelo::platform::kServiceWin32OwnProcess, kavelo::platform::kServiceAcceptStop);
