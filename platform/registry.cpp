@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/registry_commit.h"
 #include "platform/registry_store.h"
 
 namespace kavelo::platform {
@@ -272,59 +273,29 @@ long RegSetValue(const RegKey& key, const std::string& name, uint32_t type, cons
   if (!key.IsOpen()) return kErrorInvalidHandle;
   if (!key.writable()) return kErrorAccessDenied;
   if (!ValidValueName(name) || (!data && length)) return kErrorInvalidParameter;
-  HiveConnection* conn = nullptr;
-  long status = AcquireHive(key.hive(), true, &conn);
-  if (status != kErrorSuccess) return status;
-  status = BeginWrite(conn);
-  if (status != kErrorSuccess) return status;
-  bool exists = false;
-  status = KeyExists(conn, RegistryImpl::Id(key), &exists);
-  if (status == kErrorSuccess && !exists) status = kErrorKeyDeleted;
-  if (status == kErrorSuccess) {
-    Statement stmt(conn, Sql::kUpsertValue);
-    if (!stmt.get()) {
-      status = kErrorInvalidData;
-    } else {
-      sqlite3_bind_int64(stmt.get(), 1, RegistryImpl::Id(key));
-      sqlite3_bind_text(stmt.get(), 2, name.data(), static_cast<int>(name.size()),
-                        SQLITE_TRANSIENT);
-      sqlite3_bind_int64(stmt.get(), 3, type);
-      // A zero-length blob still binds as a blob, never as NULL.
-      static const uint8_t kEmpty = 0;
-      sqlite3_bind_blob64(stmt.get(), 4, length ? data : &kEmpty, length, SQLITE_STATIC);
-      status = StatusFromSqlite(Step(stmt.get()));
-    }
-  }
-  return EndWrite(conn, status);
+  registry_commit::ValueWrite write;
+  write.key = RegistryImpl::Id(key);
+  write.name = &name;
+  write.type = type;
+  write.data = data;
+  write.length = length;
+  return registry_commit::Commit(key.hive(), write);
 }
 
 long RegDeleteValue(const RegKey& key, const std::string& name) {
   if (!key.IsOpen()) return kErrorInvalidHandle;
   if (!key.writable()) return kErrorAccessDenied;
   if (!ValidValueName(name)) return kErrorInvalidParameter;
+  // A hive without a file has nothing to delete and is not created for it.
   HiveConnection* conn = nullptr;
   long status = AcquireHive(key.hive(), false, &conn);
   if (status != kErrorSuccess) return status;
   if (!conn) return RegistryImpl::Id(key) == kRootKeyId ? kErrorFileNotFound : kErrorKeyDeleted;
-  status = AcquireHive(key.hive(), true, &conn);
-  if (status != kErrorSuccess) return status;
-  status = BeginWrite(conn);
-  if (status != kErrorSuccess) return status;
-  {
-    Statement stmt(conn, Sql::kDeleteValue);
-    if (!stmt.get()) {
-      status = kErrorInvalidData;
-    } else {
-      sqlite3_bind_int64(stmt.get(), 1, RegistryImpl::Id(key));
-      sqlite3_bind_text(stmt.get(), 2, name.data(), static_cast<int>(name.size()),
-                        SQLITE_TRANSIENT);
-      status = StatusFromSqlite(Step(stmt.get()));
-      if (status == kErrorSuccess && sqlite3_changes(conn->db()) == 0) {
-        status = MissingStatus(conn, RegistryImpl::Id(key), kErrorFileNotFound);
-      }
-    }
-  }
-  return EndWrite(conn, status);
+  registry_commit::ValueWrite write;
+  write.key = RegistryImpl::Id(key);
+  write.name = &name;
+  write.erase = true;
+  return registry_commit::Commit(key.hive(), write);
 }
 
 long RegDeleteTree(const RegKey& key, const std::string& subkey) {

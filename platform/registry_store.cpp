@@ -22,6 +22,9 @@ const char* const kStatementText[] = {
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
+    "SAVEPOINT one_write",
+    "RELEASE one_write",
+    "ROLLBACK TO one_write",
     "SELECT id FROM keys WHERE parent = ?1 AND name = ?2",
     "INSERT INTO keys(parent, name) VALUES(?1, ?2)",
     "SELECT 1 FROM keys WHERE id = ?1",
@@ -236,8 +239,11 @@ std::string HiveFilePath(Hive hive) {
 }
 
 long AcquireHive(Hive hive, bool forWrite, HiveConnection** conn) {
+  return AcquireHiveFile(HiveFilePath(hive), forWrite, conn);
+}
+
+long AcquireHiveFile(const std::string& path, bool forWrite, HiveConnection** conn) {
   *conn = nullptr;
-  std::string path = HiveFilePath(hive);
   TidyCache();
   CacheEntry* entry = nullptr;
   for (auto& cached : t_cache) {

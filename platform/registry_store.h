@@ -28,6 +28,9 @@ enum class Sql {
   kBeginImmediate,
   kCommit,
   kRollback,
+  kSavepoint,  // one write of a group commit
+  kReleaseSavepoint,
+  kRollbackToSavepoint,
   kFindChild,       // (parent, name) -> id
   kInsertKey,       // (parent, name)
   kKeyExists,       // (id) -> 1
@@ -77,6 +80,8 @@ std::string HiveFilePath(Hive hive);
 // and the result is success: the hive is empty.  For a write the folder and
 // the file are created when missing and the tables exist on return.
 long AcquireHive(Hive hive, bool forWrite, HiveConnection** conn);
+// The same for a hive file named by its full path.
+long AcquireHiveFile(const std::string& path, bool forWrite, HiveConnection** conn);
 
 // A cached statement for one use: reset (its read ended) when it goes.
 class Statement {
