@@ -164,6 +164,14 @@ long RegCreateKey(Hive hive, const std::string& path, uint32_t access, RegKey* k
   if (status != kErrorSuccess) return status;
   int64_t id = kRootKeyId;
   bool made = false;
+  // A key that exists already is opened without taking the write lock, so
+  // opening a key to write a value does not wait behind a group commit.
+  status = WalkPath(conn, kRootKeyId, names, false, &id, nullptr);
+  if (status == kErrorSuccess) {
+    RegistryImpl::Fill(key, hive, path, (access & kWriteRights) != 0, id);
+    return kErrorSuccess;
+  }
+  if (status != kErrorFileNotFound) return status;
   status = BeginWrite(conn);
   if (status != kErrorSuccess) return status;
   status = EndWrite(conn, WalkPath(conn, kRootKeyId, names, true, &id, &made));
