@@ -21,22 +21,6 @@ namespace {
 // An exception's report text is cut to what a 256-byte buffer holds.
 constexpr size_t kExceptionTextLimit = 255;
 
-// The listener's copy of the validated parameters.
-IntakeSettings IntakeSettingsOf(const ParameterValues& values) {
-  IntakeSettings settings;
-  settings.port = values.port;
-  settings.maxConnections = values.maxConnections;
-  settings.keepAlive = values.keepAlive;
-  settings.timeout = values.timeout;
-  settings.sendBuffer = values.sendBuffer;
-  settings.recvBuffer = values.recvBuffer;
-  settings.printerApplication = values.printerApplication;
-  settings.useDefaultPrinter = values.useDefaultPrinter;
-  settings.printerName = values.printerName;
-  settings.spoolerDirectory = values.spoolerDirectory;
-  return settings;
-}
-
 }  // namespace
 
 ServiceModule::ServiceModule()
@@ -158,7 +142,7 @@ bool ServiceModule::OnStart(int argc, char** argv) {
   // so that every accepted job finds a consumer.
   printThread_->BindLog(serviceName_.c_str());
   printThread_->StartPrinting();
-  listener_->Initialize(eventLog_.get(), printThread_.get(), IntakeSettingsOf(values));
+  listener_->Initialize(eventLog_.get(), printThread_.get(), values);
   listener_->Start(0);
   return true;
 }
