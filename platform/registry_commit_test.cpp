@@ -44,6 +44,9 @@ class RegistryGroupCommitTest : public ::testing::Test {
 TEST_F(RegistryGroupCommitTest, ManyThreadsWritingAtOnceKeepEveryValueExactly) {
   constexpr int kThreads = 16;
   constexpr int kValuesEach = 25;
+  // The hive file exists before the writers start.
+  RegKey jobs;
+  ASSERT_EQ(RegCreateKey(Hive::kLocalMachine, "Jobs", KEY_ALL_ACCESS, &jobs), kErrorSuccess);
   std::atomic<int> ready{0};
   std::vector<std::thread> threads;
   std::vector<int> failures(kThreads, 0);
@@ -52,12 +55,14 @@ TEST_F(RegistryGroupCommitTest, ManyThreadsWritingAtOnceKeepEveryValueExactly) {
       // Half the threads share one key, the others write a key of their own.
       std::string path = t % 2 ? "Jobs\\Own" + std::to_string(t) : "Jobs\\Shared";
       RegKey key;
-      if (RegCreateKey(Hive::kLocalMachine, path, KEY_ALL_ACCESS, &key) != kErrorSuccess) {
+      long created = RegCreateKey(Hive::kLocalMachine, path, KEY_ALL_ACCESS, &key);
+      // Every thread reaches the start line, even one that failed.
+      ready.fetch_add(1);
+      while (ready.load() < kThreads) std::this_thread::yield();
+      if (created != kErrorSuccess) {
         ++failures[t];
         return;
       }
-      ready.fetch_add(1);
-      while (ready.load() < kThreads) std::this_thread::yield();
       for (int i = 0; i < kValuesEach; ++i) {
         std::string name = "t" + std::to_string(t) + "." + std::to_string(i);
         if (Set(key, name, DataFor(t, i)) != kErrorSuccess) ++failures[t];
