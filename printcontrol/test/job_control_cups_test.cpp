@@ -21,6 +21,9 @@ namespace kavelo {
 namespace {
 
 constexpr char kRawQueue[] = "kavelo-raw";
+// A second stopped queue, for a test whose job order must not be disturbed
+// by another test reordering jobs on kavelo-raw at the same time.
+constexpr char kPdfQueue[] = "kavelo-pdf";
 
 std::string OwnUserName() {
   struct passwd* entry = getpwuid(geteuid());
@@ -42,7 +45,7 @@ class JobControlCupsTest : public ::testing::Test {
   }
   void TearDown() override {
     for (int32_t id : submitted_) {
-      spooler_->ControlJob(kRawQueue, id, platform::JobCommand::kCancel);
+      spooler_->ControlJob(queue_, id, platform::JobCommand::kCancel);
     }
     if (!file_.empty()) unlink(file_.c_str());
   }
@@ -50,17 +53,18 @@ class JobControlCupsTest : public ::testing::Test {
     platform::SubmitOptions options;
     options.documentName = documentName;
     int32_t id = 0;
-    EXPECT_EQ(platform::kSpoolerOk, spooler_->SubmitDocument(kRawQueue, file_, options, &id));
+    EXPECT_EQ(platform::kSpoolerOk, spooler_->SubmitDocument(queue_, file_, options, &id));
     if (id > 0) submitted_.push_back(id);
     return id;
   }
   int32_t Position(int32_t id) {
     platform::SpoolerJob job;
-    EXPECT_EQ(platform::kSpoolerOk, spooler_->GetJob(kRawQueue, id, &job)) << id;
+    EXPECT_EQ(platform::kSpoolerOk, spooler_->GetJob(queue_, id, &job)) << id;
     return job.position;
   }
 
   std::unique_ptr<platform::Spooler> spooler_;
+  std::string queue_ = kRawQueue;  // where Submit puts jobs
   std::string file_;
   std::vector<int32_t> submitted_;
 };
@@ -125,7 +129,8 @@ TEST_F(JobControlCupsTest, HeldJobsAreMovedTogetherAndReleased) {
 
 TEST_F(JobControlCupsTest, WatcherWaitsForAsManyJobsAsCopies) {
   std::string html = "/tmp/kavelo-jc/" + std::to_string(getpid()) + "-watch.html";
-  SetWatcherValues(2, html.c_str(), kRawQueue);
+  queue_ = kPdfQueue;
+  SetWatcherValues(2, html.c_str(), kPdfQueue);
   WatcherThread watcher;
   ASSERT_EQ(0, watcher.Start([] { return platform::MakeCupsSpooler(); }, OwnUserName().c_str()));
   Submit(html);
@@ -135,7 +140,7 @@ TEST_F(JobControlCupsTest, WatcherWaitsForAsManyJobsAsCopies) {
   EXPECT_TRUE(watcher.WaitEnded(10000));
   StopWatcherThread(&watcher);
   EXPECT_EQ(submitted_.front(),
-            FindJobOfFile(*spooler_, kRawQueue, OwnUserName().c_str(), html.c_str()));
+            FindJobOfFile(*spooler_, kPdfQueue, OwnUserName().c_str(), html.c_str()));
   EXPECT_NE(second, submitted_.front());
 }
 
