@@ -107,7 +107,8 @@ TEST_F(PersistedJobsTest, ThreadsPersistingAtOnceLoseNothing) {
       for (int i = 0; i < kJobsEach; ++i) {
         ServiceParameters own;
         own.Bind("Brelvane", platform::Hive::kLocalMachine);
-        own.PersistJob("job " + std::to_string(t) + "." + std::to_string(i));
+        long persisted = own.PersistJob("job " + std::to_string(t) + "." + std::to_string(i));
+        EXPECT_EQ(persisted, platform::kErrorSuccess) << "job " << t << "." << i;
         if (i % 3 == 2)
           own.RemovePersistedJob("job " + std::to_string(t) + "." + std::to_string(i));
       }

@@ -1,7 +1,9 @@
 #include "common/registry_access.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "common/exceptions.h"
 
@@ -49,6 +51,20 @@ bool ReadFittingValues(platform::Hive hive, const std::string& path, uint32_t na
     }
   }
   return true;
+}
+
+// Runs a write again while the hive reports that another writer held it
+// too long: under many concurrent writers SQLite can give up a lock upgrade
+// at once instead of waiting, and a service write (a queued job) must not
+// fail for a passing contention.  Bounded: about two seconds in all.
+template <typename Write>
+long RetryWhileBusy(Write write) {
+  long status = write();
+  for (int attempt = 1; status == platform::kErrorBusy && attempt <= 40; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(attempt * 2, 50)));
+    status = write();
+  }
+  return status;
 }
 
 }  // namespace
@@ -105,6 +121,14 @@ std::string RegistryAccess::ReadString(const char* subkey, const char* name,
 }
 
 long RegistryAccess::WriteDword(const char* subkey, const char* name, int32_t value) const {
+  return RetryWhileBusy([&] { return WriteDwordOnce(subkey, name, value); });
+}
+
+long RegistryAccess::WriteString(const char* subkey, const char* name, const char* text) const {
+  return RetryWhileBusy([&] { return WriteStringOnce(subkey, name, text); });
+}
+
+long RegistryAccess::WriteDwordOnce(const char* subkey, const char* name, int32_t value) const {
   platform::RegKey key;
   long status = platform::RegCreateKey(rootKey_, FullPath(subkey), platform::KEY_WRITE, &key);
   if (status != platform::kErrorSuccess) return status;
@@ -114,7 +138,8 @@ long RegistryAccess::WriteDword(const char* subkey, const char* name, int32_t va
   return platform::RegSetValue(key, name ? name : "", platform::REG_DWORD, data, sizeof(data));
 }
 
-long RegistryAccess::WriteString(const char* subkey, const char* name, const char* text) const {
+long RegistryAccess::WriteStringOnce(const char* subkey, const char* name,
+                                     const char* text) const {
   platform::RegKey key;
   long status = platform::RegCreateKey(rootKey_, FullPath(subkey), platform::KEY_WRITE, &key);
   if (status != platform::kErrorSuccess) return status;
@@ -140,7 +165,8 @@ void RegistryAccess::ReadStringValues(std::vector<std::string>* names,
 }
 
 long RegistryAccess::DeleteValue(const char* subkey, const char* name) const {
-  return platform::RegDeleteKeyValue(rootKey_, FullPath(subkey), name ? name : "");
+  return RetryWhileBusy(
+      [&] { return platform::RegDeleteKeyValue(rootKey_, FullPath(subkey), name ? name : ""); });
 }
 
 }  // namespace kavelo

@@ -61,6 +61,8 @@ class RegistryAccess {
   long DeleteValue(const char* subkey, const char* name) const;
 
  private:
+  long WriteDwordOnce(const char* subkey, const char* name, int32_t value) const;
+  long WriteStringOnce(const char* subkey, const char* name, const char* text) const;
   platform::Hive rootKey_;
   std::string basePath_;
 };
