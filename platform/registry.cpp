@@ -181,14 +181,23 @@ long RegCreateKey(Hive hive, const std::string& path, uint32_t access, RegKey* k
   return kErrorSuccess;
 }
 
+// The connection for reading the key's hive.  A hive whose file does not
+// exist yet is empty: its root key gives emptyRootStatus, any other key
+// kErrorKeyDeleted.  Only kErrorSuccess leaves a connection in *conn.
+static long AcquireForRead(const RegKey& key, long emptyRootStatus, HiveConnection** conn) {
+  long status = AcquireHive(key.hive(), false, conn);
+  if (status != kErrorSuccess) return status;
+  if (!*conn) return RegistryImpl::Id(key) == kRootKeyId ? emptyRootStatus : kErrorKeyDeleted;
+  return kErrorSuccess;
+}
+
 long RegEnumValue(const RegKey& key, uint32_t index, char* name, uint32_t* nameLength,
                   uint32_t* type, uint8_t* data, uint32_t* dataLength) {
   if (!key.IsOpen()) return kErrorInvalidHandle;
   if (!name || !nameLength || (data && !dataLength)) return kErrorInvalidParameter;
   HiveConnection* conn = nullptr;
-  long status = AcquireHive(key.hive(), false, &conn);
+  long status = AcquireForRead(key, kErrorNoMoreItems, &conn);
   if (status != kErrorSuccess) return status;
-  if (!conn) return RegistryImpl::Id(key) == kRootKeyId ? kErrorNoMoreItems : kErrorKeyDeleted;
 
   Statement stmt(conn, Sql::kEnumValue);
   if (!stmt.get()) return kErrorInvalidData;
@@ -257,9 +266,8 @@ long RegQueryValue(const RegKey& key, const std::string& name, uint32_t* type,
   if (!key.IsOpen()) return kErrorInvalidHandle;
   if (!ValidValueName(name)) return kErrorInvalidParameter;
   HiveConnection* conn = nullptr;
-  long status = AcquireHive(key.hive(), false, &conn);
+  long status = AcquireForRead(key, kErrorFileNotFound, &conn);
   if (status != kErrorSuccess) return status;
-  if (!conn) return RegistryImpl::Id(key) == kRootKeyId ? kErrorFileNotFound : kErrorKeyDeleted;
 
   Statement stmt(conn, Sql::kQueryValue);
   if (!stmt.get()) return kErrorInvalidData;
@@ -296,9 +304,8 @@ long RegDeleteValue(const RegKey& key, const std::string& name) {
   if (!ValidValueName(name)) return kErrorInvalidParameter;
   // A hive without a file has nothing to delete and is not created for it.
   HiveConnection* conn = nullptr;
-  long status = AcquireHive(key.hive(), false, &conn);
+  long status = AcquireForRead(key, kErrorFileNotFound, &conn);
   if (status != kErrorSuccess) return status;
-  if (!conn) return RegistryImpl::Id(key) == kRootKeyId ? kErrorFileNotFound : kErrorKeyDeleted;
   registry_commit::ValueWrite write;
   write.key = RegistryImpl::Id(key);
   write.name = &name;
@@ -314,9 +321,8 @@ long RegDeleteTree(const RegKey& key, const std::string& subkey) {
   if (status != kErrorSuccess) return status;
   if (names.empty() && RegistryImpl::Id(key) == kRootKeyId) return kErrorAccessDenied;
   HiveConnection* conn = nullptr;
-  status = AcquireHive(key.hive(), false, &conn);
+  status = AcquireForRead(key, kErrorFileNotFound, &conn);
   if (status != kErrorSuccess) return status;
-  if (!conn) return RegistryImpl::Id(key) == kRootKeyId ? kErrorFileNotFound : kErrorKeyDeleted;
   status = AcquireHive(key.hive(), true, &conn);
   if (status != kErrorSuccess) return status;
   status = BeginWrite(conn);
@@ -345,9 +351,8 @@ long RegEnumKey(const RegKey& key, uint32_t index, std::string* name) {
   if (!key.IsOpen()) return kErrorInvalidHandle;
   if (!name) return kErrorInvalidParameter;
   HiveConnection* conn = nullptr;
-  long status = AcquireHive(key.hive(), false, &conn);
+  long status = AcquireForRead(key, kErrorNoMoreItems, &conn);
   if (status != kErrorSuccess) return status;
-  if (!conn) return RegistryImpl::Id(key) == kRootKeyId ? kErrorNoMoreItems : kErrorKeyDeleted;
   Statement stmt(conn, Sql::kEnumKey);
   if (!stmt.get()) return kErrorInvalidData;
   sqlite3_bind_int64(stmt.get(), 1, RegistryImpl::Id(key));
