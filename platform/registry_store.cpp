@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -63,14 +64,88 @@ const char kSchema[] =
     "CREATE INDEX IF NOT EXISTS vals_order ON vals(key, id);"
     "INSERT OR IGNORE INTO keys(id, parent, name) VALUES(1, 0, '');";
 
+// Idle connections kept beyond this number are closed, oldest first.
+constexpr size_t kIdleLimit = 32;
+
+std::atomic<uint64_t> g_connectionsOpened{0};
+
 struct CacheEntry {
   std::string path;
   std::unique_ptr<HiveConnection> conn;
 };
 
+// Connections of threads that have ended, kept open for the next thread
+// that needs the same file.  Opening a connection reads the schema and
+// prepares its statements anew, which costs more than a small write, and
+// the service runs each client connection on a thread of its own.  A
+// connection moves from one thread to the next only through this pool, so
+// it is never used by two threads at once.
+class IdleConnections {
+ public:
+  std::unique_ptr<HiveConnection> Take(const std::string& path) {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (size_t i = idle_.size(); i-- > 0;) {
+      if (idle_[i].path != path || !idle_[i].conn->OwnedHere()) continue;
+      std::unique_ptr<HiveConnection> conn = std::move(idle_[i].conn);
+      idle_.erase(idle_.begin() + static_cast<std::ptrdiff_t>(i));
+      return conn;
+    }
+    return nullptr;
+  }
+
+  // Keeps a connection that is at rest (no transaction open); otherwise, or
+  // when the pool is full or closed, the connection is closed as it goes.
+  void Give(CacheEntry entry) {
+    if (!entry.conn || !entry.conn->OwnedHere() || !sqlite3_get_autocommit(entry.conn->db())) {
+      return;
+    }
+    std::unique_ptr<HiveConnection> evicted;  // closed after the lock is let go
+    std::lock_guard<std::mutex> guard(lock_);
+    if (closed_) return;
+    if (idle_.size() >= kIdleLimit) {
+      // The oldest goes: in a long run the files in use are few, and a
+      // file no longer in use is never asked for again.
+      evicted = std::move(idle_.front().conn);
+      idle_.erase(idle_.begin());
+    }
+    idle_.push_back(std::move(entry));
+  }
+
+  // At exit: closes the idle connections (the last one to close folds the
+  // log back into the file) and keeps no more.
+  void CloseAll() {
+    std::vector<CacheEntry> closing;
+    std::lock_guard<std::mutex> guard(lock_);
+    closed_ = true;
+    closing.swap(idle_);
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<CacheEntry> idle_;
+  bool closed_ = false;
+};
+
+// Never destroyed, so that threads ending during exit can still give back.
+IdleConnections& Idle() {
+  static auto* idle = new IdleConnections();
+  return *idle;
+}
+
+struct CloseIdleAtExit {
+  ~CloseIdleAtExit() { Idle().CloseAll(); }
+} g_closeIdleAtExit;
+
 // Each thread keeps its own connections, so readers never wait for each
-// other and a connection is never shared between threads.
-thread_local std::vector<CacheEntry> t_cache;
+// other and a connection is never shared between threads; when the thread
+// ends they go to the idle pool.
+struct ThreadCache {
+  ~ThreadCache() {
+    for (CacheEntry& entry : entries) Idle().Give(std::move(entry));
+  }
+  std::vector<CacheEntry> entries;
+};
+thread_local ThreadCache t_cache;
 
 std::string LookUpUserName(uid_t uid) {
   std::vector<char> buffer(16384);
@@ -192,12 +267,13 @@ long CreateSchema(HiveConnection* conn) {
 }
 
 void TidyCache() {
-  if (t_cache.size() < kCacheTidyThreshold) return;
-  for (auto it = t_cache.begin(); it != t_cache.end();) {
+  std::vector<CacheEntry>& entries = t_cache.entries;
+  if (entries.size() < kCacheTidyThreshold) return;
+  for (auto it = entries.begin(); it != entries.end();) {
     struct stat st;
     if (!it->conn || stat(it->path.c_str(), &st) != 0 ||
         !it->conn->SameFile(st.st_dev, st.st_ino)) {
-      it = t_cache.erase(it);
+      it = entries.erase(it);
     } else {
       ++it;
     }
@@ -208,6 +284,8 @@ void TidyCache() {
 
 HiveConnection::HiveConnection(sqlite3* db, dev_t dev, ino_t ino)
     : db_(db), dev_(dev), ino_(ino), owner_(getpid()) {}
+
+bool HiveConnection::OwnedHere() const { return owner_ == getpid(); }
 
 HiveConnection::~HiveConnection() {
   // SQLite forbids using a connection in a forked child, closing included.
@@ -246,7 +324,7 @@ long AcquireHiveFile(const std::string& path, bool forWrite, HiveConnection** co
   *conn = nullptr;
   TidyCache();
   CacheEntry* entry = nullptr;
-  for (auto& cached : t_cache) {
+  for (auto& cached : t_cache.entries) {
     if (cached.path == path) entry = &cached;
   }
 
@@ -266,12 +344,16 @@ long AcquireHiveFile(const std::string& path, bool forWrite, HiveConnection** co
   }
 
   if (!entry || !entry->conn) {
-    std::unique_ptr<HiveConnection> opened;
-    long status = OpenConnection(path, forWrite, &opened);
-    if (status != kErrorSuccess) return status;
+    std::unique_ptr<HiveConnection> opened = Idle().Take(path);
+    if (opened && !(exists && opened->SameFile(st.st_dev, st.st_ino))) opened.reset();
+    if (!opened) {
+      long status = OpenConnection(path, forWrite, &opened);
+      if (status != kErrorSuccess) return status;
+      g_connectionsOpened.fetch_add(1, std::memory_order_relaxed);
+    }
     if (!entry) {
-      t_cache.push_back(CacheEntry{path, nullptr});
-      entry = &t_cache.back();
+      t_cache.entries.push_back(CacheEntry{path, nullptr});
+      entry = &t_cache.entries.back();
     }
     entry->conn = std::move(opened);
   }
@@ -290,6 +372,8 @@ long AcquireHiveFile(const std::string& path, bool forWrite, HiveConnection** co
   *conn = c;
   return kErrorSuccess;
 }
+
+uint64_t ConnectionsOpened() { return g_connectionsOpened.load(std::memory_order_relaxed); }
 
 long StatusFromSqlite(int rc) {
   switch (rc & 0xff) {

@@ -60,6 +60,8 @@ class HiveConnection {
   sqlite3_stmt* Get(Sql which);
 
   bool SameFile(dev_t dev, ino_t ino) const { return dev == dev_ && ino == ino_; }
+  // False in a child that inherited the connection through fork.
+  bool OwnedHere() const;
   bool has_schema() const { return has_schema_; }
   void set_has_schema(bool value) { has_schema_ = value; }
 
@@ -82,6 +84,10 @@ std::string HiveFilePath(Hive hive);
 long AcquireHive(Hive hive, bool forWrite, HiveConnection** conn);
 // The same for a hive file named by its full path.
 long AcquireHiveFile(const std::string& path, bool forWrite, HiveConnection** conn);
+
+// How many connections this process has opened so far (a connection of a
+// thread that ended is handed to the next thread, not opened anew).
+uint64_t ConnectionsOpened();
 
 // A cached statement for one use: reset (its read ended) when it goes.
 class Statement {

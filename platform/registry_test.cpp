@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include "platform/registry_store.h"
 #include "platform/registry_testing.h"
 
 namespace kavelo::platform {
@@ -460,6 +461,61 @@ TEST_F(RegistryTest, ThreadsWritingAtOnceLoseNothing) {
     EXPECT_EQ(i, next[t]) << v.name;
     next[t] = i + 1;
   }
+}
+
+// Each client connection of the service runs on a thread of its own; the
+// connection of an ended thread goes to the next one.  It must see every
+// earlier write, never the file it was opened on once that is replaced,
+// and the threads must not open a connection each.
+TEST_F(RegistryTest, ThreadsOneAfterAnotherShareConnectionsAndSeeTheLatestFile) {
+  auto onThread = [](auto&& work) {
+    std::thread thread(work);
+    thread.join();
+  };
+  RegKey main;
+  ASSERT_EQ(RegCreateKey(Hive::kLocalMachine, "Pool", KEY_ALL_ACCESS, &main), kErrorSuccess);
+  ASSERT_EQ(SetText(main, "seed", "0"), kErrorSuccess);
+
+  constexpr int kThreads = 30;
+  uint64_t openedBefore = registry_store::ConnectionsOpened();
+  for (int t = 0; t < kThreads; ++t) {
+    size_t seen = 0;
+    long written = -1;
+    onThread([&] {
+      RegKey key;
+      if (RegOpenKey(Hive::kLocalMachine, "Pool", KEY_ALL_ACCESS, &key) != kErrorSuccess) return;
+      seen = Enumerate(key).size();
+      written = SetText(key, "v" + std::to_string(t), std::to_string(t));
+    });
+    EXPECT_EQ(seen, static_cast<size_t>(t + 1)) << "thread " << t;
+    EXPECT_EQ(written, kErrorSuccess) << "thread " << t;
+  }
+  EXPECT_LE(registry_store::ConnectionsOpened() - openedBefore, 2u);
+
+  // The hive is replaced while its connections sit idle.
+  for (const char* suffix : {"", "-wal", "-shm"})
+    unlink((registry_.MachineHive() + suffix).c_str());
+  long reopened = -1;
+  onThread([&] {
+    RegKey key;
+    reopened = RegOpenKey(Hive::kLocalMachine, "Pool", KEY_READ, &key);
+  });
+  EXPECT_EQ(reopened, kErrorFileNotFound);
+  onThread([&] {
+    RegKey key;
+    if (RegCreateKey(Hive::kLocalMachine, "Pool", KEY_WRITE, &key) == kErrorSuccess) {
+      SetText(key, "fresh", "1");
+    }
+  });
+  std::vector<Value> values;
+  onThread([&] {
+    RegKey key;
+    if (RegOpenKey(Hive::kLocalMachine, "Pool", KEY_READ, &key) == kErrorSuccess) {
+      values = Enumerate(key);
+    }
+  });
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].name, "fresh");
 }
 
 TEST(RegistryTypeNames, RoundTripAndUnknown) {
