@@ -5,7 +5,9 @@
 #   `lp` into a private CUPS scheduler; 500 connections open at once.
 #   bench/intake_bench.sh [BUILD_DIR]    (as root for the CUPS baseline)
 # Environment: KAVELO_BENCH_SIZE_PAGES (default 125700, about 1 GiB),
-# KAVELO_BENCH_ROUNDS (default 3).
+# KAVELO_BENCH_ROUNDS (default 3) for the stream, KAVELO_BENCH_JOB_ROUNDS (default 5)
+# for the small jobs.  ext4 avoids inodes freed in the last minutes and checks
+# each of them when it makes a file, so runs a few minutes apart measure best.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build}
