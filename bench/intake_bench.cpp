@@ -124,7 +124,12 @@ class ResidentPeak {
 // registry, not started: the jobs stay queued and persisted), listener.
 class Service {
  public:
-  explicit Service(int32_t recvBuffer, int32_t backlog = 128, bool persist = true) {
+  // keepFolders: the folders stay until all benchmarks have run (rounds of
+  // many small files); otherwise they go with the service, as the copy
+  // baseline's file goes after each copy.
+  explicit Service(int32_t recvBuffer, int32_t backlog = 128, bool persist = true,
+                   bool keepFolders = false)
+      : keepFolders_(keepFolders) {
     InstallServiceMessageTable();
     spool_ = MakeTempDir("kavelo-bench-spool");
     registry_ = MakeTempDir("kavelo-bench-registry");
@@ -148,13 +153,19 @@ class Service {
   ~Service() {
     listener_.Stop();
     listener_.WaitConnectionsIdle(60000);
-    RemoveLater(spool_);
-    RemoveLater(registry_);
+    for (const std::string& folder : {spool_, registry_}) {
+      if (keepFolders_) {
+        RemoveLater(folder);
+      } else {
+        RemoveTree(folder);
+      }
+    }
   }
   int port() const { return port_; }
   size_t queued() const { return printThread_.jobs().size(); }
 
  private:
+  bool keepFolders_;
   std::string spool_, registry_;
   EventLogChannel channel_;
   PrintThread printThread_;
@@ -300,7 +311,7 @@ struct SmallJobsRound {
 // (the spool files are still synced): a breakdown, not a durable queue.
 SmallJobsRound SmallJobsOnce(const std::string& xml, const std::string& xsl, int perClient,
                              bool persist) {
-  Service service(4096, 128, persist);
+  Service service(4096, 128, persist, /*keepFolders=*/true);
   std::atomic<int> queued{0};
   double cpuBefore = CpuSeconds();
   auto start = Clock::now();
