@@ -230,8 +230,8 @@ double CopyOnce(const std::string& source, const std::string& targetDir) {
 }
 
 // The intake: JobClient streams the file to the listener, which writes it
-// through 8196-byte chunks into its spool file and syncs it before the
-// final status.  Returns bytes per second, or 0 when the job was not queued.
+// in 8196-byte pieces, eight at a time, into its spool file and syncs it
+// before the final status.  Returns bytes per second, or 0 when the job was not queued.
 double StreamOnce(const std::string& source, const std::string& xsl, int32_t recvBuffer,
                   double* growthMiB) {
   Service service(recvBuffer);

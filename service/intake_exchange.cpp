@@ -65,14 +65,21 @@ bool IntakeExchange::SendStatus(SocketWriter& writer, uint16_t status) {
   return false;
 }
 
-bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* chunk) {
+bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pieces) {
   uint32_t remaining;
   if (!reader.ReadU32(&remaining)) return false;
   while (remaining > 0) {
-    size_t n = remaining < kFileChunkSize ? remaining : kFileChunkSize;
-    if (!reader.Read(chunk, n)) return false;
-    // Each piece is handed to the file system before the next one is read.
-    if (!file.Write(chunk, n)) return false;
+    // Up to kChunksPerWrite pieces of kFileChunkSize bytes in one read and
+    // one write.  When the read falls short, the whole pieces it delivered
+    // still reach the file and the piece that fell short does not, so the
+    // file is the same as after one read and one write per piece.
+    const size_t batch = kChunksPerWrite * kFileChunkSize;
+    size_t n = remaining < batch ? remaining : batch;
+    size_t got = 0;
+    bool complete = reader.Read(pieces, n, &got);
+    size_t whole = complete ? n : got - got % kFileChunkSize;
+    if (whole > 0 && !file.Write(pieces, whole)) return false;
+    if (!complete) return false;
     remaining -= static_cast<uint32_t>(n);
   }
   return true;
@@ -116,13 +123,13 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
   if (!options.empty()) ApplyPrintOptions(options.c_str(), &job_);
   if (!SendStatus(writer, kStatusAccepted)) return false;
 
-  // 4 and 5. The two documents, streamed to disk chunk by chunk.
-  auto chunk = std::make_unique<char[]>(kFileChunkSize);
-  if (!ReceiveFile(reader, xml, chunk.get())) {
+  // 4 and 5. The two documents, streamed to disk piece by piece.
+  auto pieces = std::make_unique<char[]>(kChunksPerWrite * kFileChunkSize);
+  if (!ReceiveFile(reader, xml, pieces.get())) {
     Report(kMsgXmlReceiveFailed);
     return false;
   }
-  if (!ReceiveFile(reader, xsl, chunk.get())) {
+  if (!ReceiveFile(reader, xsl, pieces.get())) {
     Report(kMsgXslReceiveFailed);
     return false;
   }

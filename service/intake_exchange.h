@@ -30,8 +30,14 @@ constexpr uint16_t kStatusAccepted = 0x0000;
 constexpr uint16_t kStatusRejected = 0xFFFF;
 constexpr uint16_t kFinalQueued = 0x0000;
 constexpr uint16_t kFinalNotQueued = 0x0001;
-// The largest piece of a counted file read from the connection in one go.
+// A counted file is received in pieces of this size (the last one may be
+// shorter); a spool file left by a failed transfer holds whole pieces only.
 constexpr size_t kFileChunkSize = 8196;
+// Pieces are read from the connection and handed to the spool file this
+// many at a time (64 KiB per exchange).  One read and one write per piece
+// made a 1 GiB stream CPU-bound at about half the rate of a plain 64 KiB
+// loopback copy; eight at a time take an eighth of the system calls.
+constexpr size_t kChunksPerWrite = 8;
 
 // Runs on the calling (connection) thread; owns its socket, spool files and
 // job values for the exchange's duration.  *channel and *printThread are
@@ -59,7 +65,7 @@ class IntakeExchange {
  private:
   bool RunSteps(SocketReader& reader, SocketWriter& writer, SpoolFile& xml, SpoolFile& xsl);
   bool SendStatus(SocketWriter& writer, uint16_t status);
-  bool ReceiveFile(SocketReader& reader, SpoolFile& file, char* chunk);
+  bool ReceiveFile(SocketReader& reader, SpoolFile& file, char* pieces);
   bool MakeDurable(SpoolFile& xml, SpoolFile& xsl);
   void Report(uint32_t messageId, const char* text = nullptr);
 

@@ -28,8 +28,15 @@ bool SocketReader::Fill() {
 }
 
 bool SocketReader::Read(void* data, size_t n) {
-  char* out = static_cast<char*>(data);
-  while (n > 0) {
+  size_t delivered;
+  return Read(data, n, &delivered);
+}
+
+bool SocketReader::Read(void* data, size_t n, size_t* delivered) {
+  char* const first = static_cast<char*>(data);
+  char* out = first;
+  bool complete = true;
+  while (n > 0 && complete) {
     if (begin_ == end_) {
       if (n >= sizeof buffer_) {
         // A large read goes straight into the caller's memory, waiting for
@@ -42,9 +49,13 @@ bool SocketReader::Read(void* data, size_t n) {
         }
         if (got < 0 && errno == EINTR) continue;
         lastError_ = got == 0 ? 0 : (errno == EWOULDBLOCK ? EAGAIN : errno);
-        return false;
+        complete = false;
+        break;
       }
-      if (!Fill()) return false;
+      if (!Fill()) {
+        complete = false;
+        break;
+      }
     }
     size_t take = end_ - begin_ < n ? end_ - begin_ : n;
     std::memcpy(out, buffer_ + begin_, take);
@@ -52,7 +63,8 @@ bool SocketReader::Read(void* data, size_t n) {
     out += take;
     n -= take;
   }
-  return true;
+  *delivered = static_cast<size_t>(out - first);
+  return complete;
 }
 
 bool SocketReader::ReadU16(uint16_t* value) {

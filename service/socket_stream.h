@@ -23,6 +23,9 @@ class SocketReader {
   SocketReader& operator=(const SocketReader&) = delete;
 
   bool Read(void* data, size_t n);
+  // As Read, and tells how many bytes it placed in data (n on success,
+  // fewer when it failed).
+  bool Read(void* data, size_t n, size_t* delivered);
   bool ReadU16(uint16_t* value);
   bool ReadU32(uint32_t* value);
   // A 2-byte length N, then N bytes.

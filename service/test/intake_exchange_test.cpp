@@ -231,6 +231,51 @@ TEST_F(IntakeExchangeTest, EachFailureGivesItsEventStatusesAndSpoolFiles) {
   }
 }
 
+// Pieces are received several at a time; whatever the lengths, a complete
+// file arrives byte for byte and a file that falls short leaves exactly its
+// whole pieces.
+TEST_F(IntakeExchangeTest, FilesAroundPieceAndBatchBoundaries) {
+  const size_t piece = kFileChunkSize;
+  const size_t batch = kChunksPerWrite * kFileChunkSize;
+  std::string content(3 * batch + 2 * piece + 7, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 131 % 251);
+  struct Case {
+    size_t declared;
+    size_t sent;
+    size_t left;  // bytes of the spool file afterwards
+  } cases[] = {
+      // Complete files.
+      {1, 1, 1},
+      {piece - 1, piece - 1, piece - 1},
+      {piece, piece, piece},
+      {piece + 1, piece + 1, piece + 1},
+      {batch - 1, batch - 1, batch - 1},
+      {batch, batch, batch},
+      {batch + 1, batch + 1, batch + 1},
+      {content.size(), content.size(), content.size()},
+      // Short files: the piece that fell short is dropped, also inside a
+      // batch and in the last, shorter piece.
+      {piece, piece - 1, 0},
+      {2 * piece + 5, 2 * piece + 4, 2 * piece},
+      {batch, batch - 1, batch - piece},
+      {batch + piece, batch + 1, batch},
+      {content.size(), 3 * batch + piece + 100, 3 * batch + piece},
+      {content.size(), content.size() - 1, 3 * batch + 2 * piece},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("declared " + std::to_string(c.declared) + ", sent " + std::to_string(c.sent));
+    unlink(xmlPath_.c_str());
+    unlink(xslPath_.c_str());
+    bool complete = c.sent == c.declared;
+    std::string send = Prefix() + U32(static_cast<uint32_t>(c.declared)) + content.substr(0, c.sent);
+    if (complete) send += CountedFile(kXsl);
+    Outcome outcome = Exchange(send);
+    EXPECT_EQ(outcome.queued, complete);
+    EXPECT_EQ(outcome.reply, PrefixReply() + (complete ? kOk + kOk : kFailed));
+    EXPECT_EQ(testing::ReadFile(xmlPath_), content.substr(0, c.left));
+  }
+}
+
 TEST_F(IntakeExchangeTest, SpoolFilesThatCannotBeCreatedOrOpened) {
   // The XML spool file exists: event 23 with its path, nothing is sent.
   { std::ofstream(xmlPath_) << "old"; }
