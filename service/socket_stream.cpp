@@ -36,7 +36,7 @@ bool SocketReader::Read(void* data, size_t n, size_t* delivered) {
   char* const first = static_cast<char*>(data);
   char* out = first;
   bool complete = true;
-  while (n > 0 && complete) {
+  while (n > 0) {
     if (begin_ == end_) {
       if (n >= sizeof buffer_) {
         // A large read goes straight into the caller's memory, waiting for
