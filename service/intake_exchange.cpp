@@ -10,6 +10,7 @@
 
 #include "common/exceptions.h"
 #include "service/event_log_channel.h"
+#include "service/job_limits.h"
 #include "service/queue_thread.h"
 #include "service/service_messages.h"
 #include "service/socket_stream.h"
@@ -24,9 +25,6 @@ std::string ReportText(const std::exception& e) {
   if (text.size() > 255) text.resize(255);
   return text;
 }
-
-// The spool paths are kept as the platform's 259-character fields.
-std::string PathField(const std::string& path) { return path.substr(0, 259); }
 
 // Ends the connection gracefully: the service's side is shut first, then
 // what the client still sends is read and dropped for a short while, so
@@ -87,7 +85,9 @@ bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pi
 
 bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolFile& xml,
                               SpoolFile& xsl) {
+  // Each receive step has an overall limit besides each read's time-out.
   // 1. Magic number.
+  reader.BeginStep();
   uint32_t magic;
   if (!reader.ReadU32(&magic)) {
     Report(kMsgBadMagic);
@@ -103,6 +103,7 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
   // 2. Version challenge: the service's version goes out before the
   // verdict, also when the client's version is wrong.
   std::string version;
+  reader.BeginStep();
   if (!reader.ReadCountedString(&version) || !writer.WriteCountedString(kIntakeVersion)) {
     Report(kMsgVersionChallengeFailed);
     return false;
@@ -116,6 +117,7 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
 
   // 3. Print options.  A text that holds nothing usable still gets status 0.
   std::string options;
+  reader.BeginStep();
   if (!reader.ReadCountedString(&options)) {
     Report(kMsgOptionsReceiveFailed);
     return false;
@@ -125,10 +127,12 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
 
   // 4 and 5. The two documents, streamed to disk piece by piece.
   auto pieces = std::make_unique<char[]>(kChunksPerWrite * kFileChunkSize);
+  reader.BeginStep();
   if (!ReceiveFile(reader, xml, pieces.get())) {
     Report(kMsgXmlReceiveFailed);
     return false;
   }
+  reader.BeginStep();
   if (!ReceiveFile(reader, xsl, pieces.get())) {
     Report(kMsgXslReceiveFailed);
     return false;
@@ -152,12 +156,22 @@ bool IntakeExchange::MakeDurable(SpoolFile& xml, SpoolFile& xsl) {
 
 bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::string& xslPath,
                          bool filesReserved) {
-  job_.xmlPath = PathField(xmlPath);
-  job_.xslPath = PathField(xslPath);
+  job_.xmlPath = xmlPath;
+  job_.xslPath = xslPath;
   SocketReader reader(socket);
   SocketWriter writer(socket);
   SpoolFile xml;
   SpoolFile xsl;
+  // The spool files of this exchange: reserved for it by the listener, or
+  // created by it.  Whatever fails before the job is queued removes them,
+  // since nothing in them was acknowledged; a file of that name that was
+  // there before is never touched.
+  bool ownXml = filesReserved;
+  bool ownXsl = filesReserved;
+  auto discard = [&] {
+    if (ownXml) unlink(job_.xmlPath.c_str());
+    if (ownXsl) unlink(job_.xslPath.c_str());
+  };
 
   // 0. Spool files.
   auto open = [filesReserved](SpoolFile& file, const std::string& path) {
@@ -165,21 +179,32 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
   };
   if (open(xml, job_.xmlPath) != 0) {
     Report(kMsgTempFileFailed, job_.xmlPath.c_str());
+    discard();
     CloseConnection(socket);
     return false;
   }
+  ownXml = true;
   bool result = false;
   if (open(xsl, job_.xslPath) != 0) {
     Report(kMsgTempFileFailed, job_.xslPath.c_str());
     xml.Close();
   } else {
+    ownXsl = true;
     try {
       result = RunSteps(reader, writer, xml, xsl);
     } catch (const std::exception& e) {
       Report(kMsgSocketIoError, ReportText(e).c_str());
       result = false;
     }
-    // 6. Hand-over.
+    // 6. Hand-over.  A job the print control could not carry out as asked
+    // is refused here, before anything of it is queued or persisted.
+    if (result) {
+      std::string refusal = JobRefusal(job_);
+      if (!refusal.empty()) {
+        Report(kMsgExceptionCaught, ("Job refused: " + refusal).c_str());
+        result = false;
+      }
+    }
     if (result) result = MakeDurable(xml, xsl);
     xsl.Close();
     xml.Close();
@@ -198,11 +223,13 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
                                       job_.orientation, job_.copies, job_.fromPage, job_.toPage);
       } catch (const std::exception& e) {
         Report(kMsgSocketIoError, ReportText(e).c_str());
+        discard();
         CloseConnection(socket);
         return false;
       }
     }
   }
+  if (!result) discard();
   // 7. Final status.
   if (!writer.WriteStatus(result ? kFinalQueued : kFinalNotQueued)) {
     Report(kMsgFinalResponseFailed);
