@@ -1,12 +1,13 @@
 #include "service/intake_exchange.h"
 
+#include <poll.h>
 #include <strings.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 
 #include <sys/socket.h>
-#include <sys/time.h>
 
 #include "common/exceptions.h"
 #include "service/event_log_channel.h"
@@ -29,15 +30,21 @@ std::string ReportText(const std::exception& e) {
 // Ends the connection gracefully: the service's side is shut first, then
 // what the client still sends is read and dropped for a short while, so
 // that closing with unread input does not reset the connection and destroy
-// the statuses on their way to the client.
+// the statuses on their way to the client.  The drain is bounded in bytes
+// and in time as a whole: a client that keeps sending a byte now and then
+// does not hold it.
 void CloseConnection(int socket) {
   shutdown(socket, SHUT_WR);
-  timeval limit{0, 250 * 1000};
-  setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
   char sink[4096];
   size_t drained = 0;
   while (drained < (64u << 10)) {
-    ssize_t got = recv(socket, sink, sizeof sink, 0);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd ready{socket, POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) break;
+    ssize_t got = recv(socket, sink, sizeof sink, MSG_DONTWAIT);
     if (got <= 0) break;
     drained += static_cast<size_t>(got);
   }
