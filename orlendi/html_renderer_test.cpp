@@ -1,6 +1,7 @@
 #include "orlendi/html_renderer.h"
 
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,7 +11,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include "platform/process.h"
 
@@ -142,8 +142,8 @@ TEST_F(HtmlRendererTest, DocumentsReadNoLocalFileButDataUrlsAndAssets) {
   } cases[] = {
       {"attachment link", "<link rel=\"attachment\" href=\"file://" + secret + "/passwd\">", false,
        "MARKERPASSWD", false},
-      {"attachment anchor", "<a rel=\"attachment\" href=\"file:" + secret + "/passwd\">a</a>", false,
-       "MARKERPASSWD", false},
+      {"attachment anchor", "<a rel=\"attachment\" href=\"file:" + secret + "/passwd\">a</a>",
+       false, "MARKERPASSWD", false},
       {"img", "<img src=\"file://" + secret + "/drawing.svg\">", false, "MARKERSVG", false},
       {"img by relative path", "<img src=\"secret/drawing.svg\">", false, "MARKERSVG", false},
       {"embed", "<embed src=\"" + secret + "/drawing.svg\" type=\"image/svg+xml\">", false,
@@ -170,9 +170,9 @@ TEST_F(HtmlRendererTest, DocumentsReadNoLocalFileButDataUrlsAndAssets) {
       unsetenv("KAVELO_ORLENDI_ASSETS");
     }
     const bool link = c.element.rfind("<link", 0) == 0;
-    std::ofstream(root_ + "/a.html") << "<html><head>" << (link ? c.element : "")
-                                     << "</head><body><p>MARKERPAGE</p>"
-                                     << (link ? "" : c.element) << "</body></html>";
+    std::ofstream(root_ + "/a.html")
+        << "<html><head>" << (link ? c.element : "") << "</head><body><p>MARKERPAGE</p>"
+        << (link ? "" : c.element) << "</body></html>";
     std::string error;
     ASSERT_TRUE(RenderHtmlToPdf(root_ + "/a.html", root_ + "/page.css", root_ + "/a.pdf",
                                 root_ + "/error.txt", 120000, &error))

@@ -76,8 +76,11 @@ TEST_F(ByteReaderTest, NextTellsTheEndAByteOf255AndAReadErrorApart) {
   } cases[] = {
       {"empty", "", "", {ByteReader::kEndOfFile, ByteReader::kEndOfFile}, ""},
       // NextByte keeps its contract: 255 reads as the end.
-      {"0xFF is data", "", std::string("ab\xff" "c", 4),
-       {'a', 'b', 0xFF, 'c', ByteReader::kEndOfFile}, "ab"},
+      {"0xFF is data",
+       "",
+       std::string("ab") + '\xff' + "c",
+       {'a', 'b', 0xFF, 'c', ByteReader::kEndOfFile},
+       "ab"},
       // A folder opens, but reading it fails, and keeps failing.
       {"read error", "/", "", {ByteReader::kReadFailed, ByteReader::kReadFailed}, ""},
   };

@@ -221,22 +221,47 @@ TEST_F(OstrevoProgramTest, ATooLongCommandLineOrValueRemovesTheJobFilesOnly) {
   struct Case {
     std::string name;
     std::string xml, xsl, printer;
-    std::string event;            // the start of the one event
+    std::string event;  // the start of the one event
     std::vector<std::string> gone, kept;
   };
   std::vector<Case> cases = {
-      {"command line too long", xml_, xsl_, longPrinter, "Error:Command line too long", {xml_, xsl_},
+      {"command line too long",
+       xml_,
+       xsl_,
+       longPrinter,
+       "Error:Command line too long",
+       {xml_, xsl_},
        {}},
-      {"xml value too long", deep + "/00000001.xml", xsl_, "Office Laser",
-       "Error:xml value too long.", {deep + "/00000001.xml", xsl_}, {}},
-      {"xsl value too long", xml_, deep + "/00000001.xsl", "Office Laser",
-       "Error:xsl value too long.", {xml_, deep + "/00000001.xsl"}, {}},
+      {"xml value too long",
+       deep + "/00000001.xml",
+       xsl_,
+       "Office Laser",
+       "Error:xml value too long.",
+       {deep + "/00000001.xml", xsl_},
+       {}},
+      {"xsl value too long",
+       xml_,
+       deep + "/00000001.xsl",
+       "Office Laser",
+       "Error:xsl value too long.",
+       {xml_, deep + "/00000001.xsl"},
+       {}},
       // Only regular files of the job's kinds go, never what a symbolic
       // link points to, nor a path that climbs out of its folder.
-      {"other files named", victim, link, longPrinter, "Error:Command line too long", {},
+      {"other files named",
+       victim,
+       link,
+       longPrinter,
+       "Error:Command line too long",
+       {},
        {victim, link, target}},
-      {"path through ..", world_->spool() + "/../spool/00000001.xml", xsl_, longPrinter,
-       "Error:Command line too long", {xsl_}, {xml_}},
+      {"path through ..",
+       world_->spool() + "/../spool/00000001.xml",
+       xsl_,
+       longPrinter,
+       "Error:Command line too long",
+       {xsl_},
+       {xml_}},
   };
   for (const Case& c : cases) {
     MakeFiles();

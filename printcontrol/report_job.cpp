@@ -1,7 +1,5 @@
 #include "printcontrol/report_job.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -22,7 +20,6 @@ namespace kavelo {
 namespace {
 
 void Say(char* message, size_t size, const char* text) { CopyText(message, size, text); }
-
 
 // The file test of one input file; a file of size 0 holds no report and
 // stops the set-up with its own message.

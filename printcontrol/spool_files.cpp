@@ -1,9 +1,10 @@
 #include "printcontrol/spool_files.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+
+#include <sys/stat.h>
 
 #include "printcontrol/command_line.h"
 

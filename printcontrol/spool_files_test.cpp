@@ -23,7 +23,7 @@ TEST(SpoolFilesTest, OnlyRegularJobFilesOfThisUserAreRemoved) {
   WriteFile(dir + "/target.txt", "t");
   ASSERT_EQ(0, symlink((dir + "/target.txt").c_str(), (dir + "/link.xml").c_str()));
   struct Case {
-    std::string path;   // written as a file first unless it exists
+    std::string path;  // written as a file first unless it exists
     const char* extension;
     bool removed;
   } cases[] = {

@@ -95,13 +95,15 @@ TEST_F(KaveloSendTest, AQueuedJobIsToldStepByStepAndExitsZero) {
   std::string port = StartListener(&listener, &queue_);
   SendRun run = RunSend({"--port", port, "--options", "printer='Office 2',copies=3", xml_, xsl_});
   EXPECT_EQ(run.exitCode, 0) << run.output;
-  EXPECT_EQ(run.output, "Print options: printer='Office 2',copies=3,frompage=1,topage=1\n"
-                        "Connected to 127.0.0.1:" + port +
-                            ".\nThe service accepted the magic number.\n"
-                            "The service speaks protocol version 1.0.0 and accepted ours.\n"
-                            "The service accepted the print options.\n"
-                            "The service received both documents (26 bytes).\n"
-                            "The service queued the job.\n");
+  EXPECT_EQ(run.output,
+            "Print options: printer='Office 2',copies=3,frompage=1,topage=1\n"
+            "Connected to 127.0.0.1:" +
+                port +
+                ".\nThe service accepted the magic number.\n"
+                "The service speaks protocol version 1.0.0 and accepted ours.\n"
+                "The service accepted the print options.\n"
+                "The service received both documents (26 bytes).\n"
+                "The service queued the job.\n");
   listener.WaitConnectionsIdle(5000);
   listener.Stop();
   std::string job;
