@@ -7,6 +7,8 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/init.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
 #include <wx/spinbutt.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
@@ -44,6 +46,21 @@ void TypeOver(wxUIActionSimulator& sim, wxTextCtrl* field, const char* text) {
   sim.Text(text);
   Settle();
 }
+
+// Answers every wx message box with its first button and records it.
+class MessageBoxHook : public wxModalDialogHook {
+ public:
+  std::vector<std::string> seen;
+
+ protected:
+  int Enter(wxDialog* dialog) override {
+    auto* box = dynamic_cast<wxMessageDialog*>(dialog);
+    if (!box) return wxID_NONE;
+    seen.push_back(std::string((box->GetCaption() + " | " + box->GetMessage()).utf8_str()));
+    return (box->GetMessageDialogStyle() & wxYES_NO) ? wxID_YES : wxID_OK;
+  }
+  void Exit(wxDialog*) override {}
+};
 
 // A real dialog on the X display (Xvfb in the test command), driven with
 // real pointer and key events; the message boxes are answered by a script.
@@ -118,6 +135,20 @@ TEST(ConsoleWindowTest, TypedAndSteppedValuesAreCheckedThenSaved) {
                              world.root() + "/spool"};
     EXPECT_EQ(stored, expected);
     EXPECT_EQ(user.shown.size(), 1u);
+
+    // With its own message boxes, the dialog shows the about box on F1.
+    MessageBoxHook boxes;
+    boxes.Register();
+    BrelvaneConsoleDialog own(nullptr);
+    own.Show();
+    wxUIActionSimulator sim;
+    Click(sim, own.FieldControl(F::kPort));
+    sim.KeyDown(WXK_F1);
+    sim.KeyUp(WXK_F1);
+    Settle();
+    EXPECT_EQ(boxes.seen,
+              std::vector<std::string>{"About BrelvaneConsole | BrelvaneConsole Version 1.0"});
+    boxes.Unregister();
   }
   wxEntryCleanup();
 }
