@@ -60,11 +60,6 @@ struct ConsoleMessage {
   MessageIcon icon = MessageIcon::kWarning;
 };
 
-inline bool operator==(const ConsoleMessage& a, const ConsoleMessage& b) {
-  return a.text == b.text && a.caption == b.caption && a.buttons == b.buttons &&
-         a.defaultAnswer == b.defaultAnswer;
-}
-
 // The user as the console sees it.  Every call is modal: it returns when the
 // user has answered.
 class ConsoleUserInterface {
