@@ -19,26 +19,25 @@ using F = ConsoleField;
 using A = MessageAnswer;
 using Typing = std::vector<std::pair<F, std::string>>;
 
-// A field as text; the check boxes read "1" or "0".
-std::string Get(const ConsoleFields& f, F field) {
-  const std::string* texts[] = {&f.printerApplication, nullptr,       &f.printerName,
-                                &f.spoolerDirectory,   &f.port,       &f.maxConnections,
-                                &f.sendBuffer,         &f.recvBuffer, &f.timeout};
-  if (field == F::kUseDefaultPrinter) return f.useDefaultPrinter ? "1" : "0";
-  if (field == F::kKeepAlive) return f.keepAlive ? "1" : "0";
-  return *texts[static_cast<int>(field)];
-}
-
-void Type(ConsoleFields* f, const Typing& typing) {
+// The field's text, or its flag for a check box.
+std::string* Text(ConsoleFields* f, F field) {
   std::string* texts[] = {&f->printerApplication, nullptr,        &f->printerName,
                           &f->spoolerDirectory,   &f->port,       &f->maxConnections,
                           &f->sendBuffer,         &f->recvBuffer, &f->timeout};
+  return field == F::kKeepAlive ? nullptr : texts[static_cast<int>(field)];
+}
+bool* Flag(ConsoleFields* f, F field) {
+  return field == F::kKeepAlive ? &f->keepAlive : &f->useDefaultPrinter;
+}
+std::string Get(ConsoleFields f, F field) {
+  return Text(&f, field) ? *Text(&f, field) : *Flag(&f, field) ? "1" : "0";
+}
+void Type(ConsoleFields* f, const Typing& typing) {
   for (const auto& [field, text] : typing) {
-    bool* flag = field == F::kUseDefaultPrinter ? &f->useDefaultPrinter
-                 : field == F::kKeepAlive       ? &f->keepAlive
-                                                : nullptr;
-    if (flag) *flag = text == "1";
-    if (!flag) *texts[static_cast<int>(field)] = text;
+    if (Text(f, field))
+      *Text(f, field) = text;
+    else
+      *Flag(f, field) = text == "1";
   }
 }
 

@@ -39,15 +39,11 @@ class ScriptedUser : public ConsoleUserInterface {
     answers.pop_front();
     return answer;
   }
-  bool ChooseFile(const std::string& title, const std::string& preset,
-                  std::string* chosen) override {
-    choosers.push_back(title + " @ " + preset);
+  bool ChooseFile(const std::string&, const std::string&, std::string* chosen) override {
     *chosen = choice;
     return !choice.empty();
   }
-  bool ChooseDirectory(const std::string& title, const std::string& start,
-                       std::string* chosen) override {
-    choosers.push_back(title + " @ " + start);
+  bool ChooseDirectory(const std::string&, const std::string&, std::string* chosen) override {
     *chosen = choice;
     return !choice.empty();
   }
@@ -55,7 +51,6 @@ class ScriptedUser : public ConsoleUserInterface {
   std::deque<MessageAnswer> answers;
   std::string choice;  // what a chooser returns; empty: the user cancels
   std::vector<std::string> shown;
-  std::vector<std::string> choosers;
 };
 
 // A private registry and an install folder (short enough for the 35
