@@ -74,22 +74,24 @@ bool ServiceParameters::Load() {
   return true;
 }
 
-void ServiceParameters::Save() const {
-  if (!rootKey_) return;
+bool ServiceParameters::Save() const {
+  if (!rootKey_) return false;
   RegistryAccess access(*rootKey_, ParametersKeyPath());
   const char* key = kParametersSubkey;
   // Each write stands alone: a failure does not stop the rest.
-  access.WriteDword(key, "Port", values_.port);
-  access.WriteDword(key, "MaxConnections", values_.maxConnections);
-  access.WriteDword(key, "KeepAlive", values_.keepAlive);
-  access.WriteDword(key, "Timeout", values_.timeout);
-  access.WriteDword(key, "SendBuffer", values_.sendBuffer);
-  access.WriteDword(key, "RecvBuffer", values_.recvBuffer);
-  access.WriteString(key, "PrinterApplication", values_.printerApplication.c_str());
-  access.WriteDword(key, "UseDefaultPrinter", values_.useDefaultPrinter);
+  long failed = 0;
+  failed |= access.WriteDword(key, "Port", values_.port);
+  failed |= access.WriteDword(key, "MaxConnections", values_.maxConnections);
+  failed |= access.WriteDword(key, "KeepAlive", values_.keepAlive);
+  failed |= access.WriteDword(key, "Timeout", values_.timeout);
+  failed |= access.WriteDword(key, "SendBuffer", values_.sendBuffer);
+  failed |= access.WriteDword(key, "RecvBuffer", values_.recvBuffer);
+  failed |= access.WriteString(key, "PrinterApplication", values_.printerApplication.c_str());
+  failed |= access.WriteDword(key, "UseDefaultPrinter", values_.useDefaultPrinter);
   // Written also with the default printer in use, so a typed name stays.
-  access.WriteString(key, "PrinterName", values_.printerName.c_str());
-  access.WriteString(key, "SpoolerDirectory", values_.spoolerDirectory.c_str());
+  failed |= access.WriteString(key, "PrinterName", values_.printerName.c_str());
+  failed |= access.WriteString(key, "SpoolerDirectory", values_.spoolerDirectory.c_str());
+  return failed == 0;
 }
 
 ParameterValues ServiceParameters::GetDefaults() const {

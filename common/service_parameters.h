@@ -54,8 +54,8 @@ class ServiceParameters {
   bool Load();
 
   // Writes the ten values into the parameters key, creating it; a failed
-  // write does not stop the others.
-  void Save() const;
+  // write does not stop the others.  True when every write succeeded.
+  bool Save() const;
 
   // The default record; reads the install directory, not the parameters.
   ParameterValues GetDefaults() const;
