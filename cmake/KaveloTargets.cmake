@@ -25,6 +25,16 @@ elseif(KAVELO_SANITIZE STREQUAL "thread")
 elseif(NOT KAVELO_SANITIZE STREQUAL "")
   message(FATAL_ERROR "KAVELO_SANITIZE must be empty, address or thread")
 endif()
+if(KAVELO_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang" OR NOT KAVELO_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "KAVELO_FUZZ needs clang and no KAVELO_SANITIZE (scripts/fuzz.sh)")
+  endif()
+  # Every library gets libFuzzer's coverage hooks and both sanitizers; an
+  # undefined-behaviour report ends the run like a crash.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
 if(NOT KAVELO_SANITIZE STREQUAL "")
   # GCC 12's flow analysis reports false maybe-uninitialized warnings inside
   # the standard library (std::regex, std::function) once sanitizers

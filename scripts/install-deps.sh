@@ -12,6 +12,7 @@ PACKAGES=(
   libwxgtk3.2-dev xvfb xauth
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   weasyprint poppler-utils zlib1g-dev
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()

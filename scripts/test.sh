@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds with warnings as errors,
 # starts the servers the tests talk to (a private CUPS scheduler, Xvfb), and
-# runs every test.
-#   scripts/test.sh [--sanitize address|thread] [--no-install] [ctest args...]
+# runs every test.  The whole suite (no ctest arguments, no --sanitize) ends
+# with scripts/fuzz.sh: each fuzz target for about 20 seconds.
+#   scripts/test.sh [--sanitize address|thread] [--no-install] [--no-fuzz] [ctest args...]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 sanitize=""
 install=1
+fuzz=1
 ctest_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --sanitize) sanitize="$2"; shift 2 ;;
     --no-install) install=0; shift ;;
-    -h|--help) sed -n '2,6p' "$0"; exit 0 ;;
+    --no-fuzz) fuzz=0; shift ;;
+    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
     *) ctest_args+=("$1"); shift ;;
   esac
 done
@@ -50,3 +53,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 cd "$build"
 ctest --output-on-failure --timeout 300 -j "$(nproc)" "${ctest_args[@]}"
+
+if [ $fuzz -eq 1 ] && [ -z "$sanitize" ] && [ ${#ctest_args[@]} -eq 0 ]; then
+  "$top/scripts/fuzz.sh" "${KAVELO_FUZZ_SECONDS:-20}"
+fi
