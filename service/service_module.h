@@ -96,9 +96,11 @@ class ServiceModule {
 
   // ---- Start-up validation ----
 
-  // The four start-up checks in order; the first that fails reports its
-  // message and ends them.  On success values->printerName holds the
-  // printer to use.  Service thread.
+  // The start-up checks in order; the first that fails reports its message
+  // and ends them: the account (to which a service started by root switches
+  // for good), what the account must write, the printer, the print control
+  // program, the spool directory.  On success values->printerName holds the printer
+  // to use.  Service thread, before any other thread of the service runs.
   bool ValidateStartup(ParameterValues* values);
   // The account the service database names for the service; empty when it
   // cannot be read.
@@ -122,6 +124,7 @@ class ServiceModule {
 
  private:
   bool CheckAccount();
+  bool CheckAccountReach();
   bool CheckPrinter(ParameterValues* values);
   bool CheckPrinterApplication(const ParameterValues& values);
   bool CheckSpoolerDirectory(const ParameterValues& values);

@@ -17,6 +17,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 
+#include "platform/account.h"
 #include "platform/registry.h"
 
 extern char** environ;
@@ -71,6 +72,9 @@ BrelvaneWorld::BrelvaneWorld() {
                 "echo \"start $*\" >> '" +
                     printLog() +
                     "'\n"
+                    "grep -E '^(Uid|Gid|Groups):' /proc/$$/status >> '" +
+                    printLog() +
+                    "'\n"
                     "sleep \"${FAKE_PRINT_SECONDS:-0}\"\n"
                     "echo end >> '" +
                     printLog() + "'\n");
@@ -106,6 +110,15 @@ void BrelvaneWorld::InstallConfigured(int port, const std::string& account) {
   WriteTextValue(parameters, "PrinterApplication", printControl());
   WriteTextValue(parameters, "SpoolerDirectory", spoolDir());
   WriteDwordValue(parameters, "UseDefaultPrinter", 1);
+  // A service started by root runs as its account, which must reach this
+  // world: it is the test's own, so it becomes the account's.
+  platform::Account owner;
+  if (platform::RunsAsRoot() && platform::LookUpAccount(account, &owner) && owner.uid != 0) {
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root_)) {
+      lchown(entry.path().c_str(), owner.uid, owner.gid);
+    }
+    lchown(root_.c_str(), owner.uid, owner.gid);
+  }
 }
 
 std::vector<LoggedEvent> BrelvaneWorld::Events() const {
@@ -248,6 +261,8 @@ NotifyReceiver::NotifyReceiver(const std::string& path) {
   path.copy(address.sun_path, sizeof address.sun_path - 1);
   unlink(path.c_str());
   bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  // As systemd's own socket: any user may send, the service's account too.
+  chmod(path.c_str(), 0666);
 }
 
 NotifyReceiver::~NotifyReceiver() {

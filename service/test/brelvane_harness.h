@@ -37,8 +37,9 @@ class BrelvaneWorld {
   std::string spoolerDir() const { return root_ + "/printers"; }
   std::string spoolDir() const { return root_ + "/spool"; }
   std::string unitDir() const { return root_ + "/units"; }
-  // The fake print control: records its arguments in printLog(), one line
-  // per start ("start ARGS"), sleeps FAKE_PRINT_SECONDS, then writes "end".
+  // The fake print control: records its arguments in printLog() ("start
+  // ARGS"), then the Uid, Gid and Groups lines of its /proc status, sleeps
+  // FAKE_PRINT_SECONDS, then writes "end".
   std::string printControl() const { return root_ + "/fake-print-control"; }
   std::string printLog() const { return root_ + "/print.log"; }
   std::string notifySocket() const { return root_ + "/notify"; }
@@ -49,7 +50,8 @@ class BrelvaneWorld {
 
   // Installs the service with -RegServer and gives it an account and the
   // parameters of this world (printer folder, spool folder, fake print
-  // control, UseDefaultPrinter 1, the port).
+  // control, UseDefaultPrinter 1, the port).  Run by root, it makes the
+  // world's folder and everything in it the account's.
   void InstallConfigured(int port, const std::string& account);
 
   // Event ids reported so far, in order.
