@@ -204,6 +204,77 @@ size_t CountOf(const std::string& log, const std::string& text) {
   return count;
 }
 
+TEST(BrelvaneLifecycleTest, ASecondInstanceLeavesTheQueueAloneAndCommandsStillWork) {
+  BrelvaneWorld world;
+  int port = FreePort();
+  world.InstallConfigured(port, kAccount);
+  // Job 1 keeps the running service's print control busy while job 2 waits
+  // in its queue, still persisted, with its spool files.
+  PersistJob(world, "1");
+  PersistJob(world, "2");
+  std::string queueKey = std::string(kServiceKey) + "\\PrintQueue";
+  std::string job2 = "{00000000-0000-4000-8000-000000000002}";
+  std::string spooled = world.spoolDir() + "/2.xml";
+  WriteTextFile(spooled, "<report/>");
+  Child first;
+  StartService(world, &first, {}, false, {"FAKE_PRINT_SECONDS=3"});
+  ASSERT_TRUE(WaitUntil(10000, [&] { return !ReadFile(world.printLog()).empty(); }));
+  ASSERT_TRUE(WaitUntil(30000, [&] { return IsListening(port); }));
+  bool found = false;
+  std::string persisted = ReadTextValue(queueKey, job2, &found);
+  ASSERT_TRUE(found);
+  auto spooledTime = fs::last_write_time(spooled);
+
+  // The second instance says why in one event, then message 2, and ends.
+  std::vector<int> before = world.EventIds();
+  Child second;
+  ASSERT_TRUE(second.Start(BinPath("Brelvane"), {"Brelvane"}, world.Environment(false)));
+  int exitCode = -1;
+  ASSERT_TRUE(second.Wait(5000, &exitCode));
+  EXPECT_EQ(exitCode, 1);
+  std::vector<LoggedEvent> events = world.Events();
+  ASSERT_EQ(events.size(), before.size() + 2) << ::testing::PrintToString(world.EventIds());
+  const LoggedEvent& why = events[before.size()];
+  EXPECT_EQ(why.id, 4);
+  EXPECT_EQ(why.type, "error");
+  ASSERT_EQ(why.strings.size(), 1u);
+  EXPECT_NE(why.strings[0].find("Another instance of the service runs (it holds " +
+                                world.registryDir() + "/Brelvane.lock)"),
+            std::string::npos)
+      << why.strings[0];
+  EXPECT_EQ(events[before.size() + 1].id, 2);
+  // Nothing of the queue was touched: job 2's value and spool file are as
+  // they were, and the running service still listens.
+  EXPECT_EQ(ReadTextValue(queueKey, job2, &found), persisted);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(fs::last_write_time(spooled), spooledTime);
+  EXPECT_TRUE(IsListening(port));
+
+  // The commands that do not run the service keep working beside it.
+  RunResult version = RunBrelvane(world, {"-Version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.output, "Brelvane Version 1.0.0\nThis service is currently installed\n");
+  RunResult usage = RunBrelvane(world, {"-?"});
+  EXPECT_EQ(usage.exitCode, 0);
+  EXPECT_EQ(usage.output.rfind("Brelvane\t[RegServer]\n", 0), 0u) << usage.output;
+  RunResult regServer = RunBrelvane(world, {"-RegServer"});
+  EXPECT_EQ(regServer.exitCode, 0);
+  EXPECT_EQ(regServer.output, "Brelvane registered\n\n");
+
+  // Each job is printed once, by the running service.
+  ASSERT_TRUE(WaitUntil(30000, [&] { return CountOf(ReadFile(world.printLog()), "end") == 2; }));
+  std::string log = ReadFile(world.printLog());
+  EXPECT_EQ(CountOf(log, "/1.xml"), 1u) << log;
+  EXPECT_EQ(CountOf(log, "/2.xml"), 1u) << log;
+  RunResult unregServer = RunBrelvane(world, {"-UnregServer"});
+  EXPECT_EQ(unregServer.exitCode, 0);
+  EXPECT_EQ(unregServer.output, "Brelvane unregistered\n\n");
+  first.Signal(SIGTERM);
+  ASSERT_TRUE(first.Wait(30000, &exitCode));
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(world.EventIds(), (std::vector<int>{1, 18, 4, 2, 21, 3}));
+}
+
 // The Uid:, Gid: or Groups: line of a /proc status text, its fields joined
 // by single blanks ("Uid: 65534 65534 65534 65534").
 std::string StatusLine(const std::string& status, const std::string& name) {

@@ -1,6 +1,7 @@
 // The start-up checks: the service's account (to which a service started
 // by root hands the process over), what that account must write, the
-// printer, the print control program and the spool directory.
+// instance lock, the printer, the print control program and the spool
+// directory.
 #include <strings.h>
 #include <unistd.h>
 
@@ -68,7 +69,7 @@ std::string ServiceModule::ServiceAccountName(const char* name) {
 }
 
 bool ServiceModule::ValidateStartup(ParameterValues* values) {
-  return CheckAccount() && CheckAccountReach() && CheckPrinter(values) &&
+  return CheckAccount() && CheckAccountReach() && TakeInstanceLock() && CheckPrinter(values) &&
          CheckPrinterApplication(*values) && CheckSpoolerDirectory(*values);
 }
 
@@ -124,6 +125,22 @@ bool ServiceModule::CheckAccountReach() {
     }
   }
   return true;
+}
+
+bool ServiceModule::TakeInstanceLock() {
+  // Taken as the account, so that the lock file is the account's own when
+  // this start makes it; one that root made still serves, since it is only
+  // read.
+  long status = platform::LockServiceInstance(serviceName_, &instanceLock_);
+  if (status == platform::kScmOk) return true;
+  std::string path = platform::ServiceInstanceLockPath(serviceName_);
+  std::string text =
+      status == platform::kScmServiceAlreadyRunning
+          ? "Another instance of the service runs (it holds " + path +
+                "). This instance does not start and leaves its print queue alone."
+          : "The account " + ProcessAccountName() + " cannot write " + path + ".";
+  eventLog_->Report(platform::EventType::kError, kMsgDebug, text.c_str());
+  return false;
 }
 
 bool ServiceModule::CheckPrinter(ParameterValues* values) {
