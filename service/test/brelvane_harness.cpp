@@ -92,6 +92,7 @@ BrelvaneWorld::~BrelvaneWorld() {
 }
 
 std::vector<std::string> BrelvaneWorld::Environment(bool withNotify) const {
+  GiveToAccount();  // what the test made since is the account's too
   std::vector<std::string> environment;
   for (char** entry = environ; *entry; ++entry) {
     std::string pair = *entry;
@@ -114,11 +115,19 @@ void BrelvaneWorld::InstallConfigured(int port, const std::string& account) {
   // world: it is the test's own, so it becomes the account's.
   platform::Account owner;
   if (platform::RunsAsRoot() && platform::LookUpAccount(account, &owner) && owner.uid != 0) {
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root_)) {
-      lchown(entry.path().c_str(), owner.uid, owner.gid);
-    }
-    lchown(root_.c_str(), owner.uid, owner.gid);
+    ownerUid_ = static_cast<int64_t>(owner.uid);
+    ownerGid_ = static_cast<int64_t>(owner.gid);
+    GiveToAccount();
   }
+}
+
+void BrelvaneWorld::GiveToAccount() const {
+  if (ownerUid_ < 0) return;
+  std::error_code ignored;
+  for (fs::recursive_directory_iterator it(root_, ignored), end; it != end; it.increment(ignored)) {
+    lchown(it->path().c_str(), static_cast<uid_t>(ownerUid_), static_cast<gid_t>(ownerGid_));
+  }
+  lchown(root_.c_str(), static_cast<uid_t>(ownerUid_), static_cast<gid_t>(ownerGid_));
 }
 
 std::vector<LoggedEvent> BrelvaneWorld::Events() const {

@@ -45,7 +45,10 @@ class BrelvaneWorld {
   std::string notifySocket() const { return root_ + "/notify"; }
 
   // The environment the child gets: the test's own plus the KAVELO_*
-  // settings of this world (and NOTIFY_SOCKET when given).
+  // settings of this world (and NOTIFY_SOCKET when given).  After
+  // InstallConfigured by root it first gives the world to the account
+  // again, so that what a test made since (a spool folder, a job's files)
+  // is reachable by a service that switches to it; modes stay as they are.
   std::vector<std::string> Environment(bool withNotify) const;
 
   // Installs the service with -RegServer and gives it an account and the
@@ -59,7 +62,12 @@ class BrelvaneWorld {
   std::vector<int> EventIds() const;
 
  private:
+  // Makes the world the account's, once InstallConfigured named one.
+  void GiveToAccount() const;
+
   std::string root_;
+  int64_t ownerUid_ = -1;  // the account's ids when root installed the world
+  int64_t ownerGid_ = -1;
 };
 
 // A child process with its standard output captured.
