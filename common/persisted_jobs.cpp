@@ -1,4 +1,5 @@
 // The persisted print queue of ServiceParameters.
+#include <string.h>
 #include <strings.h>
 
 #include "common/exceptions.h"
@@ -21,6 +22,8 @@ long ServiceParameters::PersistJob(const char* jobCommandLine) {
   if (!rootKey_) return platform::kErrorInvalidHandle;
   RegistryAccess access(*rootKey_, ParametersKeyPath());
   std::lock_guard<std::mutex> guard(lock_);
+  // A value the listing cannot read would never be printed nor removed.
+  if (strlen(jobCommandLine) + 1 > RegistryAccess::kListBufferSize) return platform::kErrorMoreData;
   std::string name = platform::NewGuidText();
   if (name.empty()) return 1;
   return access.WriteString(kPrintQueueSubkey, name.c_str(), jobCommandLine);
@@ -49,6 +52,29 @@ int ServiceParameters::ListPersistedJobs(std::vector<std::string>* names,
   RegistryAccess access(*rootKey_, ParametersKeyPath());
   std::lock_guard<std::mutex> guard(lock_);
   access.ReadStringValues(names, texts, kPrintQueueSubkey, platform::REG_SZ);
+  return 1;
+}
+
+int ServiceParameters::RemoveUnlistableJobs(std::vector<std::string>* removed) {
+  if (!removed) throw NullPointerException();
+  if (!rootKey_) return 1;
+  RegistryAccess access(*rootKey_, ParametersKeyPath());
+  std::lock_guard<std::mutex> guard(lock_);
+  platform::RegKey key;
+  if (platform::RegOpenKey(*rootKey_, access.FullPath(kPrintQueueSubkey), platform::KEY_READ,
+                           &key) != platform::kErrorSuccess) {
+    return 1;
+  }
+  std::vector<platform::RegValue> values;
+  if (platform::RegQueryValues(key, &values) != platform::kErrorSuccess) return 1;
+  for (const platform::RegValue& value : values) {
+    bool listable = value.name.size() < RegistryAccess::kListBufferSize &&
+                    value.data.size() <= RegistryAccess::kListBufferSize;
+    if (listable || value.type != platform::REG_SZ) continue;
+    if (access.DeleteValue(kPrintQueueSubkey, value.name.c_str()) == platform::kErrorSuccess) {
+      removed->push_back(value.name + " (" + std::to_string(value.data.size()) + " bytes)");
+    }
+  }
   return 1;
 }
 

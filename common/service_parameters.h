@@ -78,8 +78,10 @@ class ServiceParameters {
   // named by a fresh GUID, holding the job command line.
   //
   // Writes the job; returns the registry status, or 1 when no GUID could be
-  // made.  Throws NullPointerException / IllegalArgumentException for a
-  // null / empty text.
+  // made, or kErrorMoreData (nothing written) for a text longer than
+  // ListPersistedJobs reads (RegistryAccess::kListBufferSize with its NUL).
+  // Throws NullPointerException / IllegalArgumentException for a null /
+  // empty text.
   long PersistJob(const char* jobCommandLine);
   long PersistJob(const std::string& jobCommandLine) { return PersistJob(jobCommandLine.c_str()); }
   // Deletes the first listed job whose text equals the given one ignoring
@@ -91,6 +93,11 @@ class ServiceParameters {
   // Fills the parallel lists with the persisted jobs' names and texts in the
   // registry's order.  Returns 1.
   int ListPersistedJobs(std::vector<std::string>* names, std::vector<std::string>* texts);
+  // Deletes every REG_SZ value below "PrintQueue" that ListPersistedJobs
+  // cannot read (its name or data beyond the list buffers; written by an
+  // older version), so that none stays for good.  *removed gets a line per
+  // deleted value: its name and its length.  Returns 1.
+  int RemoveUnlistableJobs(std::vector<std::string>* removed);
 
  private:
   // The root key, or nullopt before Bind: nothing is then read or written.

@@ -38,7 +38,9 @@ constexpr char kUsage[] =
     "and semicolons. Failures go to the event log under eventsource (default\n"
     "\"orlendi\") and end the program with status 1.\n"
     "\n"
-    "Environment: KAVELO_SPOOLER (cups, or dir:FOLDER), CUPS_SERVER, KAVELO_EVENTLOG.\n";
+    "Environment: KAVELO_SPOOLER (cups, or dir:FOLDER), CUPS_SERVER, KAVELO_EVENTLOG,\n"
+    "KAVELO_ORLENDI_ASSETS (a folder whose files, logos for instance, documents may\n"
+    "show; unset: documents read no local file but their own).\n";
 
 std::string Describe(const char* what, const std::string& path, int error) {
   char text[160];

@@ -1,7 +1,9 @@
 // HTML to PDF through WeasyPrint, run as a child program (never a shell)
-// with a time limit.  The document may only load local files and data:
-// URLs: the HTML comes from a client's report and stylesheet, and rendering
-// it must not reach out to the network.
+// with a time limit.  The HTML comes from a client's report and stylesheet:
+// besides the HTML file and the user stylesheet the renderer reads only
+// data: URLs and, when KAVELO_ORLENDI_ASSETS names a folder, the files
+// inside it; never another local file, never the network.  Attachments
+// carry no local file.
 #ifndef KAVELO_ORLENDI_HTML_RENDERER_H_
 #define KAVELO_ORLENDI_HTML_RENDERER_H_
 

@@ -25,20 +25,20 @@ int ByteReader::Open(const char* path) {
 }
 
 int ByteReader::Refill() {
-  if (fd_ < 0) {
-    last_ = kEnd;
-    return last_;
-  }
+  last_ = kEnd;
+  if (failed_) return kReadFailed;
+  if (fd_ < 0) return kEndOfFile;
   ssize_t got;
   do {
     got = ::read(fd_, buffer_.get(), capacity_);
   } while (got < 0 && errno == EINTR);
   position_ = 0;
   filled_ = got > 0 ? static_cast<size_t>(got) : 0;
-  if (filled_ == 0) {
-    last_ = kEnd;
-    return last_;
+  if (got < 0) {
+    failed_ = true;
+    return kReadFailed;
   }
+  if (filled_ == 0) return kEndOfFile;
   last_ = buffer_[position_++];
   return last_;
 }
@@ -49,6 +49,7 @@ void ByteReader::Close() {
   filled_ = 0;
   position_ = 0;
   last_ = kEnd;
+  failed_ = false;
 }
 
 }  // namespace kavelo

@@ -12,9 +12,12 @@ namespace kavelo {
 class ByteReader {
  public:
   // NextByte's value at the end of the file or after a read error.  A data
-  // byte of this value therefore reads as the end of the file; callers read
-  // text files, which do not hold it.
+  // byte of this value therefore reads as the end of the file; callers that
+  // must see every byte (copies, splits, any Latin-1 text) use Next.
   static constexpr int kEnd = 255;
+  // Next's values that are no byte.
+  static constexpr int kEndOfFile = -1;
+  static constexpr int kReadFailed = -2;
   static constexpr size_t kBufferSize = 1024;
 
   // Reads in blocks of bufferSize bytes (at least 1).  A caller that streams
@@ -28,15 +31,22 @@ class ByteReader {
   // Opens path for reading (closing a file opened before).  Returns 0, or -1
   // when it cannot be opened (then the reader is closed).
   int Open(const char* path);
-  // The next byte of the file, or kEnd at the end of the file, on a read
-  // error, or when no file is open.  Inline while the buffer holds bytes:
+  // The next byte of the file (0 to 255); kEndOfFile at the end of the
+  // file or when no file is open; kReadFailed when a read failed, and from
+  // then on until the file is closed.  Inline while the buffer holds bytes:
   // callers read whole reports byte by byte.
-  int NextByte() {
+  int Next() {
     if (position_ < filled_) {
       last_ = buffer_[position_++];
       return last_;
     }
     return Refill();
+  }
+  // The next byte of the file, or kEnd at the end of the file, on a read
+  // error, or when no file is open.
+  int NextByte() {
+    int c = Next();
+    return c < 0 ? kEnd : c;
   }
   // The value NextByte returned last (kEnd before the first call).
   int LastByte() const { return last_; }
@@ -44,13 +54,15 @@ class ByteReader {
   bool IsOpen() const { return fd_ >= 0; }
 
  private:
-  // Reads the next block and returns its first byte, or kEnd.
+  // Reads the next block and returns its first byte, kEndOfFile or
+  // kReadFailed.
   int Refill();
 
   int fd_ = -1;          // -1: not open
   size_t filled_ = 0;    // bytes in buffer_
   size_t position_ = 0;  // next byte to return from buffer_
   int last_ = kEnd;
+  bool failed_ = false;  // a read failed; cleared by Close
   size_t capacity_;
   std::unique_ptr<unsigned char[]> buffer_;
 };

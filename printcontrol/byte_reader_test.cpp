@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -65,14 +66,35 @@ TEST_F(ByteReaderTest, KeepsLineEndsAndHighBytesBelow255) {
   EXPECT_EQ(std::string("a\r\nb\x80\xfe", 6), ReadAll(&reader));
 }
 
-TEST_F(ByteReaderTest, AByteOf255ReadsAsTheEnd) {
-  Write(
-      std::string("ab\xff"
-                  "cd",
-                  5));
-  ByteReader reader;
-  ASSERT_EQ(0, reader.Open(path_.c_str()));
-  EXPECT_EQ("ab", ReadAll(&reader));
+TEST_F(ByteReaderTest, NextTellsTheEndAByteOf255AndAReadErrorApart) {
+  struct Case {
+    const char* name;
+    std::string path;  // empty: the test file with the content
+    std::string content;
+    std::vector<int> next;  // what Next returns, in order
+    std::string bytes;      // what NextByte gives up to its kEnd
+  } cases[] = {
+      {"empty", "", "", {ByteReader::kEndOfFile, ByteReader::kEndOfFile}, ""},
+      // NextByte keeps its contract: 255 reads as the end.
+      {"0xFF is data",
+       "",
+       std::string("ab") + '\xff' + "c",
+       {'a', 'b', 0xFF, 'c', ByteReader::kEndOfFile},
+       "ab"},
+      // A folder opens, but reading it fails, and keeps failing.
+      {"read error", "/", "", {ByteReader::kReadFailed, ByteReader::kReadFailed}, ""},
+  };
+  for (const Case& c : cases) {
+    Write(c.content);
+    const std::string path = c.path.empty() ? path_ : c.path;
+    ByteReader reader;
+    ASSERT_EQ(0, reader.Open(path.c_str())) << c.name;
+    std::vector<int> got;
+    for (size_t i = 0; i < c.next.size(); ++i) got.push_back(reader.Next());
+    EXPECT_EQ(c.next, got) << c.name;
+    ASSERT_EQ(0, reader.Open(path.c_str())) << c.name;
+    EXPECT_EQ(c.bytes, ReadAll(&reader)) << c.name;
+  }
 }
 
 TEST_F(ByteReaderTest, OpenFailuresAndClose) {

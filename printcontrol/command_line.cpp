@@ -50,6 +50,14 @@ KeyValue FindKeyValue(const char* text, const char* key, char* value, size_t siz
   return StoreValue(start, length, value, size);
 }
 
+bool FindKeyValueText(const std::string& text, const char* key, std::string* value) {
+  const char* start = ValueStart(text.c_str(), key);
+  if (start == nullptr) return false;
+  const char* end = std::strchr(start, ';');
+  *value = end == nullptr ? std::string(start) : std::string(start, end);
+  return true;
+}
+
 KeyValue FindPrinterName(const char* text, char* value, size_t size) {
   if (value == nullptr || size == 0) return KeyValue::kMissing;
   value[0] = '\0';

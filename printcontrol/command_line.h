@@ -31,6 +31,10 @@ enum class KeyValue {
 // after "=" to the next ";" or the end of the text.
 KeyValue FindKeyValue(const char* text, const char* key, char* value, size_t size);
 
+// The same on a text of any length, the value uncut: true with *value set
+// when the key occurs.
+bool FindKeyValueText(const std::string& text, const char* key, std::string* value);
+
 // Reads printerName: its value runs from after "printerName=" to the first
 // ";copy" behind it or the end of the text, so it may hold blanks and ";".
 KeyValue FindPrinterName(const char* text, char* value, size_t size);

@@ -7,6 +7,7 @@
 #include "printcontrol/command_line.h"
 #include "printcontrol/event_reporting.h"
 #include "printcontrol/report_job.h"
+#include "printcontrol/spool_files.h"
 #include "printcontrol/text_helpers.h"
 
 namespace kavelo {
@@ -47,19 +48,21 @@ int RunOstrevo(int argc, const char* const* argv) {
 
   std::string commandLine = JoinArguments(argc, argv);
   if (commandLine.size() >= kCommandLineSize) {
-    // The job's keys may lie beyond what the job can hold; reading a cut
-    // text could name other files, so none is touched.
+    // The job cannot be held, but its spooled files must not stay: they are
+    // named from the uncut text, never from a cut one that could name
+    // other files.
     char message[ReportJob::kMessageSize];
     std::snprintf(message, sizeof(message), "Error:Command line too long (%zu characters).",
                   commandLine.size());
     ReportToEventLog(job->eventSource, message);
+    RemoveSpoolFilesNamedIn(commandLine);
     return 0;
   }
   if (!librariesUp) {
     ReportToEventLog(job->eventSource, "Error:Can't initialize the XML libraries.");
     // Nothing can be printed, but the job's own files are still removed.
-    FindKeyValue(commandLine.c_str(), "xml", job->xmlPath, ReportJob::kTextSize);
-    FindKeyValue(commandLine.c_str(), "xsl", job->xslPath, ReportJob::kTextSize);
+    KeyValue xml, xsl;
+    job->TakeInputPaths(commandLine.c_str(), &xml, &xsl);
     return 0;
   }
   job->Run(commandLine.c_str());

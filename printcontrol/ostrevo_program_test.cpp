@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "platform/process.h"
@@ -205,15 +206,77 @@ TEST_F(OstrevoProgramTest, AnEmptyReportEndsTheJobWithAMessage) {
   EXPECT_FALSE(FileExists(xsl_));
 }
 
-TEST_F(OstrevoProgramTest, ATooLongCommandLineTouchesNoFile) {
-  std::string printer(1100, 'p');
-  ProgramRun run = RunCommandLine(JobCommandLine(xml_, xsl_, 1, 1, printer, 1, 0));
-  ASSERT_TRUE(run.ended);
-  std::vector<std::string> events = world_->EventsOf("ostrevo");
-  ASSERT_EQ(1u, events.size());
-  EXPECT_EQ(0u, events[0].find("Ostrevo: Error:Command line too long")) << events[0];
-  EXPECT_TRUE(FileExists(xml_));
-  EXPECT_TRUE(FileExists(xsl_));
+TEST_F(OstrevoProgramTest, ATooLongCommandLineOrValueRemovesTheJobFilesOnly) {
+  // A folder whose path does not fit a 512-byte value field.
+  std::string deep = world_->spool();
+  for (int i = 0; i < 3; ++i) {
+    deep += "/" + std::string(200, 'd');
+    ASSERT_EQ(0, mkdir(deep.c_str(), 0700));
+  }
+  const std::string victim = world_->WriteSpoolFile("notes.txt", "keep me");
+  const std::string target = world_->WriteSpoolFile("target.xsl", "keep me too");
+  const std::string link = world_->spool() + "/link.xsl";
+  ASSERT_EQ(0, symlink(target.c_str(), link.c_str()));
+  const std::string longPrinter(1100, 'p');
+  struct Case {
+    std::string name;
+    std::string xml, xsl, printer;
+    std::string event;  // the start of the one event
+    std::vector<std::string> gone, kept;
+  };
+  std::vector<Case> cases = {
+      {"command line too long",
+       xml_,
+       xsl_,
+       longPrinter,
+       "Error:Command line too long",
+       {xml_, xsl_},
+       {}},
+      {"xml value too long",
+       deep + "/00000001.xml",
+       xsl_,
+       "Office Laser",
+       "Error:xml value too long.",
+       {deep + "/00000001.xml", xsl_},
+       {}},
+      {"xsl value too long",
+       xml_,
+       deep + "/00000001.xsl",
+       "Office Laser",
+       "Error:xsl value too long.",
+       {xml_, deep + "/00000001.xsl"},
+       {}},
+      // Only regular files of the job's kinds go, never what a symbolic
+      // link points to, nor a path that climbs out of its folder.
+      {"other files named",
+       victim,
+       link,
+       longPrinter,
+       "Error:Command line too long",
+       {},
+       {victim, link, target}},
+      {"path through ..",
+       world_->spool() + "/../spool/00000001.xml",
+       xsl_,
+       longPrinter,
+       "Error:Command line too long",
+       {xsl_},
+       {xml_}},
+  };
+  for (const Case& c : cases) {
+    MakeFiles();
+    for (const std::string& path : c.gone) {
+      if (!FileExists(path)) world_->WriteSpoolFile(path.substr(world_->spool().size() + 1), "x");
+    }
+    std::remove(world_->eventLog().c_str());
+    ProgramRun run = RunCommandLine(JobCommandLine(c.xml, c.xsl, 1, 1, c.printer, 1, 0));
+    ASSERT_TRUE(run.ended) << c.name;
+    std::vector<std::string> events = world_->EventsOf("ostrevo");
+    ASSERT_EQ(1u, events.size()) << c.name;
+    EXPECT_EQ(0u, events[0].find("Ostrevo: " + c.event)) << c.name << ": " << events[0];
+    for (const std::string& path : c.gone) EXPECT_FALSE(FileExists(path)) << c.name << ": " << path;
+    for (const std::string& path : c.kept) EXPECT_TRUE(FileExists(path)) << c.name << ": " << path;
+  }
 }
 
 class RegistrationTest : public OstrevoProgramTest {

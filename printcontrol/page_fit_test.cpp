@@ -61,7 +61,9 @@ TEST(PageFitTest, FitToPageWorkedNumbers) {
        "1.7"},
       // Few lines per page: z = floor1(5.55) is held at 2.
       {"line height held at 2", A4(), Inputs(1, 1, "0.5", 132, 20), "6.55", "2.0"},
-      // Nothing can be fitted: outputs stay empty.
+      // Decision: no fit without a printable area (nor without a resolution
+      // or a report size): the outputs stay empty and the job keeps the
+      // stylesheet's own print style.
       {"no resolution", A4(0, 0), Inputs(1, 1, "0.5", 132, 60), "", ""},
       {"no report width", A4(), Inputs(1, 1, "0.5", 0, 60), "", ""},
       {"margins wider than the sheet", A4(), Inputs(1, 1, "5", 132, 60), "", ""},
@@ -80,8 +82,13 @@ TEST(PageFitTest, FitWithStyleWorkedNumbers) {
       // Without a print style of the stylesheet: the default print style.
       {"no style, portrait", A4(), Inputs(1, 1, "0.5", 132, 60), "6.7", "1.8"},
       {"no style, landscape", A4(), Inputs(2, 1, "0.5", 132, 60, "", "1.5"), "6.7", "1.2"},
-      // A line height of 0 would print the lines over each other.
+      // Decision: a stylesheet font size or line height of 0 (or no number)
+      // gives the default print style: a line height of 0 would print the
+      // lines over each other, a size of 0 nothing at all.
       {"style line height 0", A4(), Inputs(1, 1, "0.5", 132, 60, "10", "0"), "6.7", "1.8"},
+      {"style font size 0", A4(), Inputs(1, 1, "0.5", 132, 60, "0", "1.5"), "6.7", "1.8"},
+      {"style font size 0, landscape", A4(), Inputs(2, 1, "0.5", 132, 60, "0pt", "1.5"), "6.7",
+       "1.2"},
       // The page fit gives 6.55 / 1.8; the stylesheet's 10 / 1.5 caps the
       // line height only.
       {"page font smaller", A4(), Inputs(1, 1, "0.5", 132, 60, "10", "1.5"), "6.55", "1.5"},
@@ -93,7 +100,9 @@ TEST(PageFitTest, FitWithStyleWorkedNumbers) {
       {"style line height below 1", A4(), Inputs(1, 1, "0.5", 132, 60, "10", "0.9"), "6.55", "0.9"},
       // Landscape: the page fit shrank the font to 8.2 at line height 1.
       {"landscape", A4(600, 300), Inputs(2, 1, "0.5", 132, 60, "12", "1.5"), "8.2", "1.0"},
-      {"no page fit possible", A4(), Inputs(1, 1, "0.5", 0, 60, "10", "1.5"), "", ""},
+      // Decision: as the page fit, no fit without a printable area.
+      {"no report width", A4(), Inputs(1, 1, "0.5", 0, 60, "10", "1.5"), "", ""},
+      {"no printable area", A4(), Inputs(1, 1, "5", 132, 60, "10", "1.5"), "", ""},
   };
   for (const FitCase& c : cases) {
     char fontSize[80] = "stale";
@@ -101,6 +110,31 @@ TEST(PageFitTest, FitWithStyleWorkedNumbers) {
     ComputeFitWithStyle(c.metrics, c.inputs, fontSize, lineHeight, sizeof(fontSize));
     EXPECT_STREQ(fontSize, c.fontSize) << c.name;
     EXPECT_STREQ(lineHeight, c.lineHeight) << c.name;
+  }
+}
+
+// Decision: the stylesheet fit never prints a larger font than the page
+// fit, or the report's lines would no longer fit the width; where even a
+// line height of 1 is too much it shrinks the font, never grows it.
+TEST(PageFitTest, StyleFitNeverExceedsThePageFit) {
+  for (int orientation = 1; orientation <= 2; ++orientation) {
+    for (int lines : {20, 60, 120}) {
+      char pageFont[80];
+      char pageLine[80];
+      ComputeFitToPage(A4(), Inputs(orientation, 1, "0.5", 132, lines), pageFont, pageLine,
+                       sizeof(pageFont));
+      for (const char* size : {"1", "6", "6.55", "9", "30"}) {
+        for (const char* height : {"0.5", "0.9", "1", "1.5", "3"}) {
+          char fontSize[80];
+          char lineHeight[80];
+          ComputeFitWithStyle(A4(), Inputs(orientation, 1, "0.5", 132, lines, size, height),
+                              fontSize, lineHeight, sizeof(fontSize));
+          EXPECT_LE(std::stod(fontSize), std::stod(pageFont))
+              << orientation << "/" << lines << " lines, style " << size << "pt " << height;
+          EXPECT_LE(std::stod(fontSize), std::stod(size)) << size << "pt " << height;
+        }
+      }
+    }
   }
 }
 

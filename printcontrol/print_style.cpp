@@ -58,8 +58,8 @@ bool ReadUpToPrintBlock(ByteReader* reader, std::string* prefix) {
   // Only the last few bytes decide; the prefix, when wanted, keeps them all.
   std::string tail;
   for (;;) {
-    int c = reader->NextByte();
-    if (c == ByteReader::kEnd) return false;
+    int c = reader->Next();
+    if (c < 0) return false;
     if (prefix != nullptr) prefix->push_back(static_cast<char>(c));
     tail.push_back(static_cast<char>(c));
     if (tail.size() > kPrintMediaLength) tail.erase(0, tail.size() - kPrintMediaLength);
@@ -70,8 +70,8 @@ bool ReadUpToPrintBlock(ByteReader* reader, std::string* prefix) {
 bool ReadPrintBlock(ByteReader* reader, std::string* block) {
   int depth = 0;
   for (;;) {
-    int c = reader->NextByte();
-    if (c == ByteReader::kEnd) return false;
+    int c = reader->Next();
+    if (c < 0) return false;
     block->push_back(static_cast<char>(c));
     if (c == '{') {
       ++depth;

@@ -29,12 +29,13 @@ void ReadPrintStyle(const char* xslPath, const PrintStyleFields& fields);
 
 // Reads bytes until the bytes read so far end with "@media print" (any
 // letter case, exactly one blank); they go to *prefix when it is given.
-// False at the end of the file first.
+// Every byte counts, 0xFF too.  False at the end of the file or a read
+// error first.
 bool ReadUpToPrintBlock(ByteReader* reader, std::string* prefix);
 
 // Reads the block after "@media print" up to its closing brace, counting
 // braces (a "}" ends the block when fewer than two are open), into *block,
-// the brace included.  False at the end of the file first.
+// the brace included.  False at the end of the file or a read error first.
 bool ReadPrintBlock(ByteReader* reader, std::string* block);
 
 // The index of the brace that closes the one at text[open], counting nested

@@ -123,16 +123,19 @@ int RewritePrintStyle(const char* xslPath, char* copyPath, size_t copyPathSize,
   if (fd < 0) return -1;
   bool ok = WriteAll(fd, prefix.data(), prefix.size()) &&
             WriteAll(fd, rewritten.data(), rewritten.size());
-  // The rest of the stylesheet, as it is stored.
+  // The rest of the stylesheet, as it is stored, to the true end of the
+  // file: a byte 0xFF is data, and a read error fails the copy.
   char piece[100];
   size_t filled = 0;
-  for (int c = reader.NextByte(); ok && c != ByteReader::kEnd; c = reader.NextByte()) {
+  int c = 0;
+  while (ok && (c = reader.Next()) >= 0) {
     piece[filled++] = static_cast<char>(c);
     if (filled == sizeof(piece)) {
       ok = WriteAll(fd, piece, filled);
       filled = 0;
     }
   }
+  if (c == ByteReader::kReadFailed) ok = false;
   if (ok && filled > 0) ok = WriteAll(fd, piece, filled);
   if (::close(fd) != 0) ok = false;
   if (!ok) {

@@ -71,6 +71,9 @@ TEST(PrintStyleTest, ReadsTheBodyRuleOfThePrintBlock) {
        "body { font-size: 20pt; } @media print { body { line-height: 1.4em; } }", "", "", "1.4"},
       {"no body rule", "@media print { p { font-size: 7pt; } }", "", "", ""},
       {"unclosed block", "@media print { body { font-size: 7pt; ", "", "", ""},
+      // 0xFF (the Latin-1 y with diaeresis) is a letter, not the end of the file.
+      {"Latin-1 y-diaeresis before the block",
+       "/* \xff */ @media print { body { font-size: 8pt; line-height: 1.1em; } }", "", "8", "1.1"},
   };
   TempFolder folder;
   for (const Case& c : cases) {
@@ -135,6 +138,11 @@ TEST(PrintStyleRewriteTest, RewritesBodyAndHeadingRules) {
        "Courier New", "6.7", "1.8", -1, ""},
       {"unclosed rule", "@media print { body { font-size: 9pt; }", "A", "6.7", "1.8", -1, ""},
       {"no values", sales, "", "", "", -1, ""},
+      // Every byte after the block reaches the copy, 0xFF (a Latin-1 letter) too.
+      {"0xFF after the block", "a @media print { body { font-size: 9pt } } z\xffy\xff", "X", "7",
+       "", 0, "a @media print { body { font-size:7pt;} } z\xffy\xff"},
+      {"0xFF before the block", "\xff @media print { body { font-size: 9pt } } z", "X", "7", "", 0,
+       "\xff @media print { body { font-size:7pt;} } z"},
   };
   TempFolder folder;
   for (const Case& c : cases) {

@@ -1,9 +1,8 @@
 #include "printcontrol/report_job.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/sysinfo.h"
 #include "printcontrol/command_line.h"
@@ -12,6 +11,7 @@
 #include "printcontrol/file_utils.h"
 #include "printcontrol/print_job_control.h"
 #include "printcontrol/report_header.h"
+#include "printcontrol/spool_files.h"
 #include "printcontrol/text_helpers.h"
 #include "printcontrol/xml_libraries.h"
 
@@ -20,10 +20,6 @@ namespace kavelo {
 namespace {
 
 void Say(char* message, size_t size, const char* text) { CopyText(message, size, text); }
-
-void DeleteIfNamed(const char* path) {
-  if (path[0] != '\0') ::unlink(path);
-}
 
 // The file test of one input file; a file of size 0 holds no report and
 // stops the set-up with its own message.
@@ -55,9 +51,26 @@ ReportJob::ReportJob() {
 
 ReportJob::~ReportJob() {
   libraries_.reset();
-  DeleteIfNamed(xmlPath);
-  DeleteIfNamed(xslPath);
-  DeleteIfNamed(effectiveXslPath);
+  RemoveSpoolFile(xmlPath, ".xml");
+  RemoveSpoolFile(xslPath, ".xsl");
+  // Deleting a name twice could hit a new job's file that the service has
+  // spooled under the name freed a moment ago.
+  if (std::strcmp(effectiveXslPath, xslPath) != 0) RemoveSpoolFile(effectiveXslPath, ".xsl");
+}
+
+void ReportJob::TakeInputPaths(const char* commandLine, KeyValue* xml, KeyValue* xsl) {
+  *xml = FindKeyValue(commandLine, "xml", xmlPath, kTextSize);
+  *xsl = FindKeyValue(commandLine, "xsl", xslPath, kTextSize);
+  if (*xml != KeyValue::kTooLong && *xsl != KeyValue::kTooLong) return;
+  // The job is refused, and a file the job object cannot name would stay
+  // in the spool folder for good.
+  std::string path;
+  if (*xml == KeyValue::kTooLong && FindKeyValueText(commandLine, "xml", &path)) {
+    RemoveSpoolFile(path, ".xml");
+  }
+  if (*xsl == KeyValue::kTooLong && FindKeyValueText(commandLine, "xsl", &path)) {
+    RemoveSpoolFile(path, ".xsl");
+  }
 }
 
 bool ReportJob::StartXmlLibraries() {
@@ -81,8 +94,9 @@ void ReportJob::SetUp(const char* commandLine, const char* programPath, char* me
   message[0] = '\0';
   // The two input paths are taken before anything is checked, so that the
   // job's files are removed at the end of the run whichever step fails.
-  KeyValue xml = FindKeyValue(commandLine, "xml", xmlPath, kTextSize);
-  KeyValue xsl = FindKeyValue(commandLine, "xsl", xslPath, kTextSize);
+  KeyValue xml = KeyValue::kMissing;
+  KeyValue xsl = KeyValue::kMissing;
+  TakeInputPaths(commandLine, &xml, &xsl);
 
   // 1. The directory of this program (orlendi lives beside it).
   if (!FindUtilityDirectory(programPath, commandLine, utilityDirectory, kTextSize)) {

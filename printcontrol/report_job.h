@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "printcontrol/command_line.h"
 #include "printcontrol/printer_settings.h"
 
 namespace kavelo {
@@ -26,7 +27,8 @@ class ReportJob {
   ReportJob();
   // The end of the run: the XML libraries are terminated (when started),
   // then the files at xmlPath, xslPath and effectiveXslPath are deleted,
-  // each only when its field is not empty.
+  // each only when its field is not empty and it is a job file by
+  // RemoveSpoolFile's rule; a name is deleted once.
   ~ReportJob();
   ReportJob(const ReportJob&) = delete;
   ReportJob& operator=(const ReportJob&) = delete;
@@ -45,6 +47,12 @@ class ReportJob {
   // empty on success, else receives the text of the first failure.
   // programPath is the running program's path (empty: unknown).
   void SetUp(const char* commandLine, const char* programPath, char* message, size_t messageSize);
+
+  // Takes the xml= and xsl= values of the command-line text into xmlPath
+  // and xslPath, so that the end of the run deletes them whatever fails
+  // later.  A value too long for its field is deleted at once, from the
+  // uncut text (RemoveSpoolFile's rule), and its field stays empty.
+  void TakeInputPaths(const char* commandLine, KeyValue* xml, KeyValue* xsl);
 
   // Reads the report header (report_info) of the XML file into title,
   // styleFlag, width, realLength and realWidth.  Missing file, header or

@@ -67,8 +67,8 @@ bool ReadPrologue(const char* path, std::string* prologue) {
   if (reader.Open(path) != 0) return false;
   prologue->clear();
   while (prologue->size() < kPrologueLimit) {
-    int byte = reader.NextByte();
-    if (byte == ByteReader::kEnd) return false;
+    int byte = reader.Next();
+    if (byte < 0) return false;
     prologue->push_back(static_cast<char>(byte));
     if (byte != '>' && byte != ' ') continue;
     if (EndsWith(*prologue, kReportInfoEnd)) return true;
@@ -182,9 +182,11 @@ void SeparateXmlFile(const char* xmlPath, int factor, int pageCount, StringList*
   std::unique_ptr<char[]> buffer(new char[kHardFlushAbove + 1]);
   size_t used = 0;
   int pages = 0;
+  int byte = 0;
   for (;;) {
-    int byte = reader.NextByte();
-    if (byte == ByteReader::kEnd) break;
+    // Every byte is data, 0xFF (a Latin-1 letter) too.
+    byte = reader.Next();
+    if (byte < 0) break;
     buffer[used++] = static_cast<char>(byte);
     if (byte == '>' && used >= 2) {
       // Every tested tag ends in ">"; the byte before it tells which can match.
@@ -225,7 +227,11 @@ void SeparateXmlFile(const char* xmlPath, int factor, int pageCount, StringList*
       used = kKeepOnFlush;
     }
   }
-  snprintf(error, kErrorSize, "Can't find </report> in xml file. Method(SeparateXmlFile)");
+  if (byte == ByteReader::kReadFailed) {
+    snprintf(error, kErrorSize, "Can't read file:%s", xmlPath);
+  } else {
+    snprintf(error, kErrorSize, "Can't find </report> in xml file. Method(SeparateXmlFile)");
+  }
   chunks.Discard();
 }
 

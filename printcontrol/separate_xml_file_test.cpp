@@ -108,6 +108,14 @@ TEST(SeparateXmlFileTest, CutsAtPageBreaks) {
        1,
        {kPrologue + "<detail>p1</detail></report>", kPrologue + "</report>"}},
       {"everything after the end is ignored", Report(1) + "\n<junk/>", 5, 1, {Report(1)}},
+      // 0xFF is a Latin-1 letter (y with diaeresis), not the end of the file.
+      {"Latin-1 0xFF in the header and the pages",
+       "<report><report_info>\xff</report_info><detail>\xff</detail><page/><detail>b\xff</detail>"
+       "</report>",
+       5,
+       1,
+       {"<report><report_info>\xff</report_info><detail>\xff</detail></report>",
+        "<report><report_info>\xff</report_info><detail>b\xff</detail></report>"}},
       {"report_info in capitals",
        "<report><REPORT_INFO>x</REPORT_INFO><detail>a</detail><page/><detail>b</detail></report>",
        5,

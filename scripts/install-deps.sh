@@ -11,7 +11,7 @@ PACKAGES=(
   libsystemd-dev
   libwxgtk3.2-dev xvfb xauth
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  weasyprint poppler-utils
+  weasyprint poppler-utils zlib1g-dev
 )
 
 missing=()

@@ -1,15 +1,17 @@
 #include "service/intake_exchange.h"
 
+#include <poll.h>
 #include <strings.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 
 #include <sys/socket.h>
-#include <sys/time.h>
 
 #include "common/exceptions.h"
 #include "service/event_log_channel.h"
+#include "service/job_limits.h"
 #include "service/queue_thread.h"
 #include "service/service_messages.h"
 #include "service/socket_stream.h"
@@ -25,21 +27,24 @@ std::string ReportText(const std::exception& e) {
   return text;
 }
 
-// The spool paths are kept as the platform's 259-character fields.
-std::string PathField(const std::string& path) { return path.substr(0, 259); }
-
 // Ends the connection gracefully: the service's side is shut first, then
 // what the client still sends is read and dropped for a short while, so
 // that closing with unread input does not reset the connection and destroy
-// the statuses on their way to the client.
+// the statuses on their way to the client.  The drain is bounded in bytes
+// and in time as a whole: a client that keeps sending a byte now and then
+// does not hold it.
 void CloseConnection(int socket) {
   shutdown(socket, SHUT_WR);
-  timeval limit{0, 250 * 1000};
-  setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
   char sink[4096];
   size_t drained = 0;
   while (drained < (64u << 10)) {
-    ssize_t got = recv(socket, sink, sizeof sink, 0);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd ready{socket, POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) break;
+    ssize_t got = recv(socket, sink, sizeof sink, MSG_DONTWAIT);
     if (got <= 0) break;
     drained += static_cast<size_t>(got);
   }
@@ -87,7 +92,9 @@ bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pi
 
 bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolFile& xml,
                               SpoolFile& xsl) {
+  // Each receive step has an overall limit besides each read's time-out.
   // 1. Magic number.
+  reader.BeginStep();
   uint32_t magic;
   if (!reader.ReadU32(&magic)) {
     Report(kMsgBadMagic);
@@ -103,6 +110,7 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
   // 2. Version challenge: the service's version goes out before the
   // verdict, also when the client's version is wrong.
   std::string version;
+  reader.BeginStep();
   if (!reader.ReadCountedString(&version) || !writer.WriteCountedString(kIntakeVersion)) {
     Report(kMsgVersionChallengeFailed);
     return false;
@@ -116,6 +124,7 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
 
   // 3. Print options.  A text that holds nothing usable still gets status 0.
   std::string options;
+  reader.BeginStep();
   if (!reader.ReadCountedString(&options)) {
     Report(kMsgOptionsReceiveFailed);
     return false;
@@ -125,10 +134,12 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
 
   // 4 and 5. The two documents, streamed to disk piece by piece.
   auto pieces = std::make_unique<char[]>(kChunksPerWrite * kFileChunkSize);
+  reader.BeginStep();
   if (!ReceiveFile(reader, xml, pieces.get())) {
     Report(kMsgXmlReceiveFailed);
     return false;
   }
+  reader.BeginStep();
   if (!ReceiveFile(reader, xsl, pieces.get())) {
     Report(kMsgXslReceiveFailed);
     return false;
@@ -152,12 +163,22 @@ bool IntakeExchange::MakeDurable(SpoolFile& xml, SpoolFile& xsl) {
 
 bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::string& xslPath,
                          bool filesReserved) {
-  job_.xmlPath = PathField(xmlPath);
-  job_.xslPath = PathField(xslPath);
+  job_.xmlPath = xmlPath;
+  job_.xslPath = xslPath;
   SocketReader reader(socket);
   SocketWriter writer(socket);
   SpoolFile xml;
   SpoolFile xsl;
+  // The spool files of this exchange: reserved for it by the listener, or
+  // created by it.  Whatever fails before the job is queued removes them,
+  // since nothing in them was acknowledged; a file of that name that was
+  // there before is never touched.
+  bool ownXml = filesReserved;
+  bool ownXsl = filesReserved;
+  auto discard = [&] {
+    if (ownXml) unlink(job_.xmlPath.c_str());
+    if (ownXsl) unlink(job_.xslPath.c_str());
+  };
 
   // 0. Spool files.
   auto open = [filesReserved](SpoolFile& file, const std::string& path) {
@@ -165,21 +186,32 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
   };
   if (open(xml, job_.xmlPath) != 0) {
     Report(kMsgTempFileFailed, job_.xmlPath.c_str());
+    discard();
     CloseConnection(socket);
     return false;
   }
+  ownXml = true;
   bool result = false;
   if (open(xsl, job_.xslPath) != 0) {
     Report(kMsgTempFileFailed, job_.xslPath.c_str());
     xml.Close();
   } else {
+    ownXsl = true;
     try {
       result = RunSteps(reader, writer, xml, xsl);
     } catch (const std::exception& e) {
       Report(kMsgSocketIoError, ReportText(e).c_str());
       result = false;
     }
-    // 6. Hand-over.
+    // 6. Hand-over.  A job the print control could not carry out as asked
+    // is refused here, before anything of it is queued or persisted.
+    if (result) {
+      std::string refusal = JobRefusal(job_);
+      if (!refusal.empty()) {
+        Report(kMsgExceptionCaught, ("Job refused: " + refusal).c_str());
+        result = false;
+      }
+    }
     if (result) result = MakeDurable(xml, xsl);
     xsl.Close();
     xml.Close();
@@ -198,11 +230,13 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
                                       job_.orientation, job_.copies, job_.fromPage, job_.toPage);
       } catch (const std::exception& e) {
         Report(kMsgSocketIoError, ReportText(e).c_str());
+        discard();
         CloseConnection(socket);
         return false;
       }
     }
   }
+  if (!result) discard();
   // 7. Final status.
   if (!writer.WriteStatus(result ? kFinalQueued : kFinalNotQueued)) {
     Report(kMsgFinalResponseFailed);

@@ -55,7 +55,11 @@ class IntakeExchange {
   // (empty, made by the listener's name choice) and are opened; otherwise
   // they are created exclusively here.  Before the final status 0 is sent
   // both spool files, their directory entries and the queued job are on
-  // disk.  Returns true when the job was queued.
+  // disk.  A job the print control could not carry out as asked
+  // (JobRefusal) gets the final status 1 and message 5.  When the job is not
+  // queued, the exchange removes the spool files that were its own (both
+  // reserved ones; only a created one otherwise).  Returns true when the
+  // job was queued.
   bool Run(int socket, const std::string& xmlPath, const std::string& xslPath,
            bool filesReserved = true);
 

@@ -1,6 +1,7 @@
 #include "service/intake_listener.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -114,8 +115,9 @@ std::pair<std::string, std::string> ChooseSpoolNames(const std::string& spoolDir
 
 struct IntakeListener::AcceptedConnection {
   IntakeListener* listener;
+  ConnectionList::iterator entry;  // this connection in the listener's list
   int socket;
-  std::string xmlPath;  // at most 259 characters
+  std::string xmlPath;  // whole, never cut
   std::string xslPath;
 };
 
@@ -124,10 +126,7 @@ IntakeListener::IntakeListener() : WorkerThread(/*wakeOnStop=*/false) {
 }
 
 IntakeListener::~IntakeListener() {
-  Stop();
-  std::unique_lock<std::mutex> lock(stateMutex_);
-  stateChanged_.wait(lock, [this] { return activeConnections_.load() == 0; });
-  lock.unlock();
+  Stop();  // joins every connection thread
   if (wakeFd_ >= 0) close(wakeFd_);
 }
 
@@ -163,6 +162,43 @@ void IntakeListener::Stop() {
     (void)ignored;
   }
   WorkerThread::Stop();
+  // The listener thread has ended: no connection is added any more.
+  StopConnections();
+}
+
+void IntakeListener::StopConnections() {
+  ConnectionList all;
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex_);
+    // A receive or send blocked on a shut-down socket returns at once, so
+    // every exchange fails its step and ends without waiting for its
+    // client or its time-out.
+    for (Connection& connection : connections_) {
+      if (!connection.ended) shutdown(connection.socket, SHUT_RDWR);
+    }
+    all.splice(all.end(), connections_);
+  }
+  for (Connection& connection : all) {
+    connection.thread.join();
+    close(connection.socket);
+  }
+}
+
+void IntakeListener::ReapEndedConnections() {
+  ConnectionList ended;
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex_);
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      auto next = std::next(it);
+      if (it->ended) ended.splice(ended.end(), connections_, it);
+      it = next;
+    }
+  }
+  // Each of these threads is returning or has returned: the joins are short.
+  for (Connection& connection : ended) {
+    connection.thread.join();
+    close(connection.socket);
+  }
 }
 
 void IntakeListener::PublishPort(int32_t port) {
@@ -184,7 +220,11 @@ bool IntakeListener::WaitConnectionsIdle(int32_t timeoutMs) {
                                 [this] { return activeConnections_.load() == 0; });
 }
 
-void IntakeListener::ConnectionEnded() {
+void IntakeListener::ConnectionEnded(ConnectionList::iterator connection) {
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex_);
+    connection->ended = true;
+  }
   std::lock_guard<std::mutex> lock(stateMutex_);
   activeConnections_.fetch_sub(1);
   stateChanged_.notify_all();
@@ -253,9 +293,11 @@ bool IntakeListener::ListenLoop(int listener) {
   bool shortageReported = false;
   while (running()) {
     pollfd fds[2] = {{listener, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    int ready = poll(fds, 2, -1);
+    // Wakes once a second to join the connection threads that have ended.
+    int ready = poll(fds, 2, 1000);
     if (!running() || (ready > 0 && (fds[1].revents & POLLIN))) break;  // Stop: interrupted
-    if (ready < 0 && errno == EINTR) continue;
+    ReapEndedConnections();
+    if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
     int socket = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (socket >= 0) {
       shortageReported = false;
@@ -289,31 +331,43 @@ void IntakeListener::Serve(int socket) {
   std::pair<std::string, std::string> names =
       ChooseSpoolNames(settings_.spoolerDirectory, &nextSpoolNumber_);
   auto* connection = new (std::nothrow) AcceptedConnection;
-  if (connection == nullptr) {
-    close(socket);
-    Unreserve(names.first, names.second);
-    channel_->Report(platform::EventType::kError, kMsgOutOfMemory);
-    return;
+  // The listener's own descriptor of the socket, for Stop to shut it down.
+  int tracked = connection == nullptr ? -1 : fcntl(socket, F_DUPFD_CLOEXEC, 0);
+  bool started = false;
+  if (tracked >= 0) {
+    connection->listener = this;
+    connection->socket = socket;
+    connection->xmlPath = std::move(names.first);
+    connection->xslPath = std::move(names.second);
+    std::lock_guard<std::mutex> lock(connectionsMutex_);
+    // The new thread frees *connection as its first act: only entry is
+    // used once it runs.
+    ConnectionList::iterator entry = connections_.emplace(connections_.end());
+    entry->socket = tracked;
+    connection->entry = entry;
+    activeConnections_.fetch_add(1);
+    try {
+      entry->thread = std::thread(&IntakeListener::ConnectionEntry, connection);
+      started = true;
+    } catch (const std::system_error&) {
+      connections_.erase(entry);
+      activeConnections_.fetch_sub(1);
+      names = {connection->xmlPath, connection->xslPath};
+    }
   }
-  connection->listener = this;
-  connection->socket = socket;
-  connection->xmlPath = names.first.substr(0, 259);
-  connection->xslPath = names.second.substr(0, 259);
-  activeConnections_.fetch_add(1);
-  try {
-    std::thread(&IntakeListener::ConnectionEntry, connection).detach();
-  } catch (const std::system_error&) {
+  if (!started) {
     // No thread for this connection: it is closed and the loop goes on.
     delete connection;
+    if (tracked >= 0) close(tracked);
     close(socket);
     Unreserve(names.first, names.second);
-    ConnectionEnded();
     channel_->Report(platform::EventType::kError, kMsgOutOfMemory);
   }
 }
 
 void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
   IntakeListener* listener = connection->listener;
+  ConnectionList::iterator entry = connection->entry;
   int socket = connection->socket;
   std::string xmlPath = std::move(connection->xmlPath);
   std::string xslPath = std::move(connection->xslPath);
@@ -363,9 +417,12 @@ void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
   } catch (const std::exception& e) {
     listener->channel_->Report(platform::EventType::kError, kMsgSocketIoError,
                                ReportText(e).c_str());
-    if (!handedOver) close(socket);
+    if (!handedOver) {
+      close(socket);
+      Unreserve(xmlPath, xslPath);
+    }
   }
-  listener->ConnectionEnded();
+  listener->ConnectionEnded(entry);
 }
 
 }  // namespace kavelo

@@ -6,8 +6,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <list>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "common/parameter_values.h"
@@ -54,8 +56,7 @@ std::pair<std::string, std::string> ChooseSpoolNames(const std::string& spoolDir
 class IntakeListener : public WorkerThread {
  public:
   IntakeListener();
-  // Stops the listener and waits until every connection thread has ended
-  // (each ends at the latest when its receive time-out runs out).
+  // Stops the listener and its connections (see Stop).
   ~IntakeListener() override;
 
   // *channel and *printThread are shared with the connection threads and
@@ -70,8 +71,11 @@ class IntakeListener : public WorkerThread {
 
   // Clears the running flag, wakes a blocked accept (the loop reports no
   // event 20 for it), and waits until the listener thread has ended (it
-  // reports event 21).  Connection threads are neither interrupted nor
-  // waited for.
+  // reports event 21).  Then ends every open exchange at once: each
+  // connection's socket is shut down both ways, so its exchange takes its
+  // failure path (events and all), and Stop joins every connection thread.
+  // When Stop returns no thread of this listener runs, so the objects they
+  // use (the event channel, the print thread) may go.
   void Stop() override;
 
   // Waits up to timeoutMs for the listening socket; returns the port it is
@@ -91,11 +95,26 @@ class IntakeListener : public WorkerThread {
 
  private:
   struct AcceptedConnection;
+  // One connection thread and a duplicate of its socket.  The duplicate is
+  // closed only after the thread has been joined, so shutting it down in
+  // Stop always reaches this connection's socket, never a descriptor that
+  // the number was given to again.
+  struct Connection {
+    std::thread thread;
+    int socket = -1;
+    bool ended = false;  // guarded by connectionsMutex_
+  };
+  using ConnectionList = std::list<Connection>;
+
   static void ConnectionEntry(AcceptedConnection* connection);
   bool ListenLoop(int listener);
   void Serve(int socket);
   void PublishPort(int32_t port);
-  void ConnectionEnded();
+  void ConnectionEnded(ConnectionList::iterator connection);
+  // Joins the connection threads that have ended and closes their socket
+  // duplicates.  Listener thread.
+  void ReapEndedConnections();
+  void StopConnections();
   bool PauseAfterAcceptFailure();
 
   EventLogChannel* channel_ = nullptr;
@@ -108,6 +127,9 @@ class IntakeListener : public WorkerThread {
   int32_t boundPort_ = -1;        // guarded by stateMutex_: -1 not yet, 0 failed
   uint32_t nextSpoolNumber_ = 0;  // listener thread only; 0: none chosen yet
   std::atomic<int32_t> activeConnections_{0};
+
+  std::mutex connectionsMutex_;
+  ConnectionList connections_;  // guarded by connectionsMutex_
 };
 
 }  // namespace kavelo

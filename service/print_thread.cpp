@@ -47,6 +47,12 @@ bool PrintThread::Enqueue(const char* jobCommandLine) {
 void PrintThread::StartPrinting() {
   Start(0);
   if (serviceName().empty()) return;
+  std::vector<std::string> removed;
+  RemoveUnlistableJobs(&removed);
+  for (const std::string& value : removed) {
+    std::string text = "Removed the persisted job " + value + ": too long to be listed or printed";
+    channel().Report(platform::EventType::kError, kMsgExceptionCaught, text.c_str());
+  }
   std::vector<std::string> names;
   std::vector<std::string> texts;
   ListPersistedJobs(&names, &texts);

@@ -29,7 +29,8 @@ class PrintThread : public QueueThread {
 
   // Starts the thread (priority 0) and puts the persisted jobs back into
   // the JobList, reporting message 18 with their number when there are any.
-  // Call once, after BindLog.
+  // Persisted values too long to be listed (left by an older version) are
+  // deleted first, each reported as message 5.  Call once, after BindLog.
   void StartPrinting();
 
  protected:
@@ -46,6 +47,7 @@ class PrintThread : public QueueThread {
   virtual long PersistJob(const std::string& jobCommandLine);
   virtual void RemovePersistedJob(const std::string& jobCommandLine);
   virtual void ListPersistedJobs(std::vector<std::string>* names, std::vector<std::string>* texts);
+  virtual void RemoveUnlistableJobs(std::vector<std::string>* removed);
 };
 
 }  // namespace kavelo

@@ -26,4 +26,10 @@ void PrintThread::ListPersistedJobs(std::vector<std::string>* names,
   parameters.ListPersistedJobs(names, texts);
 }
 
+void PrintThread::RemoveUnlistableJobs(std::vector<std::string>* removed) {
+  ServiceParameters parameters;
+  parameters.Bind(serviceName(), platform::Hive::kLocalMachine);
+  parameters.RemoveUnlistableJobs(removed);
+}
+
 }  // namespace kavelo

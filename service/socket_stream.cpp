@@ -2,16 +2,59 @@
 
 #include <errno.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 namespace kavelo {
 
+void SocketReader::BeginStep() {
+  if (readTimeoutMs_ < 0) {
+    timeval limit{};
+    socklen_t length = sizeof limit;
+    readTimeoutMs_ = getsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &limit, &length) == 0
+                         ? int64_t{limit.tv_sec} * 1000 + limit.tv_usec / 1000
+                         : 0;
+    armedMs_ = readTimeoutMs_;
+  }
+  paced_ = true;
+  stepStart_ = std::chrono::steady_clock::now();
+  stepBytes_ = 0;
+}
+
+bool SocketReader::Arm() {
+  if (!paced_) return true;
+  const int64_t grace = readTimeoutMs_ > 0 ? readTimeoutMs_ : kDefaultStepGraceMs;
+  const int64_t allowed = grace + stepBytes_ * 1000 / kMinimumReceiveRate;
+  const int64_t elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - stepStart_)
+                              .count();
+  const int64_t left = allowed - elapsed;
+  if (left <= 0) {
+    lastError_ = ETIMEDOUT;
+    return false;
+  }
+  // Usually the read's own time-out is the shorter one and nothing changes.
+  const int64_t wait = readTimeoutMs_ > 0 ? std::min(readTimeoutMs_, left) : left;
+  if (wait != armedMs_) {
+    timeval limit{static_cast<time_t>(wait / 1000), static_cast<suseconds_t>(wait % 1000 * 1000)};
+    if (setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0) armedMs_ = wait;
+  }
+  return true;
+}
+
+void SocketReader::Received(ssize_t got) {
+  if (got > 0) stepBytes_ += got;
+}
+
 bool SocketReader::Fill() {
   for (;;) {
+    if (!Arm()) return false;
     ssize_t got = recv(socket_, buffer_, sizeof buffer_, 0);
+    Received(got);
     if (got > 0) {
       begin_ = 0;
       end_ = static_cast<size_t>(got);
@@ -41,7 +84,12 @@ bool SocketReader::Read(void* data, size_t n, size_t* delivered) {
       if (n >= sizeof buffer_) {
         // A large read goes straight into the caller's memory, waiting for
         // all of it in one call (the receive time-out still ends it).
+        if (!Arm()) {
+          complete = false;
+          break;
+        }
         ssize_t got = recv(socket_, out, n, MSG_WAITALL);
+        Received(got);
         if (got > 0) {
           out += got;
           n -= static_cast<size_t>(got);

@@ -4,6 +4,7 @@
 #ifndef KAVELO_SERVICE_SOCKET_STREAM_H_
 #define KAVELO_SERVICE_SOCKET_STREAM_H_
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,6 +12,13 @@
 namespace kavelo {
 
 constexpr size_t kStreamBufferSize = 4096;
+// The slowest average rate, in bytes per second, at which a receive step
+// (see SocketReader::BeginStep) may deliver its bytes after its first
+// receive time-out: 128 kbit/s, far below any link a print server uses, so
+// that only a client that holds a connection on purpose meets the limit.
+constexpr int64_t kMinimumReceiveRate = 16 * 1024;
+// The grace of a step when the socket has no receive time-out.
+constexpr int64_t kDefaultStepGraceMs = 300000;
 
 // Reads from a socket through a 4096-byte buffer.  A read of n bytes
 // blocks until n bytes have arrived, the peer has closed its side, the
@@ -22,6 +30,17 @@ class SocketReader {
   SocketReader(const SocketReader&) = delete;
   SocketReader& operator=(const SocketReader&) = delete;
 
+  // Starts a receive step (one wire element or one document) with an
+  // overall limit: until the next BeginStep, the reads may take at most
+  // the socket's receive time-out T (SO_RCVTIMEO as set when the reader
+  // first begins a step; kDefaultStepGraceMs when it has none) plus the
+  // time the step's bytes take at kMinimumReceiveRate.  A step of L bytes
+  // therefore ends within T + L / kMinimumReceiveRate, and a client that
+  // sends a byte now and then is cut off after about T however long the
+  // element it declared, where the time-out of each read alone would
+  // never end it.  Before BeginStep only each read's time-out applies.
+  void BeginStep();
+
   bool Read(void* data, size_t n);
   // As Read, and tells how many bytes it placed in data (n on success,
   // fewer when it failed).
@@ -32,17 +51,27 @@ class SocketReader {
   bool ReadCountedString(std::string* text);
 
   // Why the last read failed: 0 for the peer's end of stream, EAGAIN for
-  // the receive time-out, else the errno of the failure.
+  // the receive time-out, ETIMEDOUT for the step's overall limit, else the
+  // errno of the failure.
   int lastError() const { return lastError_; }
 
  private:
   bool Fill();
+  // Sets the socket's receive time-out to what the step has left; false
+  // (lastError_ ETIMEDOUT) when nothing is left.
+  bool Arm();
+  void Received(ssize_t got);
 
   int socket_;
   char buffer_[kStreamBufferSize];
   size_t begin_ = 0;
   size_t end_ = 0;
   int lastError_ = 0;
+  bool paced_ = false;
+  int64_t readTimeoutMs_ = -1;  // the socket's own; -1 until first read
+  int64_t armedMs_ = 0;         // the receive time-out the socket has now
+  std::chrono::steady_clock::time_point stepStart_;
+  int64_t stepBytes_ = 0;
 };
 
 // Writes to a socket through a 4096-byte buffer; sends never raise SIGPIPE.

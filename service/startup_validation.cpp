@@ -20,6 +20,7 @@
 #include "platform/spooler.h"
 #include "platform/sysinfo.h"
 #include "service/event_log_channel.h"
+#include "service/job_limits.h"
 #include "service/service_messages.h"
 #include "service/service_module.h"
 
@@ -185,11 +186,14 @@ bool ServiceModule::CheckSpoolerDirectory(const ParameterValues& values) {
   // The spool directory must be a folder in which the service's account
   // can make files.  A folder without any write permission bit counts as
   // marked read-only even for a user whom the permissions would not stop.
+  // Its spool paths must also reach the print control whole
+  // (SpoolDirectoryFault), or every job would fail later.
   const std::string& path = values.spoolerDirectory;
   struct stat info;
   bool usable = !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
                 (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
-                access(path.c_str(), R_OK | W_OK | X_OK) == 0;
+                access(path.c_str(), R_OK | W_OK | X_OK) == 0 &&
+                SpoolDirectoryFault(values).empty();
   if (!usable) {
     eventLog_->Report(platform::EventType::kError, kMsgSpoolerDirectoryMissing, path.c_str());
     return false;

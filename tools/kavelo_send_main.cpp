@@ -3,12 +3,14 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "tools/job_client.h"
+#include "tools/page_range.h"
 
 namespace {
 
@@ -29,7 +31,9 @@ const char kHelp[] =
     "  --port P           the service's port (default 4000)\n"
     "  --options TEXT     print options, for instance\n"
     "                     \"printer='Office 2',copies=2,frompage=1,topage=3,orientation=1\"\n"
-    "                     (default: none; the service's printer and one copy)\n"
+    "                     (default: none; the service's printer and one copy).\n"
+    "                     Without topage, frompage=1 (unless given) and topage =\n"
+    "                     the report's page count (its page breaks + 1) are added.\n"
     "  --timeout SECONDS  the longest wait for the connection and for each answer\n"
     "                     (default 60)\n"
     "  --help             this text\n"
@@ -98,10 +102,6 @@ int main(int argc, char** argv) {
     } else if (arg == "--options") {
       if (!take("--options")) return kExitUsage;
       options = value;
-      if (options.size() > 65535) {
-        std::fprintf(stderr, "kavelo-send: the option text is longer than 65535 bytes\n");
-        return kExitUsage;
-      }
     } else if (arg == "--timeout") {
       if (!take("--timeout")) return kExitUsage;
       if (!ParseNumber(value.c_str(), 1, 86400, &timeoutSeconds)) {
@@ -128,6 +128,23 @@ int main(int argc, char** argv) {
       return kExitUsage;
     }
   }
+
+  // The print control refuses a job without a last page: the whole report
+  // is asked for unless the options say otherwise.
+  if (!kavelo::NamesLastPage(options)) {
+    int32_t pages = 1;
+    std::string error;
+    if (!kavelo::CountReportPages(files[0], &pages, &error)) {
+      std::fprintf(stderr, "kavelo-send: %s\n", error.c_str());
+      return kExitUsage;
+    }
+    options = kavelo::CompletePageRange(options, pages);
+  }
+  if (options.size() > 65535) {
+    std::fprintf(stderr, "kavelo-send: the option text is longer than 65535 bytes\n");
+    return kExitUsage;
+  }
+  std::printf("Print options: %s\n", options.c_str());
 
   kavelo::JobClient client(host, static_cast<int>(port), static_cast<int>(timeoutSeconds * 1000));
   bool progressShown = false;

@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -112,7 +114,7 @@ TEST_F(IntakeExchangeTest, EachFailureGivesItsEventStatusesAndSpoolFiles) {
     std::string reply;
     std::vector<int> events;
     bool queued;
-    std::string xml, xsl;  // spool contents left
+    std::string xml, xsl;  // spool contents of a queued job
   } cases[] = {
       {"client gone after connect", "", false, kFailed, {25}, false, "", ""},
       {"magic short", "XP", false, kFailed, {25}, false, "", ""},
@@ -225,15 +227,18 @@ TEST_F(IntakeExchangeTest, EachFailureGivesItsEventStatusesAndSpoolFiles) {
       else
         EXPECT_TRUE(event.strings.empty());
     }
-    EXPECT_EQ(testing::ReadFile(xmlPath_), c.xml);
-    EXPECT_EQ(testing::ReadFile(xslPath_), c.xsl);
-    EXPECT_TRUE(testing::FileExists(xmlPath_) && testing::FileExists(xslPath_));
+    // A failed exchange leaves none of its spool files behind.
+    EXPECT_EQ(testing::FileExists(xmlPath_), c.queued);
+    EXPECT_EQ(testing::FileExists(xslPath_), c.queued);
+    if (c.queued) {
+      EXPECT_EQ(testing::ReadFile(xmlPath_), c.xml);
+      EXPECT_EQ(testing::ReadFile(xslPath_), c.xsl);
+    }
   }
 }
 
 // Pieces are received several at a time; whatever the lengths, a complete
-// file arrives byte for byte and a file that falls short leaves exactly its
-// whole pieces.
+// file arrives byte for byte and a file that falls short is removed.
 TEST_F(IntakeExchangeTest, FilesAroundPieceAndBatchBoundaries) {
   const size_t piece = kFileChunkSize;
   const size_t batch = kChunksPerWrite * kFileChunkSize;
@@ -272,7 +277,10 @@ TEST_F(IntakeExchangeTest, FilesAroundPieceAndBatchBoundaries) {
     Outcome outcome = Exchange(send);
     EXPECT_EQ(outcome.queued, complete);
     EXPECT_EQ(outcome.reply, PrefixReply() + (complete ? kOk + kOk : kFailed));
-    EXPECT_EQ(testing::ReadFile(xmlPath_), content.substr(0, c.left));
+    if (complete) {
+      EXPECT_EQ(testing::ReadFile(xmlPath_), content.substr(0, c.left));
+    }
+    EXPECT_EQ(testing::FileExists(xmlPath_), complete);
   }
 }
 
@@ -287,22 +295,24 @@ TEST_F(IntakeExchangeTest, SpoolFilesThatCannotBeCreatedOrOpened) {
   EXPECT_EQ(events_.Events()[0].strings, std::vector<std::string>{xmlPath_});
   EXPECT_EQ(testing::ReadFile(xmlPath_), "old");
 
-  // The XSL one exists: event 23 with its path, final status 1, the empty
-  // XML spool file remains.
+  // The XSL one exists: event 23 with its path, final status 1; the XML
+  // spool file the exchange made is removed, the other file is not its own.
   unlink(xmlPath_.c_str());
   { std::ofstream(xslPath_) << "old"; }
   outcome = Exchange("");
   EXPECT_EQ(outcome.reply, kFailed);
   EXPECT_EQ(events_.Events().back().strings, std::vector<std::string>{xslPath_});
-  EXPECT_TRUE(testing::FileExists(xmlPath_));
-  EXPECT_EQ(testing::ReadFile(xmlPath_), "");
+  EXPECT_FALSE(testing::FileExists(xmlPath_));
+  EXPECT_EQ(testing::ReadFile(xslPath_), "old");
 
-  // A reservation that is gone cannot be opened.
+  // A reservation that is gone cannot be opened; the other reserved name
+  // is given up as well.
   unlink(xmlPath_.c_str());
-  unlink(xslPath_.c_str());
+  { std::ofstream(xslPath_, std::ios::trunc); }
   outcome = Exchange("", false, "/opt/kavelo/PrintService/Ostrevo", /*filesReserved=*/true);
   EXPECT_EQ(outcome.reply, "");
   EXPECT_EQ(events_.Ids().back(), 23);
+  EXPECT_FALSE(testing::FileExists(xslPath_));
 }
 
 TEST_F(IntakeExchangeTest, AnAddJobThatRaisesEndsWithoutAFinalStatus) {
@@ -313,6 +323,88 @@ TEST_F(IntakeExchangeTest, AnAddJobThatRaisesEndsWithoutAFinalStatus) {
   ASSERT_EQ(events_.Ids(), std::vector<int>{24});
   EXPECT_EQ(events_.Events()[0].strings, std::vector<std::string>{"Unknown"});
   EXPECT_EQ(queue_.jobs().size(), 0u);
+}
+
+// A job the print control would not carry out as asked is refused at the
+// hand-over: final status 1, message 5 saying why, nothing queued and no
+// spool file left.  The limits themselves are accepted.
+TEST_F(IntakeExchangeTest, JobsThePrintControlWouldMisreadAreRefused) {
+  const std::string app = "/opt/kavelo/PrintService/Ostrevo";
+  struct Case {
+    const char* name;
+    std::string options;
+    std::string application;
+    std::string why;  // empty: queued
+  } cases[] = {
+      {"copies at the limit", "copies=9999", app, ""},
+      {"copies above it", "copies=10000", app, "copies 10000, at most 9999"},
+      {"copies of years", "copies=2000000000", app, "copies 2000000000, at most 9999"},
+      {"printer name of 511", "printer=" + std::string(511, 'p'), app, ""},
+      {"printer name of 512", "printer=" + std::string(512, 'p'), app,
+       "the printer name has 512 characters, the print control reads at most 511"},
+      {"command line over 1023", "printer=" + std::string(500, 'p'), "/opt/" + std::string(500, 'a'),
+       "the print control reads at most 1023 characters of its command line"},
+      {"command line the queue cannot list", "printer=" + std::string(8200, 'p'), app,
+       "the print queue holds at most 8171"},
+      {"printer name that shadows the copies", "printer='Pcopy=99'", app,
+       "the print control would read copy as 99 instead of 1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::EventLogFile events;
+    unlink(xmlPath_.c_str());
+    unlink(xslPath_.c_str());
+    size_t queuedBefore = queue_.jobs().size();
+    Outcome outcome =
+        Exchange(Prefix(c.options) + CountedFile(kXml) + CountedFile(kXsl), false, c.application);
+    bool queued = c.why.empty();
+    EXPECT_EQ(outcome.queued, queued);
+    EXPECT_EQ(outcome.reply, PrefixReply() + kOk + (queued ? kOk : kFailed));
+    EXPECT_EQ(queue_.jobs().size(), queuedBefore + (queued ? 1 : 0));
+    EXPECT_EQ(testing::FileExists(xmlPath_), queued);
+    EXPECT_EQ(testing::FileExists(xslPath_), queued);
+    if (queued) {
+      EXPECT_TRUE(events.Ids().empty());
+      continue;
+    }
+    std::vector<testing::Event> logged = events.Events();
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].id, 5);
+    ASSERT_EQ(logged[0].strings.size(), 1u);
+    const std::string& text = logged[0].strings[0];
+    EXPECT_EQ(text.rfind("Job refused: ", 0), 0u) << text;
+    EXPECT_NE(text.find(c.why), std::string::npos) << text;
+  }
+}
+
+// Each read waits at most the receive time-out, but a client that sends a
+// byte now and then would renew it for ever: the step's overall limit (the
+// time-out plus the bytes at the minimum rate) ends it.
+TEST_F(IntakeExchangeTest, AClientTricklingADocumentIsCutOffByTheStepLimit) {
+  testing::LoopbackPair pair;
+  testing::RawClient client;
+  int service = pair.Connect(&client);
+  ASSERT_GE(service, 0);
+  timeval limit{0, 300 * 1000};
+  setsockopt(service, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  IntakeExchange exchange(&channel_, &queue_, "/opt/kavelo/PrintService/Ostrevo", "lp0");
+  std::atomic<bool> done{false};
+  auto start = std::chrono::steady_clock::now();
+  std::thread runner([&] {
+    exchange.Run(service, xmlPath_, xslPath_, false);
+    done = true;
+  });
+  ASSERT_TRUE(client.Send(Prefix() + U32(1000)));
+  // A byte every 100 ms, well inside each read's 300 ms.
+  while (!done && std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+    client.Send("x");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  runner.join();
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(elapsed, std::chrono::seconds(3));
+  EXPECT_EQ(events_.Ids(), std::vector<int>{26});
+  EXPECT_FALSE(testing::FileExists(xmlPath_));
 }
 
 }  // namespace

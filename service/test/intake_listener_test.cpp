@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <memory>
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 
 #include "service/event_log_channel.h"
@@ -274,9 +276,82 @@ TEST_F(IntakeListenerTest, HostileStreamsNeverCostAnAcceptedJob) {
   // The cut after the last byte of a good stream is itself a good job.
   EXPECT_EQ(SendJob(port).outcome, JobOutcome::kQueued);
   listener.Stop();
+  // Only the queued jobs keep spool files: every failed exchange removed
+  // its two reserved ones.
+  EXPECT_EQ(queue_.jobs().size(), streams.size() + 1);
+  EXPECT_EQ(spool_.Files().size(), 2 * queue_.jobs().size());
   for (int id : events_.Ids()) {
     EXPECT_TRUE(id == 21 || id == 24 || (id >= 25 && id <= 30)) << id;
   }
+}
+
+// Linux paths run to 4096 characters: a spool directory far beyond the old
+// 259-character fields gives whole, distinct spool paths.
+TEST_F(IntakeListenerTest, ALongSpoolDirectoryGivesWholePaths) {
+  std::string directory = spool_.path();
+  for (int i = 0; i < 3; ++i) {
+    directory += "/" + std::string(100, static_cast<char>('a' + i));
+    ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
+  }
+  ASSERT_GE(directory.size(), 300u);
+  settings_.spoolerDirectory = directory;
+  IntakeListener listener;
+  int port = StartListener(listener);
+  JobResult result = SendJob(port, "copies=2", "<report/>", "<style/>");
+  EXPECT_EQ(result.outcome, JobOutcome::kQueued) << result.detail;
+  ASSERT_TRUE(listener.WaitConnectionsIdle(5000));
+  listener.Stop();
+  std::string job;
+  ASSERT_TRUE(queue_.jobs().First(&job));
+  size_t xml = job.find("xml=" + directory + "/");
+  size_t xsl = job.find(";xsl=" + directory + "/");
+  ASSERT_NE(xml, std::string::npos) << job;
+  ASSERT_NE(xsl, std::string::npos) << job;
+  std::string xmlPath = job.substr(xml + 4, job.find(';', xml) - xml - 4);
+  std::string xslPath = job.substr(xsl + 5, job.find(';', xsl + 1) - xsl - 5);
+  EXPECT_EQ(testing::ReadFile(xmlPath), "<report/>");
+  EXPECT_EQ(testing::ReadFile(xslPath), "<style/>");
+  for (const std::string& path : {xmlPath, xslPath}) unlink(path.c_str());
+  for (int i = 0; i < 3; ++i) {
+    rmdir(directory.c_str());
+    directory.resize(directory.rfind('/'));
+  }
+}
+
+// A stop ends every open exchange at once, whatever its client does, and
+// returns only when every connection thread has ended.
+TEST_F(IntakeListenerTest, StopEndsOpenExchangesAtOnce) {
+  settings_.timeout = 300000;
+  IntakeListener listener;
+  int port = StartListener(listener);
+  testing::RawClient idle, magicOnly, trickling;
+  ASSERT_TRUE(idle.Connect(port));
+  ASSERT_TRUE(magicOnly.Connect(port));
+  ASSERT_TRUE(magicOnly.Send(Magic()));
+  ASSERT_TRUE(trickling.Connect(port));
+  ASSERT_TRUE(trickling.Send(Magic() + Counted("1.0.0") + Counted("") + U32(100000)));
+  std::atomic<bool> stop{false};
+  std::thread trickler([&] {
+    while (!stop && trickling.Send("x")) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  });
+  ASSERT_EQ(magicOnly.Read(2), std::string(2, '\0'));
+  for (int i = 0; i < 200 && listener.activeConnections() < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(listener.activeConnections(), 3);
+  auto start = std::chrono::steady_clock::now();
+  listener.Stop();
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  stop = true;
+  trickler.join();
+  EXPECT_LT(elapsed, std::chrono::seconds(2));
+  EXPECT_EQ(listener.activeConnections(), 0);
+  // Each client sees its connection end; no spool file stays behind.
+  for (testing::RawClient* client : {&idle, &magicOnly, &trickling}) client->ReadToEnd();
+  EXPECT_TRUE(spool_.Files().empty());
+  std::vector<int> ids = events_.Ids();
+  ASSERT_FALSE(ids.empty());
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), 21), 1);
 }
 
 }  // namespace

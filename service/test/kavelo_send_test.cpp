@@ -68,6 +68,20 @@ class KaveloSendTest : public ::testing::Test {
     std::ofstream(xsl_) << "<xsl:stylesheet/>";
   }
 
+  // Starts the real listener on a free loopback port, queueing into
+  // *queue; returns the port.
+  std::string StartListener(IntakeListener* listener, QueueThread* queue) {
+    IntakeSettings settings;
+    settings.port = 0;
+    settings.bindAddress = "127.0.0.1";
+    settings.printerApplication = "/opt/kavelo/PrintService/Ostrevo";
+    settings.printerName = "lp0";
+    settings.spoolerDirectory = spool_.path();
+    listener->Initialize(&channel_, queue, settings);
+    listener->Start();
+    return std::to_string(listener->WaitListening(5000));
+  }
+
   testing::EventLogFile events_;
   testing::TempDir work_;
   testing::TempDir spool_;
@@ -78,28 +92,55 @@ class KaveloSendTest : public ::testing::Test {
 
 TEST_F(KaveloSendTest, AQueuedJobIsToldStepByStepAndExitsZero) {
   IntakeListener listener;
-  IntakeSettings settings;
-  settings.port = 0;
-  settings.bindAddress = "127.0.0.1";
-  settings.printerApplication = "/opt/kavelo/PrintService/Ostrevo";
-  settings.printerName = "lp0";
-  settings.spoolerDirectory = spool_.path();
-  listener.Initialize(&channel_, &queue_, settings);
-  listener.Start();
-  std::string port = std::to_string(listener.WaitListening(5000));
+  std::string port = StartListener(&listener, &queue_);
   SendRun run = RunSend({"--port", port, "--options", "printer='Office 2',copies=3", xml_, xsl_});
   EXPECT_EQ(run.exitCode, 0) << run.output;
-  EXPECT_EQ(run.output, "Connected to 127.0.0.1:" + port +
-                            ".\nThe service accepted the magic number.\n"
-                            "The service speaks protocol version 1.0.0 and accepted ours.\n"
-                            "The service accepted the print options.\n"
-                            "The service received both documents (26 bytes).\n"
-                            "The service queued the job.\n");
+  EXPECT_EQ(run.output,
+            "Print options: printer='Office 2',copies=3,frompage=1,topage=1\n"
+            "Connected to 127.0.0.1:" +
+                port +
+                ".\nThe service accepted the magic number.\n"
+                "The service speaks protocol version 1.0.0 and accepted ours.\n"
+                "The service accepted the print options.\n"
+                "The service received both documents (26 bytes).\n"
+                "The service queued the job.\n");
   listener.WaitConnectionsIdle(5000);
   listener.Stop();
   std::string job;
   ASSERT_TRUE(queue_.jobs().First(&job));
-  EXPECT_NE(job.find(";printerName=Office 2;copy=3;"), std::string::npos);
+  EXPECT_NE(job.find(";fromPage=1;toPage=1;printerName=Office 2;copy=3;"), std::string::npos);
+}
+
+TEST_F(KaveloSendTest, AJobWithoutALastPageAsksForTheWholeReport) {
+  // The print control refuses a job whose last page is 0, and takes the
+  // range as the report's page count.
+  struct Case {
+    std::string options;  // "-": no --options at all
+    std::string report;
+    std::string range;  // in the queued job's command line
+  } cases[] = {
+      {"-", "<report>a<page/>b<soft_page/>c</report>", ";fromPage=1;toPage=3;"},
+      {"copies=2", "<report/>", ";fromPage=1;toPage=1;"},
+      {"frompage=2", "<report>a<page/>b</report>", ";fromPage=2;toPage=3;"},
+      {"topage=5", "<report>a<page/>b</report>", ";fromPage=0;toPage=5;"},
+  };
+  for (const Case& c : cases) {
+    QueueThread queue(false);
+    IntakeListener listener;
+    std::string port = StartListener(&listener, &queue);
+    std::ofstream(xml_) << c.report;
+    std::vector<std::string> args = {"--port", port, xml_, xsl_};
+    if (c.options != "-") args.insert(args.begin(), {"--options", c.options});
+    SendRun run = RunSend(args);
+    EXPECT_EQ(run.exitCode, 0) << c.options << ": " << run.output;
+    listener.WaitConnectionsIdle(5000);
+    listener.Stop();
+    std::string job;
+    ASSERT_TRUE(queue.jobs().First(&job)) << c.options;
+    EXPECT_NE(std::string::npos, job.find(c.range)) << c.options << ": " << job;
+    // What was sent is said.
+    EXPECT_EQ(0u, run.output.find("Print options: ")) << run.output;
+  }
 }
 
 // A fake service that answers the magic number with the given bytes (then

@@ -17,6 +17,7 @@
 
 #include "common/exceptions.h"
 #include "common/service_parameters.h"
+#include "platform/registry.h"
 #include "service/service_messages.h"
 #include "service/test/intake_fixture.h"
 
@@ -215,6 +216,68 @@ TEST_F(PrintThreadTest, AJobIsPersistedBeforeItCanBeTakenAndNotQueuedWhenThatFai
   EXPECT_THROW(thread.AddJob("", "x", "y", "z", 0, 1, 0, 0), IllegalArgumentException);
   EXPECT_THROW(thread.AddJob("a", nullptr, "y", "z", 0, 1, 0, 0), NullPointerException);
   EXPECT_EQ(events_.Events().back().strings, std::vector<std::string>{"Unknown"});
+}
+
+// The print queue's values, as the registry holds them (whatever their size).
+std::vector<platform::RegValue> RawQueueValues() {
+  platform::RegKey key;
+  std::vector<platform::RegValue> values;
+  if (platform::RegOpenKey(platform::Hive::kLocalMachine,
+                           "SYSTEM\\CurrentControlSet\\Services\\Brelvane\\PrintQueue",
+                           platform::KEY_READ, &key) == platform::kErrorSuccess) {
+    platform::RegQueryValues(key, &values);
+  }
+  return values;
+}
+
+// A value the listing cannot read would be neither printed nor removed: none
+// is written, and one left by an older version is reported and removed at
+// start while the listable job beside it prints.
+TEST_F(PrintThreadTest, NoPersistedJobOutgrowsTheListing) {
+  {
+    PrintThread refusing;
+    refusing.BindLog("Brelvane");  // not started
+    std::string printer(8200, 'p');
+    EXPECT_FALSE(refusing.AddJob(control_.c_str(), "/spool/big.xml", "/spool/s.xsl",
+                                 printer.c_str(), 0, 1, 0, 0));
+    EXPECT_EQ(refusing.jobs().size(), 0u);
+    EXPECT_TRUE(RawQueueValues().empty());
+  }
+  std::string old = "\"" + control_ + "\" \"" + control_ + "\" xml=/spool/old.xml;printerName=" +
+                    std::string(9000, 'p');
+  {
+    platform::RegKey key;
+    platform::RegCreateKey(platform::Hive::kLocalMachine,
+                           "SYSTEM\\CurrentControlSet\\Services\\Brelvane\\PrintQueue",
+                           platform::KEY_ALL_ACCESS, &key);
+    platform::RegSetValue(key, "{00000000-0000-4000-8000-000000000001}", platform::REG_SZ,
+                          old.c_str(), static_cast<uint32_t>(old.size() + 1));
+  }
+  ServiceParameters parameters;
+  parameters.Bind("Brelvane", platform::Hive::kLocalMachine);
+  ASSERT_EQ(parameters.PersistJob("\"" + control_ + "\" \"" + control_ +
+                                  "\" xml=/spool/next.xml;xsl=/spool/s.xsl;printerName=lp0"),
+            0);
+  ASSERT_EQ(RawQueueValues().size(), 2u);
+
+  PrintThread thread;
+  thread.BindLog("Brelvane");
+  thread.StartPrinting();
+  ASSERT_TRUE(WaitForLines(log_, 2));
+  thread.Stop();
+  EXPECT_EQ(Lines(log_)[0], "start xml=/spool/next.xml");
+  EXPECT_TRUE(RawQueueValues().empty());
+  std::vector<testing::Event> events = events_.Events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].id, 5);  // the refused AddJob
+  EXPECT_EQ(events[1].id, 5);
+  EXPECT_EQ(events[1].strings,
+            std::vector<std::string>{"Removed the persisted job {00000000-0000-4000-8000-"
+                                     "000000000001} (" +
+                                     std::to_string(old.size() + 1) +
+                                     " bytes): too long to be listed or printed"});
+  EXPECT_EQ(events[2].id, 18);
+  EXPECT_EQ(events[2].strings, std::vector<std::string>{"1"});
 }
 
 TEST(ThreadLayer, SignalsAreCountedAndStopWakesAnIdleThread) {
