@@ -131,6 +131,8 @@ std::string RegistryDirectory() {
   return dir && *dir ? dir : "/var/lib/kavelo/registry";
 }
 
+std::string RegistryHiveFile(Hive hive) { return registry_store::HiveFilePath(hive); }
+
 long RegOpenKey(Hive hive, const std::string& path, uint32_t access, RegKey* key) {
   if (!key) return kErrorInvalidParameter;
   key->Close();

@@ -81,6 +81,10 @@ class RegKey {
 // Folder of the hive files: KAVELO_REGISTRY_DIR, else /var/lib/kavelo/registry.
 std::string RegistryDirectory();
 
+// The file that holds the hive; SQLite keeps its "-wal" and "-shm" files
+// beside it while the hive is in use.
+std::string RegistryHiveFile(Hive hive);
+
 // Opens an existing key.  path is relative to the hive, parts separated by
 // "\"; an empty path opens the hive's root.  Returns kErrorFileNotFound when
 // the key does not exist.

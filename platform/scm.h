@@ -153,7 +153,8 @@ long ChangeServiceConfig(const ServiceHandle& service, uint32_t serviceType, uin
                          const std::vector<std::string>* dependencies, const std::string* account,
                          const std::string* displayName);
 
-// The database lock: held while the object lives.
+// A lock file held while the object lives: the database lock, or the
+// instance lock of a running service.
 class ScLock {
  public:
   ScLock() = default;
@@ -166,6 +167,7 @@ class ScLock {
 
  private:
   friend long LockServiceDatabase(const ScManager&, ScLock*);
+  friend long LockServiceInstance(const std::string&, ScLock*);
   friend long UnlockServiceDatabase(ScLock*);
   int fd_ = -1;
 };
@@ -174,6 +176,18 @@ class ScLock {
 // when another holder has it (another process or another ScLock).
 long LockServiceDatabase(const ScManager& manager, ScLock* lock);
 long UnlockServiceDatabase(ScLock* lock);
+
+// The instance lock of a running service: an exclusive lock on the file
+// NAME.lock in the registry folder (ServiceInstanceLockPath), which a
+// service holds for as long as it runs, so that a second process never
+// runs the same service (and its print queue) beside it.  The file is
+// opened for reading only, never through a symbolic link and close-on-exec:
+// the lock is the open file's, so it stays with the process across a change
+// of user, no child inherits it, and a file made by another user (root)
+// still serves.  kScmServiceAlreadyRunning when another holder has it,
+// kScmAccessDenied when the file can be neither opened nor created.
+long LockServiceInstance(const std::string& name, ScLock* lock);
+std::string ServiceInstanceLockPath(const std::string& name);
 
 // ---- Running a service ----
 

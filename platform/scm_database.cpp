@@ -315,6 +315,34 @@ long LockServiceDatabase(const ScManager& manager, ScLock* lock) {
   return Succeed();
 }
 
+std::string ServiceInstanceLockPath(const std::string& name) {
+  std::string dir = RegistryDirectory();
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir + "/" + name + ".lock";
+}
+
+long LockServiceInstance(const std::string& name, ScLock* lock) {
+  ReleaseLockFile(&lock->fd_);
+  if (!ValidServiceName(name)) return Fail(kScmInvalidName);
+  std::string path = ServiceInstanceLockPath(name);
+  int fd;
+  do {
+    fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return Fail(kScmAccessDenied);
+  int result;
+  do {
+    result = flock(fd, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    int error = errno;
+    close(fd);
+    return Fail(error == EWOULDBLOCK ? kScmServiceAlreadyRunning : kScmAccessDenied);
+  }
+  lock->fd_ = fd;
+  return Succeed();
+}
+
 long UnlockServiceDatabase(ScLock* lock) {
   if (lock->fd_ < 0) return Fail(kScmInvalidHandle);
   ReleaseLockFile(&lock->fd_);

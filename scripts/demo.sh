@@ -61,16 +61,15 @@ echo "KAVELO_REGISTRY_DIR=$KAVELO_REGISTRY_DIR"
 echo "KAVELO_EVENTLOG=$KAVELO_EVENTLOG"
 echo "KAVELO_SPOOLER=$KAVELO_SPOOLER   (default printer: DemoPrinter)"
 
-# The service refuses to run as root (the system account), so a root caller
-# runs it as the unprivileged user "nobody".  The programs are copied into
-# the demo folder so that this user can reach them wherever the tree lives.
+# The service never runs as root (the system account): started by root it
+# switches to its account, here the unprivileged user "nobody", which must
+# reach the demo folder.  The programs are copied into the demo folder so
+# that this user can reach them wherever the tree lives.
 if [ "$(id -u)" -eq 0 ]; then
   account=nobody
-  echo "Running as root: the service refuses the system account, so it runs as user '$account'."
-  run_as=(setpriv --reuid="$(id -u $account)" --regid="$(id -g $account)" --clear-groups --)
+  echo "Running as root: the service switches to the user '$account' as it starts."
 else
   account=$(id -un)
-  run_as=()
 fi
 for program in Brelvane Ostrevo orlendi; do
   [ -x "$bin/$program" ] && cp "$bin/$program" "$demo/bin/"
@@ -98,8 +97,8 @@ reg add "$key\\Parameters" /v UseDefaultPrinter /t REG_DWORD /d 1 /f
 "$bin/kavelo-reg" query "$key" /s
 [ "$(id -u)" -eq 0 ] && chown -R "$account:" "$demo"
 
-step "5. Start Brelvane in the foreground (as $account, in this script's background)"
-"${run_as[@]}" env HOME="$demo/home" "$demo/bin/Brelvane" &
+step "5. Start Brelvane in the foreground (it runs as $account, in this script's background)"
+HOME="$demo/home" "$demo/bin/Brelvane" &
 service_pid=$!
 event_ids() { grep -o '"id":[0-9]*' "$KAVELO_EVENTLOG" 2>/dev/null | cut -d: -f2 | tr '\n' ' '; }
 for _ in $(seq 1 150); do
@@ -108,7 +107,9 @@ for _ in $(seq 1 150); do
   sleep 0.1
 done
 case " $(event_ids)" in
-  *" 1 "*) echo "Brelvane runs (pid $service_pid) on port $port." ;;
+  *" 1 "*)
+    uid=$(awk '/^Uid:/ {print $3}' "/proc/$service_pid/status")
+    echo "Brelvane runs (pid $service_pid, user $(getent passwd "$uid" | cut -d: -f1)) on port $port." ;;
   *) cat "$KAVELO_EVENTLOG" 2>/dev/null; fail "the service did not start (events above)" ;;
 esac
 

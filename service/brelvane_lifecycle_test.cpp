@@ -1,6 +1,7 @@
 // The life of the real Brelvane service, run in the foreground as a child
 // process: the start-up checks, the start and stop sequences, the status
 // reports to systemd and the stop while a print control runs.
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include "service/test/brelvane_harness.h"
 
@@ -195,15 +197,167 @@ TEST(BrelvaneLifecycleTest, StopDuringALongPrintWaitsForThePrintControl) {
   EXPECT_EQ(ids.back(), 3);
 }
 
+// How often the print log holds text.
+size_t CountOf(const std::string& log, const std::string& text) {
+  size_t count = 0;
+  for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+  return count;
+}
+
+TEST(BrelvaneLifecycleTest, ASecondInstanceLeavesTheQueueAloneAndCommandsStillWork) {
+  BrelvaneWorld world;
+  int port = FreePort();
+  world.InstallConfigured(port, kAccount);
+  // Job 1 keeps the running service's print control busy while job 2 waits
+  // in its queue, still persisted, with its spool files.
+  PersistJob(world, "1");
+  PersistJob(world, "2");
+  std::string queueKey = std::string(kServiceKey) + "\\PrintQueue";
+  std::string job2 = "{00000000-0000-4000-8000-000000000002}";
+  std::string spooled = world.spoolDir() + "/2.xml";
+  WriteTextFile(spooled, "<report/>");
+  Child first;
+  StartService(world, &first, {}, false, {"FAKE_PRINT_SECONDS=3"});
+  ASSERT_TRUE(WaitUntil(10000, [&] { return !ReadFile(world.printLog()).empty(); }));
+  ASSERT_TRUE(WaitUntil(30000, [&] { return IsListening(port); }));
+  bool found = false;
+  std::string persisted = ReadTextValue(queueKey, job2, &found);
+  ASSERT_TRUE(found);
+  auto spooledTime = fs::last_write_time(spooled);
+
+  // The second instance says why in one event, then message 2, and ends.
+  std::vector<int> before = world.EventIds();
+  Child second;
+  ASSERT_TRUE(second.Start(BinPath("Brelvane"), {"Brelvane"}, world.Environment(false)));
+  int exitCode = -1;
+  ASSERT_TRUE(second.Wait(5000, &exitCode));
+  EXPECT_EQ(exitCode, 1);
+  std::vector<LoggedEvent> events = world.Events();
+  ASSERT_EQ(events.size(), before.size() + 2) << ::testing::PrintToString(world.EventIds());
+  const LoggedEvent& why = events[before.size()];
+  EXPECT_EQ(why.id, 4);
+  EXPECT_EQ(why.type, "error");
+  ASSERT_EQ(why.strings.size(), 1u);
+  EXPECT_NE(why.strings[0].find("Another instance of the service runs (it holds " +
+                                world.registryDir() + "/Brelvane.lock)"),
+            std::string::npos)
+      << why.strings[0];
+  EXPECT_EQ(events[before.size() + 1].id, 2);
+  // Nothing of the queue was touched: job 2's value and spool file are as
+  // they were, and the running service still listens.
+  EXPECT_EQ(ReadTextValue(queueKey, job2, &found), persisted);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(fs::last_write_time(spooled), spooledTime);
+  EXPECT_TRUE(IsListening(port));
+
+  // The commands that do not run the service keep working beside it.
+  RunResult version = RunBrelvane(world, {"-Version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.output, "Brelvane Version 1.0.0\nThis service is currently installed\n");
+  RunResult usage = RunBrelvane(world, {"-?"});
+  EXPECT_EQ(usage.exitCode, 0);
+  EXPECT_EQ(usage.output.rfind("Brelvane\t[RegServer]\n", 0), 0u) << usage.output;
+  RunResult regServer = RunBrelvane(world, {"-RegServer"});
+  EXPECT_EQ(regServer.exitCode, 0);
+  EXPECT_EQ(regServer.output, "Brelvane registered\n\n");
+
+  // Each job is printed once, by the running service.
+  ASSERT_TRUE(WaitUntil(30000, [&] { return CountOf(ReadFile(world.printLog()), "end") == 2; }));
+  std::string log = ReadFile(world.printLog());
+  EXPECT_EQ(CountOf(log, "/1.xml"), 1u) << log;
+  EXPECT_EQ(CountOf(log, "/2.xml"), 1u) << log;
+  RunResult unregServer = RunBrelvane(world, {"-UnregServer"});
+  EXPECT_EQ(unregServer.exitCode, 0);
+  EXPECT_EQ(unregServer.output, "Brelvane unregistered\n\n");
+  first.Signal(SIGTERM);
+  ASSERT_TRUE(first.Wait(30000, &exitCode));
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(world.EventIds(), (std::vector<int>{1, 18, 4, 2, 21, 3}));
+}
+
+// The Uid:, Gid: or Groups: line of a /proc status text, its fields joined
+// by single blanks ("Uid: 65534 65534 65534 65534").
+std::string StatusLine(const std::string& status, const std::string& name) {
+  std::istringstream lines(status);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind(name + ":", 0) != 0) continue;
+    std::istringstream fields(line);
+    std::string field, joined;
+    while (fields >> field) joined += (joined.empty() ? "" : " ") + field;
+    return joined;
+  }
+  return "";
+}
+
+TEST(BrelvaneLifecycleTest, StartedByRootItRunsAsItsAccount) {
+  if (geteuid() != 0) GTEST_SKIP() << "only a service started by root changes its user";
+  passwd* account = getpwnam(kAccount);
+  ASSERT_NE(account, nullptr);
+  std::string uid = std::to_string(account->pw_uid);
+  std::string gid = std::to_string(account->pw_gid);
+  std::string uids = "Uid: " + uid + " " + uid + " " + uid + " " + uid;
+  std::string gids = "Gid: " + gid + " " + gid + " " + gid + " " + gid;
+  BrelvaneWorld world;
+  int port = FreePort();
+  world.InstallConfigured(port, kAccount);
+  Child child;
+  StartService(world, &child, {}, false);
+  ASSERT_TRUE(WaitUntil(30000, [&] { return IsListening(port); }));
+
+  // Every thread of the service has the account's ids, and no group of root.
+  int threads = 0;
+  for (const fs::directory_entry& task :
+       fs::directory_iterator("/proc/" + std::to_string(child.pid()) + "/task")) {
+    std::string status = ReadFile(task.path().string() + "/status");
+    EXPECT_EQ(StatusLine(status, "Uid"), uids) << task.path();
+    EXPECT_EQ(StatusLine(status, "Gid"), gids) << task.path();
+    EXPECT_EQ((" " + StatusLine(status, "Groups") + " ").find(" 0 "), std::string::npos)
+        << StatusLine(status, "Groups");
+    ++threads;
+  }
+  EXPECT_GE(threads, 4);  // dispatcher, service, print thread, listener
+
+  // A job: its spool files are the account's, and so is its print control.
+  WriteTextFile(world.root() + "/job.xml", "<report/>");
+  WriteTextFile(world.root() + "/job.xsl", "<xsl:stylesheet/>");
+  Child sender;
+  ASSERT_TRUE(sender.Start(BinPath("kavelo-send"),
+                           {"kavelo-send", "--port", std::to_string(port),
+                            world.root() + "/job.xml", world.root() + "/job.xsl"},
+                           world.Environment(false)));
+  int exitCode = -1;
+  ASSERT_TRUE(sender.Wait(20000, &exitCode));
+  EXPECT_EQ(exitCode, 0) << sender.output();
+  ASSERT_TRUE(WaitUntil(30000, [&] { return CountOf(ReadFile(world.printLog()), "end") == 1; }));
+  std::string log = ReadFile(world.printLog());
+  EXPECT_EQ(StatusLine(log, "Uid"), uids) << log;
+  EXPECT_EQ(StatusLine(log, "Gid"), gids) << log;
+  int spooled = 0;
+  for (const fs::directory_entry& file : fs::directory_iterator(world.spoolDir())) {
+    struct stat info;
+    ASSERT_EQ(lstat(file.path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, account->pw_uid) << file.path();
+    ++spooled;
+  }
+  EXPECT_EQ(spooled, 2);
+  child.Signal(SIGTERM);
+  ASSERT_TRUE(child.Wait(30000, &exitCode));
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(world.EventIds(), (std::vector<int>{1, 21, 3}));
+}
+
 TEST(BrelvaneLifecycleTest, EachStartupCheckFailsAloneAndFirstFailureEndsThem) {
   struct Row {
     const char* name;
     std::function<void(BrelvaneWorld&)> breakIt;
-    int message;
-    std::vector<std::string> strings;  // of the check's message
+    int message;                       // 0: no event can reach the event file
+    std::vector<std::string> strings;  // of the check's message; "$ROOT" is the world's folder
+    bool rootOnly = false;             // only root hands the service to an account that lacks it
   };
   std::string missingApp = "/nonexistent/Ostrevo";
   std::string missingSpool = "/nonexistent/spool";
+  std::string cannotWrite = std::string("The account ") + kAccount + " cannot write $ROOT/";
   std::vector<Row> rows = {
       {"LocalSystem",
        [](BrelvaneWorld&) { WriteTextValue(kServiceKey, "ObjectName", "LocalSystem"); },
@@ -214,6 +368,30 @@ TEST(BrelvaneLifecycleTest, EachStartupCheckFailsAloneAndFirstFailureEndsThem) {
        12,
        {}},
       {"root", [](BrelvaneWorld&) { WriteTextValue(kServiceKey, "ObjectName", "root"); }, 12, {}},
+      {"an account that does not exist",
+       [](BrelvaneWorld&) { WriteTextValue(kServiceKey, "ObjectName", "kavelo-no-such-user"); },
+       12,
+       {}},
+      {"registry folder the account cannot write",
+       [](BrelvaneWorld& w) { fs::permissions(w.registryDir(), fs::perms(0555)); },
+       4,
+       {cannotWrite + "registry."},
+       true},
+      {"queue hive the account cannot write",
+       [](BrelvaneWorld& w) {
+         fs::permissions(w.registryDir() + "/HKEY_LOCAL_MACHINE.db", fs::perms(0444));
+       },
+       4,
+       {cannotWrite + "registry/HKEY_LOCAL_MACHINE.db."},
+       true},
+      {"event file the account cannot write",
+       [](BrelvaneWorld& w) {
+         WriteTextFile(w.eventLogPath(), "");
+         fs::permissions(w.eventLogPath(), fs::perms(0444));
+       },
+       0,
+       {},
+       true},
       {"empty account",
        [](BrelvaneWorld&) { WriteTextValue(kServiceKey, "ObjectName", ""); },
        12,
@@ -259,6 +437,7 @@ TEST(BrelvaneLifecycleTest, EachStartupCheckFailsAloneAndFirstFailureEndsThem) {
        {}},
   };
   for (const Row& row : rows) {
+    if (row.rootOnly && geteuid() != 0) continue;
     BrelvaneWorld world;
     world.InstallConfigured(FreePort(), kAccount);
     row.breakIt(world);
@@ -266,16 +445,27 @@ TEST(BrelvaneLifecycleTest, EachStartupCheckFailsAloneAndFirstFailureEndsThem) {
     Child child;
     ASSERT_TRUE(child.Start(BinPath("Brelvane"), {"Brelvane"}, world.Environment(true)));
     int exitCode = -1;
-    ASSERT_TRUE(child.Wait(30000, &exitCode)) << row.name;  // the process ends by itself
+    if (!child.Wait(30000, &exitCode)) {  // the process ends by itself
+      ADD_FAILURE() << row.name << ": still running";
+      continue;
+    }
     EXPECT_EQ(exitCode, 1) << row.name;
     std::vector<LoggedEvent> events = world.Events();
-    ASSERT_EQ(events.size(), 2u) << row.name << " " << ::testing::PrintToString(world.EventIds());
-    EXPECT_EQ(events[0].id, row.message) << row.name;
-    EXPECT_EQ(events[0].type, "error") << row.name;
-    if (!row.strings.empty()) {
-      EXPECT_EQ(events[0].strings, row.strings) << row.name;
+    ASSERT_EQ(events.size(), row.message == 0 ? 0u : 2u)
+        << row.name << " " << ::testing::PrintToString(world.EventIds());
+    if (row.message != 0) {
+      EXPECT_EQ(events[0].id, row.message) << row.name;
+      EXPECT_EQ(events[0].type, "error") << row.name;
+      if (!row.strings.empty()) {
+        std::vector<std::string> strings = row.strings;
+        for (std::string& text : strings) {
+          size_t at = text.find("$ROOT");
+          if (at != std::string::npos) text.replace(at, 5, world.root());
+        }
+        EXPECT_EQ(events[0].strings, strings) << row.name;
+      }
+      EXPECT_EQ(events[1].id, 2) << row.name;
     }
-    EXPECT_EQ(events[1].id, 2) << row.name;
     EXPECT_EQ(notify.Next(20000), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=30000000") << row.name;
     EXPECT_EQ(notify.Next(20000), "STATUS=Stopped") << row.name;  // never running
     EXPECT_FALSE(fs::exists(world.printLog())) << row.name;

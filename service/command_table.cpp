@@ -87,6 +87,9 @@ int ServiceModule::Run(const std::string& commandLine, const std::string& progra
   if (runService) {
     platform::StartServiceCtrlDispatcher(
         serviceName_, [this](int argc, char** argv) { ServiceMain(argc, argv); });
+    // The service has stopped and its threads have ended: another instance
+    // may start now.
+    platform::UnlockServiceDatabase(&instanceLock_);
     if (serviceFailed_) failed = true;
   }
   // A failed registration or a failed start is a failure for the caller as

@@ -96,9 +96,12 @@ class ServiceModule {
 
   // ---- Start-up validation ----
 
-  // The four start-up checks in order; the first that fails reports its
-  // message and ends them.  On success values->printerName holds the
-  // printer to use.  Service thread.
+  // The start-up checks in order; the first that fails reports its message
+  // and ends them: the account (to which a service started by root switches
+  // for good), what the account must write, the instance lock (taken and
+  // then held until Run returns), the printer, the print control program,
+  // the spool directory.  On success values->printerName holds the printer
+  // to use.  Service thread, before any other thread of the service runs.
   bool ValidateStartup(ParameterValues* values);
   // The account the service database names for the service; empty when it
   // cannot be read.
@@ -122,6 +125,8 @@ class ServiceModule {
 
  private:
   bool CheckAccount();
+  bool CheckAccountReach();
+  bool TakeInstanceLock();
   bool CheckPrinter(ParameterValues* values);
   bool CheckPrinterApplication(const ParameterValues& values);
   bool CheckSpoolerDirectory(const ParameterValues& values);
@@ -139,6 +144,9 @@ class ServiceModule {
   std::unique_ptr<ServiceParameters> parameters_;
   std::unique_ptr<PrintThread> printThread_;
   std::unique_ptr<IntakeListener> listener_;
+  // Held from the start routine until Run returns: no second process runs
+  // the service, and so its print queue, beside this one.
+  platform::ScLock instanceLock_;
   // Set when the service ran and failed: its start routine failed or an
   // exception ended it.  Read by Run after the dispatcher has returned.
   bool serviceFailed_ = false;

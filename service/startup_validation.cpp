@@ -1,9 +1,11 @@
-// The start-up checks: the service's account, its printer, the print
-// control program and the spool directory.
-#include <pwd.h>
+// The start-up checks: the service's account (to which a service started
+// by root hands the process over), what that account must write, the
+// instance lock, the printer, the print control program and the spool
+// directory.
 #include <strings.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -11,9 +13,12 @@
 
 #include "common/exceptions.h"
 #include "common/parameter_values.h"
+#include "platform/account.h"
 #include "platform/eventlog.h"
+#include "platform/registry.h"
 #include "platform/scm.h"
 #include "platform/spooler.h"
+#include "platform/sysinfo.h"
 #include "service/event_log_channel.h"
 #include "service/job_limits.h"
 #include "service/service_messages.h"
@@ -41,15 +46,10 @@ int DefaultPrinterInto(platform::Spooler* spooler, char* buffer, uint32_t* size)
   return platform::kSpoolerOk;
 }
 
-// True when the account is the system's own: the local system account in
-// any letter case, or any name of a user with id 0.
-bool IsSystemAccount(const std::string& account) {
-  if (strcasecmp(account.c_str(), platform::kLocalSystemAccount) == 0) return true;
-  std::vector<char> buffer(16384);
-  passwd entry;
-  passwd* found = nullptr;
-  return getpwnam_r(account.c_str(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-         found != nullptr && found->pw_uid == 0;
+// The name of the user the process runs as, for the texts of its reports.
+std::string ProcessAccountName() {
+  std::string name = platform::UserName();
+  return name.empty() ? std::to_string(geteuid()) : name;
 }
 
 }  // namespace
@@ -70,17 +70,78 @@ std::string ServiceModule::ServiceAccountName(const char* name) {
 }
 
 bool ServiceModule::ValidateStartup(ParameterValues* values) {
-  return CheckAccount() && CheckPrinter(values) && CheckPrinterApplication(*values) &&
-         CheckSpoolerDirectory(*values);
+  return CheckAccount() && CheckAccountReach() && TakeInstanceLock() && CheckPrinter(values) &&
+         CheckPrinterApplication(*values) && CheckSpoolerDirectory(*values);
 }
 
 bool ServiceModule::CheckAccount() {
-  std::string account = ServiceAccountName(serviceName_.c_str());
-  if (account.empty() || IsSystemAccount(account)) {
+  // Refused: no account, the system's own ("LocalSystem" in any letter
+  // case, or any name of user id 0), and a name the user database does not
+  // know.
+  std::string name = ServiceAccountName(serviceName_.c_str());
+  platform::Account account;
+  if (name.empty() || strcasecmp(name.c_str(), platform::kLocalSystemAccount) == 0 ||
+      !platform::LookUpAccount(name, &account) || account.uid == 0) {
     eventLog_->Report(platform::EventType::kError, kMsgBadAccount);
     return false;
   }
+  // Started by any other user, the service runs as that user (systemd's
+  // User= names the account).  Started by root, it becomes the account for
+  // good before it reads a client's job or starts a print control: the
+  // documents come from the network, and the print control and its
+  // renderers inherit the account.  Only the dispatcher's thread runs
+  // beside this one, and it is switched along with it.
+  if (!platform::RunsAsRoot()) return true;
+  std::string failure = platform::SwitchToAccount(account);
+  if (!failure.empty()) {
+    // The debug message is the table's one free text; the report is an
+    // error.  The start ends here, so a half-done switch never runs.
+    std::string text =
+        "The service cannot switch to the account " + account.name + ": " + failure + ".";
+    eventLog_->Report(platform::EventType::kError, kMsgDebug, text.c_str());
+    return false;
+  }
   return true;
+}
+
+bool ServiceModule::CheckAccountReach() {
+  // What the account writes while it runs: the registry folder and the hive
+  // that holds the print queue (with SQLite's files beside it), and the
+  // event file.  Files that root made for it are named here rather than
+  // taken over: their owner is the administrator's choice.  The spool
+  // directory is the last check's.
+  std::vector<std::string> paths = {platform::RegistryDirectory()};
+  std::string hive = platform::RegistryHiveFile(platform::Hive::kLocalMachine);
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    struct stat info;
+    if (lstat((hive + suffix).c_str(), &info) == 0) paths.push_back(hive + suffix);
+  }
+  const char* eventFile = std::getenv("KAVELO_EVENTLOG");
+  if (eventFile != nullptr && *eventFile != '\0') paths.push_back(eventFile);
+  for (const std::string& path : paths) {
+    if (!platform::CanWritePath(path)) {
+      std::string text = "The account " + ProcessAccountName() + " cannot write " + path + ".";
+      eventLog_->Report(platform::EventType::kError, kMsgDebug, text.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ServiceModule::TakeInstanceLock() {
+  // Taken as the account, so that the lock file is the account's own when
+  // this start makes it; one that root made still serves, since it is only
+  // read.
+  long status = platform::LockServiceInstance(serviceName_, &instanceLock_);
+  if (status == platform::kScmOk) return true;
+  std::string path = platform::ServiceInstanceLockPath(serviceName_);
+  std::string text =
+      status == platform::kScmServiceAlreadyRunning
+          ? "Another instance of the service runs (it holds " + path +
+                "). This instance does not start and leaves its print queue alone."
+          : "The account " + ProcessAccountName() + " cannot write " + path + ".";
+  eventLog_->Report(platform::EventType::kError, kMsgDebug, text.c_str());
+  return false;
 }
 
 bool ServiceModule::CheckPrinter(ParameterValues* values) {
@@ -122,16 +183,17 @@ bool ServiceModule::CheckPrinterApplication(const ParameterValues& values) {
 }
 
 bool ServiceModule::CheckSpoolerDirectory(const ParameterValues& values) {
-  // The spool directory must be a folder the service can read and write.
-  // A folder without any write permission bit counts as marked read-only
-  // even for a user (root) whom the permissions would not stop.  Its spool
-  // paths must also reach the print control whole (SpoolDirectoryFault), or
-  // every job would fail later.
+  // The spool directory must be a folder in which the service's account
+  // can make files.  A folder without any write permission bit counts as
+  // marked read-only even for a user whom the permissions would not stop.
+  // Its spool paths must also reach the print control whole
+  // (SpoolDirectoryFault), or every job would fail later.
   const std::string& path = values.spoolerDirectory;
   struct stat info;
   bool usable = !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
                 (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
-                access(path.c_str(), R_OK | W_OK) == 0 && SpoolDirectoryFault(values).empty();
+                access(path.c_str(), R_OK | W_OK | X_OK) == 0 &&
+                SpoolDirectoryFault(values).empty();
   if (!usable) {
     eventLog_->Report(platform::EventType::kError, kMsgSpoolerDirectoryMissing, path.c_str());
     return false;

@@ -17,6 +17,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 
+#include "platform/account.h"
 #include "platform/registry.h"
 
 extern char** environ;
@@ -71,6 +72,9 @@ BrelvaneWorld::BrelvaneWorld() {
                 "echo \"start $*\" >> '" +
                     printLog() +
                     "'\n"
+                    "grep -E '^(Uid|Gid|Groups):' /proc/$$/status >> '" +
+                    printLog() +
+                    "'\n"
                     "sleep \"${FAKE_PRINT_SECONDS:-0}\"\n"
                     "echo end >> '" +
                     printLog() + "'\n");
@@ -88,6 +92,7 @@ BrelvaneWorld::~BrelvaneWorld() {
 }
 
 std::vector<std::string> BrelvaneWorld::Environment(bool withNotify) const {
+  GiveToAccount();  // what the test made since is the account's too
   std::vector<std::string> environment;
   for (char** entry = environ; *entry; ++entry) {
     std::string pair = *entry;
@@ -106,6 +111,23 @@ void BrelvaneWorld::InstallConfigured(int port, const std::string& account) {
   WriteTextValue(parameters, "PrinterApplication", printControl());
   WriteTextValue(parameters, "SpoolerDirectory", spoolDir());
   WriteDwordValue(parameters, "UseDefaultPrinter", 1);
+  // A service started by root runs as its account, which must reach this
+  // world: it is the test's own, so it becomes the account's.
+  platform::Account owner;
+  if (platform::RunsAsRoot() && platform::LookUpAccount(account, &owner) && owner.uid != 0) {
+    ownerUid_ = static_cast<int64_t>(owner.uid);
+    ownerGid_ = static_cast<int64_t>(owner.gid);
+    GiveToAccount();
+  }
+}
+
+void BrelvaneWorld::GiveToAccount() const {
+  if (ownerUid_ < 0) return;
+  std::error_code ignored;
+  for (fs::recursive_directory_iterator it(root_, ignored), end; it != end; it.increment(ignored)) {
+    lchown(it->path().c_str(), static_cast<uid_t>(ownerUid_), static_cast<gid_t>(ownerGid_));
+  }
+  lchown(root_.c_str(), static_cast<uid_t>(ownerUid_), static_cast<gid_t>(ownerGid_));
 }
 
 std::vector<LoggedEvent> BrelvaneWorld::Events() const {
@@ -248,6 +270,8 @@ NotifyReceiver::NotifyReceiver(const std::string& path) {
   path.copy(address.sun_path, sizeof address.sun_path - 1);
   unlink(path.c_str());
   bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  // As systemd's own socket: any user may send, the service's account too.
+  chmod(path.c_str(), 0666);
 }
 
 NotifyReceiver::~NotifyReceiver() {

@@ -37,19 +37,24 @@ class BrelvaneWorld {
   std::string spoolerDir() const { return root_ + "/printers"; }
   std::string spoolDir() const { return root_ + "/spool"; }
   std::string unitDir() const { return root_ + "/units"; }
-  // The fake print control: records its arguments in printLog(), one line
-  // per start ("start ARGS"), sleeps FAKE_PRINT_SECONDS, then writes "end".
+  // The fake print control: records its arguments in printLog() ("start
+  // ARGS"), then the Uid, Gid and Groups lines of its /proc status, sleeps
+  // FAKE_PRINT_SECONDS, then writes "end".
   std::string printControl() const { return root_ + "/fake-print-control"; }
   std::string printLog() const { return root_ + "/print.log"; }
   std::string notifySocket() const { return root_ + "/notify"; }
 
   // The environment the child gets: the test's own plus the KAVELO_*
-  // settings of this world (and NOTIFY_SOCKET when given).
+  // settings of this world (and NOTIFY_SOCKET when given).  After
+  // InstallConfigured by root it first gives the world to the account
+  // again, so that what a test made since (a spool folder, a job's files)
+  // is reachable by a service that switches to it; modes stay as they are.
   std::vector<std::string> Environment(bool withNotify) const;
 
   // Installs the service with -RegServer and gives it an account and the
   // parameters of this world (printer folder, spool folder, fake print
-  // control, UseDefaultPrinter 1, the port).
+  // control, UseDefaultPrinter 1, the port).  Run by root, it makes the
+  // world's folder and everything in it the account's.
   void InstallConfigured(int port, const std::string& account);
 
   // Event ids reported so far, in order.
@@ -57,7 +62,12 @@ class BrelvaneWorld {
   std::vector<int> EventIds() const;
 
  private:
+  // Makes the world the account's, once InstallConfigured named one.
+  void GiveToAccount() const;
+
   std::string root_;
+  int64_t ownerUid_ = -1;  // the account's ids when root installed the world
+  int64_t ownerGid_ = -1;
 };
 
 // A child process with its standard output captured.
