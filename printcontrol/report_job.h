@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/print_limits.h"
 #include "printcontrol/printer_settings.h"
 
 namespace kavelo {
@@ -26,7 +27,8 @@ class ReportJob {
   ReportJob();
   // The end of the run: the XML libraries are terminated (when started),
   // then the files at xmlPath, xslPath and effectiveXslPath are deleted,
-  // each only when its field is not empty.
+  // each only when its field is not empty, and the work folder the set-up
+  // made is removed with all it holds.
   ~ReportJob();
   ReportJob(const ReportJob&) = delete;
   ReportJob& operator=(const ReportJob&) = delete;
@@ -40,8 +42,9 @@ class ReportJob {
   void Run(const char* commandLine);
 
   // The job set-up, in order: utility directory, xml and xsl values, file
-  // tests of the stylesheet and the report, printer, page numbers and
-  // copies, report header, print layout.  message (messageSize bytes) stays
+  // tests of the stylesheet and the report, the job's work folder (made
+  // afresh: platform::JobWorkFolder of the report) and its print limits,
+  // printer, page numbers and copies, report header, print layout.  message (messageSize bytes) stays
   // empty on success, else receives the text of the first failure.
   // programPath is the running program's path (empty: unknown).
   void SetUp(const char* commandLine, const char* programPath, char* message, size_t messageSize);
@@ -80,8 +83,11 @@ class ReportJob {
   char xslLineHeight[kTextSize];
   char reportName[kTextSize];
   PrinterSettings settings;
+  // Read at set-up (step 5) from the registry.
+  platform::PrintLimits limits;
 
  private:
+  bool workFolderMade_ = false;
   std::unique_ptr<XmlLibraries> libraries_;
 };
 
