@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/print_limits.h"
+#include "platform/process.h"
 #include "service/queue_thread.h"
 
 namespace kavelo {
@@ -27,16 +29,27 @@ class PrintThread : public QueueThread {
   // then not queued.  Never raises.  Thread safe.
   bool Enqueue(const char* jobCommandLine) override;
 
-  // Starts the thread (priority 0) and puts the persisted jobs back into
+  // Reads the print limits (PrintControlTimeout, PrintControlMemoryLimit),
+  // starts the thread (priority 0) and puts the persisted jobs back into
   // the JobList, reporting message 18 with their number when there are any.
   // Call once, after BindLog.
   void StartPrinting();
 
+  // How long a stop lets a running print control go on before it ends it.
+  static constexpr int kStopGraceMs = 10000;
+  // For tests: a shorter grace.
+  void set_stop_grace_ms(int ms) { stopGraceMs_ = ms; }
+
  protected:
   // Starts the print control from the job command line (never through a
-  // shell), removes the persisted value right after the start attempt,
-  // waits for the print control to end; message 6 when it cannot be
-  // started.
+  // shell) inside the address-space limit, removes the persisted value
+  // right after the start attempt and waits for the print control to end;
+  // message 6 when it cannot be started.  The wait has two limits: the
+  // PrintControlTimeout (message 31) and, once a stop has begun, the stop
+  // grace (message 33); either ends the print control's process group.
+  // A print control that did not end normally (a limit, or the kernel,
+  // killed it) could not remove its job's files: they are removed here
+  // (message 32).  No job is retried.
   void ProcessJob(const std::string& jobCommandLine) override;
   // Reports message 5 with the exception's message or "Unknown".
   void ReportException(const std::exception& e) override;
@@ -46,6 +59,12 @@ class PrintThread : public QueueThread {
   virtual long PersistJob(const std::string& jobCommandLine);
   virtual void RemovePersistedJob(const std::string& jobCommandLine);
   virtual void ListPersistedJobs(std::vector<std::string>* names, std::vector<std::string>* texts);
+
+ private:
+  void WaitForPrintControl(platform::Process* control, const std::string& jobCommandLine);
+
+  platform::PrintLimits limits_;
+  int stopGraceMs_ = kStopGraceMs;
 };
 
 }  // namespace kavelo

@@ -44,6 +44,9 @@ enum ServiceMessage : uint32_t {
   kMsgOptionsReceiveFailed = 28,
   kMsgVersionChallengeFailed = 29,
   kMsgFinalResponseFailed = 30,
+  kMsgPrintControlTimedOut = 31,    // %1: the limit in ms, %2: the job command line
+  kMsgPrintControlAbnormal = 32,    // %1: how it ended, %2: the job command line
+  kMsgPrintControlStopped = 33,     // %1: the job command line
 };
 
 // The table, ids 1 to 30 in order, each text ending with "\r\n".
