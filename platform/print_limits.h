@@ -38,15 +38,16 @@ constexpr bool kAddressSpaceLimitApplies = true;
 
 // Below HKEY_LOCAL_MACHINE; REG_DWORD values, a missing or 0 value gives the
 // default.
-constexpr const char kPrintLimitsKey[] = "SYSTEM\\CurrentControlSet\\Services\\Brelvane\\Parameters";
+constexpr const char kPrintLimitsKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\Brelvane\\Parameters";
 
 struct PrintLimits {
-  static constexpr uint32_t kDefaultTimeoutMs = 7200000;     // "PrintControlTimeout"
-  static constexpr uint32_t kDefaultMemoryMiB = 4096;        // "PrintControlMemoryLimit"
-  static constexpr uint32_t kDefaultTimePerMiBMs = 5000;     // "TransformTimePerMB"
-  static constexpr uint32_t kDefaultHtmlSizeFactor = 8;      // "HtmlSizeFactor"
-  static constexpr int64_t kTransformFloorMs = 60000;        // at least this per transform
-  static constexpr int64_t kHtmlMarginBytes = 64LL << 20;    // on top of the factor
+  static constexpr uint32_t kDefaultTimeoutMs = 7200000;   // "PrintControlTimeout"
+  static constexpr uint32_t kDefaultMemoryMiB = 4096;      // "PrintControlMemoryLimit"
+  static constexpr uint32_t kDefaultTimePerMiBMs = 5000;   // "TransformTimePerMB"
+  static constexpr uint32_t kDefaultHtmlSizeFactor = 8;    // "HtmlSizeFactor"
+  static constexpr int64_t kTransformFloorMs = 60000;      // at least this per transform
+  static constexpr int64_t kHtmlMarginBytes = 64LL << 20;  // on top of the factor
 
   uint32_t printControlTimeoutMs = kDefaultTimeoutMs;
   uint32_t memoryMiB = kDefaultMemoryMiB;

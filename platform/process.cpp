@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include <sys/resource.h>
@@ -122,7 +122,7 @@ int ResolveProgram(const std::string& name, std::string* path) {
   int error = 0;
   if (setpgid(0, 0) != 0) error = errno;
   const std::pair<int, uint64_t> wanted[] = {{RLIMIT_AS, limits.addressSpaceBytes},
-                                              {RLIMIT_FSIZE, limits.fileSizeBytes}};
+                                             {RLIMIT_FSIZE, limits.fileSizeBytes}};
   for (const auto& [resource, value] : wanted) {
     if (error != 0 || value == 0) continue;
     struct rlimit limit = {static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
@@ -311,8 +311,7 @@ int Process::Start(const std::string& commandLine, bool quiet, const ResourceLim
   return Start(SplitCommandLine(commandLine), quiet, limits);
 }
 
-int Process::Start(const std::vector<std::string>& args, bool quiet,
-                   const ResourceLimits& limits) {
+int Process::Start(const std::vector<std::string>& args, bool quiet, const ResourceLimits& limits) {
   if (args.empty() || args[0].empty()) return EINVAL;
   Release();
   std::string path;

@@ -214,11 +214,10 @@ TEST_F(ProcessTest, LimitsAreSetBeforeTheProgramRunsAsSoftAndHardLimits) {
   limits.addressSpaceBytes = 3ull << 30;
   limits.fileSizeBytes = 1 << 20;
   Process p;
-  ASSERT_EQ(p.Start(Args{"sh", "-c",
-                         "head -c 2000000 /dev/zero > \"$0.big\"; echo $? > \"$0\"",
-                         out},
-                    false, limits),
-            0);
+  ASSERT_EQ(
+      p.Start(Args{"sh", "-c", "head -c 2000000 /dev/zero > \"$0.big\"; echo $? > \"$0\"", out},
+              false, limits),
+      0);
   int code = -1;
   ASSERT_EQ(p.Wait(10000, &code), 0);
   // Writing past the file-size limit ends the writer with SIGXFSZ.

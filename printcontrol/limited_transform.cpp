@@ -85,8 +85,8 @@ TransformLimits LimitsFor(const platform::PrintLimits& limits, const char* xmlPa
   return result;
 }
 
-bool LimitedTransform(const char* xmlPath, const char* xslPath, const char* htmlPath,
-                      int styleFlag, const TransformLimits& limits, const char* title, char* error,
+bool LimitedTransform(const char* xmlPath, const char* xslPath, const char* htmlPath, int styleFlag,
+                      const TransformLimits& limits, const char* title, char* error,
                       size_t errorSize) {
   error[0] = '\0';
   int fds[2];
@@ -149,9 +149,9 @@ bool LimitedTransform(const char* xmlPath, const char* xslPath, const char* html
     std::snprintf(limit, sizeof limit, "stopped at its HTML size limit of %lld bytes",
                   static_cast<long long>(limits.htmlBytes));
   } else if (WIFEXITED(status) && WEXITSTATUS(status) == kExitMemoryLimit) {
-    std::snprintf(limit, sizeof limit, "stopped at its memory limit of %llu MiB",
-                  static_cast<unsigned long long>(
-                      EffectiveAddressSpace(limits.addressSpaceBytes) >> 20));
+    std::snprintf(
+        limit, sizeof limit, "stopped at its memory limit of %llu MiB",
+        static_cast<unsigned long long>(EffectiveAddressSpace(limits.addressSpaceBytes) >> 20));
   } else if (WIFSIGNALED(status)) {
     std::snprintf(limit, sizeof limit, "ended with signal %d (%s)", WTERMSIG(status),
                   strsignal(WTERMSIG(status)));

@@ -33,8 +33,8 @@ TransformLimits LimitsFor(const platform::PrintLimits& limits, const char* xmlPa
 //   "Error:The transform stopped at its time limit of N s. Report Title:T"
 //   "Error:The transform ended with signal N (NAME). Report Title:T"
 // The HTML file is deleted then.  Such a job is not transformed again.
-bool LimitedTransform(const char* xmlPath, const char* xslPath, const char* htmlPath,
-                      int styleFlag, const TransformLimits& limits, const char* title, char* error,
+bool LimitedTransform(const char* xmlPath, const char* xslPath, const char* htmlPath, int styleFlag,
+                      const TransformLimits& limits, const char* title, char* error,
                       size_t errorSize);
 
 }  // namespace kavelo

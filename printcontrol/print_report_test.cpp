@@ -55,8 +55,8 @@ class PrintReportTest : public ::testing::Test {
         log_ +
         "'\n"
         "echo \"$keys\" >> '" +
-        log_ + "'\nls -R '" + world_.spool() + "' | tr '\\n' ' ' >> '" + log_ + "'\necho >> '" + log_ +
-        "'\n";
+        log_ + "'\nls -R '" + world_.spool() + "' | tr '\\n' ' ' >> '" + log_ + "'\necho >> '" +
+        log_ + "'\n";
     WriteFile(programs_ + "/orlendi", script);
     chmod((programs_ + "/orlendi").c_str(), 0700);
   }
@@ -138,8 +138,7 @@ TEST_F(PrintReportTest, WholeReportPrintsOnceWithAllCopies) {
     EXPECT_EQ(calls[0].Key("copy"), "3") << c.name;
     EXPECT_EQ(calls[0].Key("lock"), "0") << c.name;
     const std::string none = reportName_ + "none.xsl";
-    EXPECT_EQ(calls[0].Key("xsl"),
-              c.filtered ? Work() + none : world_.spool() + "/00000001st.xsl")
+    EXPECT_EQ(calls[0].Key("xsl"), c.filtered ? Work() + none : world_.spool() + "/00000001st.xsl")
         << c.name;
     EXPECT_EQ(calls[0].listing.find(none) != std::string::npos, c.filtered)
         << c.name << ": " << calls[0].listing;
@@ -196,7 +195,8 @@ TEST_F(PrintReportTest, ARunawayStylesheetEndsAtItsLimitWithOneEventAndNothingLe
     testing::SetPrintLimit(c.limit, 0);  // the default again
     std::vector<std::string> events = world_.EventsOf("ostrevo");
     ASSERT_EQ(events.size(), 1u) << c.name;
-    EXPECT_EQ(events[0].find(std::string("Ostrevo: ") + c.event), 0u) << c.name << ": " << events[0];
+    EXPECT_EQ(events[0].find(std::string("Ostrevo: ") + c.event), 0u)
+        << c.name << ": " << events[0];
     EXPECT_TRUE(Calls().empty()) << c.name;
     EXPECT_EQ(SpoolListing(), "") << c.name;
   }

@@ -44,9 +44,10 @@ class ReportJob {
   // The job set-up, in order: utility directory, xml and xsl values, file
   // tests of the stylesheet and the report, the job's work folder (made
   // afresh: platform::JobWorkFolder of the report) and its print limits,
-  // printer, page numbers and copies, report header, print layout.  message (messageSize bytes) stays
-  // empty on success, else receives the text of the first failure.
-  // programPath is the running program's path (empty: unknown).
+  // printer, page numbers and copies, report header, print layout.
+  // message (messageSize bytes) stays empty on success, else receives the
+  // text of the first failure.  programPath is the running program's path
+  // (empty: unknown).
   void SetUp(const char* commandLine, const char* programPath, char* message, size_t messageSize);
 
   // Reads the report header (report_info) of the XML file into title,

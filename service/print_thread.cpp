@@ -79,7 +79,8 @@ void PrintThread::ProcessJob(const std::string& jobCommandLine) {
 void PrintThread::WaitForPrintControl(platform::Process* control,
                                       const std::string& jobCommandLine) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point guard = Clock::now() + std::chrono::milliseconds(limits_.printControlTimeoutMs);
+  const Clock::time_point guard =
+      Clock::now() + std::chrono::milliseconds(limits_.printControlTimeoutMs);
   Clock::time_point stopAt = Clock::time_point::max();
   // Short waits, so that a stop is seen within a tenth of a second.
   constexpr int kSliceMs = 100;
