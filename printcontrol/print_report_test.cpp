@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "platform/print_limits.h"
 #include "printcontrol/limited_transform.h"
 #include "printcontrol/report_job.h"
 #include "printcontrol/test/job_files.h"
@@ -165,41 +164,6 @@ TEST_F(PrintReportTest, LargeHtmlPrintsInChunksCopyAfterCopy) {
   }
   EXPECT_EQ(ReadFile(log_).find("MISSING"), std::string::npos);
   EXPECT_EQ(SpoolListing(), "");
-}
-
-// A stylesheet that runs away ends at its limit: one event that names the
-// limit, orlendi never starts, and nothing of the job is left.
-TEST_F(PrintReportTest, ARunawayStylesheetEndsAtItsLimitWithOneEventAndNothingLeft) {
-  struct Case {
-    const char* name;
-    const char* stylesheet;
-    const char* limit;  // registry value set for this case
-    uint32_t value;
-    const char* event;
-  };
-  const Case cases[] = {
-      {"self-calling template", testing::kSelfCallingStylesheet, "PrintControlMemoryLimit", 256,
-       "Error:The transform stopped at its memory limit of 256 MiB. Report Title:"
-       "Monthly Sales & Returns"},
-      {"doubling output", testing::kDoublingStylesheet, "HtmlSizeFactor", 1,
-       "Error:The transform stopped at its HTML size limit of "},
-  };
-  for (const Case& c : cases) {
-    if (!platform::kAddressSpaceLimitApplies && std::strcmp(c.limit, "HtmlSizeFactor") != 0) {
-      continue;  // sanitizer builds set no address-space limit
-    }
-    std::remove(log_.c_str());
-    std::remove(world_.eventLog().c_str());
-    testing::SetPrintLimit(c.limit, c.value);
-    RunJob(testing::kSampleReport, c.stylesheet, 2, 1);
-    testing::SetPrintLimit(c.limit, 0);  // the default again
-    std::vector<std::string> events = world_.EventsOf("ostrevo");
-    ASSERT_EQ(events.size(), 1u) << c.name;
-    EXPECT_EQ(events[0].find(std::string("Ostrevo: ") + c.event), 0u)
-        << c.name << ": " << events[0];
-    EXPECT_TRUE(Calls().empty()) << c.name;
-    EXPECT_EQ(SpoolListing(), "") << c.name;
-  }
 }
 
 // The time limit, with a limit short enough for a test.
