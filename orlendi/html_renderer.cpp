@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/print_limits.h"
 #include "platform/process.h"
 
 namespace kavelo::orlendi {
@@ -85,7 +86,11 @@ bool RenderHtmlToPdf(const std::string& htmlPath, const std::string& cssPath,
   std::vector<std::string> args = {kPythonPath, "-I",    "-c",      kRenderScript, htmlPath,
                                    cssPath,     pdfPath, errorPath, AssetsFolder()};
   platform::Process renderer;
-  int status = renderer.Start(args, /*quiet=*/true);
+  // The renderer runs inside the same address-space limit as the print
+  // control (PrintControlMemoryLimit), set before it starts.
+  platform::ResourceLimits limits;
+  limits.addressSpaceBytes = platform::ReadPrintLimits().AddressSpaceBytes();
+  int status = renderer.Start(args, /*quiet=*/true, limits);
   if (status != 0) {
     char text[160];
     std::snprintf(text, sizeof text, "Error:can't start %s for WeasyPrint, errno = %d", kPythonPath,

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -9,8 +10,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
@@ -83,6 +86,71 @@ struct SpawnSetup {
   SpawnSetup(const SpawnSetup&) = delete;
   SpawnSetup& operator=(const SpawnSetup&) = delete;
 };
+
+// The program's file as exec would find it: a name without "/" is looked
+// for along PATH.  Returns 0 or ENOENT / EACCES.
+int ResolveProgram(const std::string& name, std::string* path) {
+  if (name.find('/') != std::string::npos) {
+    *path = name;
+    return 0;
+  }
+  const char* env = getenv("PATH");
+  std::string dirs = env != nullptr && *env != '\0' ? env : "/usr/local/bin:/usr/bin:/bin";
+  int error = ENOENT;
+  size_t at = 0;
+  for (;;) {
+    size_t end = dirs.find(':', at);
+    std::string dir = dirs.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) {
+      *path = candidate;
+      return 0;
+    }
+    if (errno == EACCES) error = EACCES;
+    if (end == std::string::npos) return error;
+    at = end + 1;
+  }
+}
+
+// The child's side of a limited start; only async-signal-safe calls, since
+// the parent may have other threads.  Never returns.
+[[noreturn]] void ExecLimited(const char* path, char* const* argv, bool quiet,
+                              const ResourceLimits& limits, int errorFd) {
+  struct sigaction deflt = {};
+  deflt.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &deflt, nullptr);
+  int error = 0;
+  if (setpgid(0, 0) != 0) error = errno;
+  const std::pair<int, uint64_t> wanted[] = {{RLIMIT_AS, limits.addressSpaceBytes},
+                                             {RLIMIT_FSIZE, limits.fileSizeBytes}};
+  for (const auto& [resource, value] : wanted) {
+    if (error != 0 || value == 0) continue;
+    struct rlimit limit = {static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+    if (setrlimit(resource, &limit) != 0) error = errno;
+  }
+  if (error == 0) {
+    int in = open("/dev/null", O_RDONLY);
+    if (in < 0 || dup2(in, 0) < 0) error = errno;
+    if (in > 0) close(in);
+  }
+  if (error == 0 && quiet) {
+    int out = open("/dev/null", O_WRONLY);
+    if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) error = errno;
+    if (out > 2) close(out);
+  }
+  if (error == 0) {
+    syscall(SYS_close_range, 3u, static_cast<unsigned>(errorFd - 1), 0u);
+    syscall(SYS_close_range, static_cast<unsigned>(errorFd + 1), ~0u, 0u);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execve(path, argv, environ);
+    error = errno;
+  }
+  ssize_t ignored = write(errorFd, &error, sizeof error);
+  (void)ignored;
+  _exit(127);
+}
 
 }  // namespace
 
@@ -233,6 +301,73 @@ int Process::Start(const std::vector<std::string>& args, bool quiet) {
   std::lock_guard<std::mutex> lock(mutex_);
   pid_ = pid;
   // Without a pidfd (a kernel before 5.3) Wait polls instead.
+  pidfd_ = PidfdOpen(pid);
+  reaped_ = false;
+  exitCode_ = 0;
+  return 0;
+}
+
+int Process::Start(const std::string& commandLine, bool quiet, const ResourceLimits& limits) {
+  return Start(SplitCommandLine(commandLine), quiet, limits);
+}
+
+int Process::Start(const std::vector<std::string>& args, bool quiet, const ResourceLimits& limits) {
+  if (args.empty() || args[0].empty()) return EINVAL;
+  Release();
+  std::string path;
+  if (int error = ResolveProgram(args[0], &path); error != 0) return error;
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  // The child reports a failure before exec through this pipe; exec closes
+  // it, so an end of file means the program runs.  Kept above the standard
+  // descriptors, which the child replaces.
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return errno;
+  for (int& fd : pipeFds) {
+    if (fd > 2) continue;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    fd = moved;
+  }
+  if (pipeFds[0] < 0 || pipeFds[1] < 0) {
+    int error = errno;
+    for (int fd : pipeFds) {
+      if (fd >= 0) close(fd);
+    }
+    return error;
+  }
+  // No signal handler of the caller may run in the child before exec.
+  sigset_t all;
+  sigset_t old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
+  pid_t pid = fork();
+  if (pid == 0) ExecLimited(path.c_str(), argv.data(), quiet, limits, pipeFds[1]);
+  int forkError = pid < 0 ? errno : 0;
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  close(pipeFds[1]);
+  if (pid < 0) {
+    close(pipeFds[0]);
+    return forkError;
+  }
+  int childError = 0;
+  ssize_t n;
+  do {
+    n = read(pipeFds[0], &childError, sizeof childError);
+  } while (n < 0 && errno == EINTR);
+  close(pipeFds[0]);
+  if (n == static_cast<ssize_t>(sizeof childError) && childError != 0) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return childError;
+  }
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  pid_ = pid;
   pidfd_ = PidfdOpen(pid);
   reaped_ = false;
   exitCode_ = 0;

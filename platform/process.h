@@ -6,6 +6,7 @@
 #ifndef KAVELO_PLATFORM_PROCESS_H_
 #define KAVELO_PLATFORM_PROCESS_H_
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,6 +26,15 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 // (A double quote in the first argument cannot be represented; no path
 // that the system starts contains one.)
 std::string JoinCommandLine(const std::vector<std::string>& args);
+
+// Resource limits for a started program, each set as its soft and hard limit
+// before the program runs its first instruction, so that neither the
+// program nor a library in it can raise them; its children inherit them.
+// 0 leaves a limit as the caller's.
+struct ResourceLimits {
+  uint64_t addressSpaceBytes = 0;  // RLIMIT_AS: allocations beyond it fail
+  uint64_t fileSizeBytes = 0;      // RLIMIT_FSIZE: no file grows beyond it
+};
 
 constexpr int kWaitTimeout = 258;  // WAIT_TIMEOUT
 constexpr int kWaitInfinite = -1;
@@ -55,6 +65,10 @@ class Process {
   // program before forgets it.
   int Start(const std::string& commandLine, bool quiet = false);
   int Start(const std::vector<std::string>& args, bool quiet = false);
+  // The same inside limits (started by fork, setrlimit and exec, since
+  // posix_spawn cannot set limits).
+  int Start(const std::vector<std::string>& args, bool quiet, const ResourceLimits& limits);
+  int Start(const std::string& commandLine, bool quiet, const ResourceLimits& limits);
 
   // Waits for the program to end, at most timeoutMs milliseconds
   // (kWaitInfinite: no limit).  Returns 0 when it ended (*exitCode gets its

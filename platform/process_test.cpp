@@ -192,11 +192,51 @@ TEST_F(ProcessTest, StartFailuresGiveTheErrorNumber) {
       {"", EINVAL},
       {"\"\" x", EINVAL},
   };
+  // The start inside limits (fork and exec) fails just as the plain one.
+  ResourceLimits limits;
+  limits.fileSizeBytes = 1 << 20;
   for (const Case& c : cases) {
     Process p;
     EXPECT_EQ(p.Start(c.commandLine), c.error) << c.commandLine;
     EXPECT_FALSE(p.IsValid()) << c.commandLine;
+    Process limited;
+    EXPECT_EQ(limited.Start(c.commandLine, false, limits), c.error) << c.commandLine;
+    EXPECT_FALSE(limited.IsValid()) << c.commandLine;
   }
+}
+
+// Limits are in place before the program runs, as soft and hard limits (so
+// that a program without privileges cannot raise them); a name without "/"
+// is found along PATH.
+TEST_F(ProcessTest, LimitsAreSetBeforeTheProgramRunsAsSoftAndHardLimits) {
+  const std::string out = dir_ + "/limits";
+  ResourceLimits limits;
+  limits.addressSpaceBytes = 3ull << 30;
+  limits.fileSizeBytes = 1 << 20;
+  Process p;
+  ASSERT_EQ(
+      p.Start(Args{"sh", "-c", "head -c 2000000 /dev/zero > \"$0.big\"; echo $? > \"$0\"", out},
+              false, limits),
+      0);
+  int code = -1;
+  ASSERT_EQ(p.Wait(10000, &code), 0);
+  // Writing past the file-size limit ends the writer with SIGXFSZ.
+  EXPECT_EQ(ReadFile(out), std::to_string(128 + SIGXFSZ) + "\n");
+  struct stat st = {};
+  ASSERT_EQ(stat((out + ".big").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 1 << 20);
+
+  // The limits as the kernel holds them.
+  Process held;
+  ASSERT_EQ(held.Start(Args{"/bin/sleep", "30"}, false, limits), 0);
+  std::string text = ReadFile("/proc/" + std::to_string(held.pid()) + "/limits");
+  EXPECT_NE(text.find("Max address space         3221225472           3221225472"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Max file size             1048576              1048576"), std::string::npos)
+      << text;
+  EXPECT_EQ(held.Terminate(), 0);
+  EXPECT_EQ(held.Wait(10000), 0);
 }
 
 TEST_F(ProcessTest, ProgramNameWithoutSlashIsFoundAlongPath) {
@@ -232,9 +272,15 @@ TEST_F(ProcessTest, ProgramStartsClean) {
   ignore.sa_handler = SIG_IGN;
   ASSERT_EQ(sigaction(SIGPIPE, &ignore, &previous), 0);
 
-  for (bool quiet : {false, true}) {
+  ResourceLimits limits;
+  limits.fileSizeBytes = 1 << 30;
+  for (int run = 0; run < 4; ++run) {
+    const bool quiet = run % 2 == 1;
+    const bool limited = run >= 2;  // the fork and exec path
     Process p;
-    ASSERT_EQ(p.Start(Args{"/bin/sleep", "30"}, quiet), 0);
+    ASSERT_EQ(limited ? p.Start(Args{"/bin/sleep", "30"}, quiet, limits)
+                      : p.Start(Args{"/bin/sleep", "30"}, quiet),
+              0);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));  // let it settle in sleep
     const std::string proc = "/proc/" + std::to_string(p.pid());
 

@@ -70,7 +70,12 @@ size_t HtmlOutputSink::Write(const char* chunk, size_t length, void* context) {
     out[n++] = in[i] == kCr ? '\n' : static_cast<char>(in[i]);
   }
 
+  if (sink->limit >= 0 && sink->written + static_cast<long long>(n) > sink->limit) {
+    sink->overLimit = true;
+    return 0;
+  }
   size_t written = n == 0 ? 0 : fwrite(out, 1, n, sink->file);
+  sink->written += static_cast<long long>(written);
   long long reported =
       static_cast<long long>(written + dropped) - 4 * static_cast<long long>(references);
   if (written < n) {

@@ -16,12 +16,17 @@ class HtmlOutputSink {
   struct Context {
     FILE* file = nullptr;
     unsigned char lastByte = 0;  // last byte of the previous chunk, 0 at the start
+    // The file may hold at most this many bytes (negative: no limit); a
+    // chunk that would pass it is not written and sets overLimit.
+    long long limit = -1;
+    long long written = 0;
+    bool overLimit = false;
   };
 
   // Output callback.  The processor may cut its output anywhere, so a
   // carriage return and its line feed may arrive in two chunks; a two-byte
   // sequence cut in two is copied as it is.  Returns `length` when
-  // everything was written, less after a short file write.
+  // everything was written, less after a short file write or at the limit.
   static size_t Write(const char* chunk, size_t length, void* context);
   // Flush callback: flushes the file.
   static void Flush(void* context);

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include "printcontrol/event_reporting.h"
 #include "printcontrol/file_check.h"
 #include "printcontrol/hidden_block_filter.h"
+#include "printcontrol/limited_transform.h"
 #include "printcontrol/print_chunks.h"
 #include "printcontrol/print_html_file.h"
 #include "printcontrol/print_job_control.h"
@@ -21,7 +23,6 @@
 #include "printcontrol/separate_xml_file.h"
 #include "printcontrol/string_list.h"
 #include "printcontrol/text_helpers.h"
-#include "printcontrol/transform_to_html.h"
 
 namespace kavelo {
 
@@ -58,30 +59,38 @@ void Report(const ReportJob& job, const char* message) {
   ReportToEventLog(job.eventSource, message);
 }
 
+// One transform inside the job's limits (limited_transform.h); true when a
+// limit ended it, and then nothing is transformed again.
+bool Transform(const ReportJob& job, const char* xml, const char* xsl, const char* html,
+               int styleFlag, char* error) {
+  return LimitedTransform(xml, xsl, html, styleFlag, LimitsFor(job.limits, xml), job.title, error,
+                          kErrorSize);
+}
+
 // The whole report into htmlPath.  Reports stylesheets of the full type
 // without their hidden blocks when that copy can be written and used; the
 // copy then becomes the effective stylesheet.  error empty on success.
 void TransformWholeReport(ReportJob* job, const char* htmlPath, char* error) {
   if (job->styleFlag == 1) {
-    TransformToHtml(job->xmlPath, job->effectiveXslPath, htmlPath, 1, error);
+    Transform(*job, job->xmlPath, job->effectiveXslPath, htmlPath, 1, error);
     return;
   }
   char filtered[ReportJob::kTextSize];
   char filterError[kErrorSize] = "";
   if (!JobFile(*job, filtered, "%snone.xsl", job->reportName)) {
-    TransformToHtml(job->xmlPath, job->effectiveXslPath, htmlPath, job->styleFlag, error);
+    Transform(*job, job->xmlPath, job->effectiveXslPath, htmlPath, job->styleFlag, error);
     return;
   }
   WriteFilteredStylesheet(job->effectiveXslPath, filtered, filterError);
   if (filterError[0] != '\0') {
     ::unlink(filtered);
-    TransformToHtml(job->xmlPath, job->effectiveXslPath, htmlPath, job->styleFlag, error);
+    Transform(*job, job->xmlPath, job->effectiveXslPath, htmlPath, job->styleFlag, error);
     return;
   }
-  TransformToHtml(job->xmlPath, filtered, htmlPath, job->styleFlag, error);
+  if (Transform(*job, job->xmlPath, filtered, htmlPath, job->styleFlag, error)) return;
   if (error[0] != '\0') {
     ::unlink(filtered);
-    TransformToHtml(job->xmlPath, job->effectiveXslPath, htmlPath, job->styleFlag, error);
+    Transform(*job, job->xmlPath, job->effectiveXslPath, htmlPath, job->styleFlag, error);
     return;
   }
   // The job's spooled stylesheet is still deleted at the end of the run.
@@ -104,7 +113,7 @@ bool TransformChunks(const ReportJob& job, const StringList& chunks, StringList*
     }
     // Listed first, so that a half-written file is deleted too.
     htmlFiles->Push(htmlPath);
-    TransformToHtml(chunks.Item(i), job.effectiveXslPath, htmlPath, job.styleFlag, error);
+    Transform(job, chunks.Item(i), job.effectiveXslPath, htmlPath, job.styleFlag, error);
     ok = error[0] == '\0';
   }
   DeleteAll(chunks);
@@ -142,7 +151,41 @@ void PrintInChunks(ReportJob* job, int64_t htmlSize, char* error) {
 
 }  // namespace
 
+namespace {
+
+// TMPDIR names the job's work folder while the job prints, so that orlendi
+// and its renderer keep their scratch files in it too; the old value comes
+// back at the end.
+class ScratchInWorkFolder {
+ public:
+  explicit ScratchInWorkFolder(const char* folder) {
+    const char* old = std::getenv("TMPDIR");
+    hadOld_ = old != nullptr;
+    if (hadOld_) old_ = old;
+    active_ = folder[0] == '/';
+    if (active_) setenv("TMPDIR", folder, 1);
+  }
+  ~ScratchInWorkFolder() {
+    if (!active_) return;
+    if (hadOld_) {
+      setenv("TMPDIR", old_.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+  ScratchInWorkFolder(const ScratchInWorkFolder&) = delete;
+  ScratchInWorkFolder& operator=(const ScratchInWorkFolder&) = delete;
+
+ private:
+  bool active_ = false;
+  bool hadOld_ = false;
+  std::string old_;
+};
+
+}  // namespace
+
 void ReportJob::PrintReport() {
+  ScratchInWorkFolder scratch(workDirectory);
   char error[kErrorSize] = "";
   char htmlPath[kTextSize];
   if (!JobFile(*this, htmlPath, "%s.html", reportName)) {

@@ -2,6 +2,7 @@
 // command line as the service formats it, the real orlendi beside it, the
 // folder spooler as the printers.  The sample report must come out as a PDF
 // in the printer's folder and nothing may be left in the spool folder.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/print_limits.h"
 #include "platform/process.h"
 #include "printcontrol/test/job_files.h"
 #include "printcontrol/test/rendering_files.h"
@@ -43,8 +45,14 @@ class PrintReportProgramTest : public ::testing::Test {
  protected:
   // Runs Ostrevo on a copy of a sample report; false when it did not end.
   bool RunSample(const std::string& sample, const std::string& printer, int copies, int orien) {
-    std::string xml = world_.WriteSpoolFile("00000001.xml", ReadFile(kTestData + sample + ".xml"));
-    std::string xsl = world_.WriteSpoolFile("00000001.xsl", ReadFile(kTestData + sample + ".xsl"));
+    return RunJob(ReadFile(kTestData + sample + ".xml"), ReadFile(kTestData + sample + ".xsl"),
+                  printer, copies, orien);
+  }
+  // Runs Ostrevo on a report and a stylesheet; false when it did not end.
+  bool RunJob(const std::string& report, const std::string& stylesheet, const std::string& printer,
+              int copies, int orien) {
+    std::string xml = world_.WriteSpoolFile("00000001.xml", report);
+    std::string xsl = world_.WriteSpoolFile("00000001.xsl", stylesheet);
     char commandLine[4096];
     std::snprintf(
         commandLine, sizeof(commandLine),
@@ -117,6 +125,44 @@ TEST_F(PrintReportProgramTest, UnknownPrinterIsReportedByOrlendiAndNothingIsLeft
   EXPECT_NE(events[0].find("Elsewhere"), std::string::npos) << events[0];
   EXPECT_EQ(Joined(Names(world_.spool())), "");
   EXPECT_EQ(Joined(Names(PrinterFolder("Office Laser"))), "");
+}
+
+// The print control, its transform and orlendi inside their limits: each
+// runaway stylesheet ends at its limit with one event and leaves nothing,
+// and the next job prints.
+TEST_F(PrintReportProgramTest, RunawayStylesheetsEndAtTheirLimitsAndTheNextJobPrints) {
+  struct Case {
+    const char* name;
+    const char* stylesheet;
+    const char* event;
+  };
+  const Case cases[] = {
+      {"self-calling template", testing::kSelfCallingStylesheet, "at its memory limit of 512 MiB"},
+      {"doubling output", testing::kDoublingStylesheet, "at its HTML size limit of "},
+  };
+  world_.AddPrinter("Office");
+  testing::SetPrintLimit("PrintControlMemoryLimit", 512);
+  for (const Case& c : cases) {
+    if (!platform::kAddressSpaceLimitApplies && c.stylesheet == testing::kSelfCallingStylesheet) {
+      continue;  // sanitizer builds set no address-space limit
+    }
+    std::remove(world_.eventLog().c_str());
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(RunJob(ReadFile(kTestData + "sales.xml"), c.stylesheet, "Office", 1, 0)) << c.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << c.name;
+    std::vector<std::string> events = world_.EventsOf("ostrevo");
+    ASSERT_EQ(events.size(), 1u) << c.name << ": " << Joined(events);
+    EXPECT_NE(events[0].find(c.event), std::string::npos) << c.name << ": " << events[0];
+    EXPECT_EQ(Joined(Names(world_.spool())), "") << c.name;
+    EXPECT_EQ(Joined(Names(PrinterFolder("Office"))), "") << c.name;
+
+    ASSERT_TRUE(RunSample("sales", "Office", 1, 0)) << c.name;
+    EXPECT_EQ(Joined(world_.EventsOf("ostrevo")), Joined(events)) << c.name;
+    EXPECT_EQ(Names(PrinterFolder("Office")).size(), 2u) << c.name;  // the PDF and its .job
+    EXPECT_EQ(Joined(Names(world_.spool())), "") << c.name;
+    std::filesystem::remove_all(PrinterFolder("Office"));
+    world_.AddPrinter("Office");
+  }
 }
 
 }  // namespace

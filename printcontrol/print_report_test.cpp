@@ -2,6 +2,7 @@
 // is asked to print and what the spool folder holds at that moment: the
 // whole report as one file, and a report whose HTML is larger than 4 MiB in
 // chunks, copy after copy.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "printcontrol/limited_transform.h"
 #include "printcontrol/report_job.h"
 #include "printcontrol/test/job_files.h"
 #include "printcontrol/test/rendering_files.h"
@@ -52,8 +54,8 @@ class PrintReportTest : public ::testing::Test {
         log_ +
         "'\n"
         "echo \"$keys\" >> '" +
-        log_ + "'\nls '" + world_.spool() + "' | tr '\\n' ' ' >> '" + log_ + "'\necho >> '" + log_ +
-        "'\n";
+        log_ + "'\nls -R '" + world_.spool() + "' | tr '\\n' ' ' >> '" + log_ + "'\necho >> '" +
+        log_ + "'\n";
     WriteFile(programs_ + "/orlendi", script);
     chmod((programs_ + "/orlendi").c_str(), 0700);
   }
@@ -75,6 +77,9 @@ class PrintReportTest : public ::testing::Test {
     reportName_ = job.reportName;
     job.PrintReport();
   }
+
+  // The job's work folder, with a trailing "/".
+  std::string Work() const { return world_.spool() + "/00000001.xml.work/"; }
 
   // The names in the spool folder, blank-separated.
   std::string SpoolListing() const {
@@ -128,12 +133,11 @@ TEST_F(PrintReportTest, WholeReportPrintsOnceWithAllCopies) {
     RunJob(ReadFile(kTestData + c.sample + ".xml"), ReadFile(kTestData + c.sample + ".xsl"), 3, 3);
     std::vector<Call> calls = Calls();
     ASSERT_EQ(calls.size(), 1u) << c.name;
-    EXPECT_EQ(calls[0].Key("html"), world_.spool() + "/" + reportName_ + ".html") << c.name;
+    EXPECT_EQ(calls[0].Key("html"), Work() + reportName_ + ".html") << c.name;
     EXPECT_EQ(calls[0].Key("copy"), "3") << c.name;
     EXPECT_EQ(calls[0].Key("lock"), "0") << c.name;
     const std::string none = reportName_ + "none.xsl";
-    EXPECT_EQ(calls[0].Key("xsl"),
-              world_.spool() + "/" + (c.filtered ? none : std::string("00000001st.xsl")))
+    EXPECT_EQ(calls[0].Key("xsl"), c.filtered ? Work() + none : world_.spool() + "/00000001st.xsl")
         << c.name;
     EXPECT_EQ(calls[0].listing.find(none) != std::string::npos, c.filtered)
         << c.name << ": " << calls[0].listing;
@@ -150,7 +154,7 @@ TEST_F(PrintReportTest, LargeHtmlPrintsInChunksCopyAfterCopy) {
   std::vector<Call> calls = Calls();
   ASSERT_EQ(calls.size(), 6u);
   for (size_t i = 0; i < calls.size(); ++i) {
-    const std::string chunk = world_.spool() + "/" + reportName_ + std::to_string(i % 3) + ".html";
+    const std::string chunk = Work() + reportName_ + std::to_string(i % 3) + ".html";
     EXPECT_EQ(calls[i].Key("html"), chunk) << i;
     EXPECT_EQ(calls[i].Key("copy"), "1") << i;
     EXPECT_EQ(calls[i].Key("lock"), "0") << i;
@@ -160,6 +164,28 @@ TEST_F(PrintReportTest, LargeHtmlPrintsInChunksCopyAfterCopy) {
   }
   EXPECT_EQ(ReadFile(log_).find("MISSING"), std::string::npos);
   EXPECT_EQ(SpoolListing(), "");
+}
+
+// The time limit, with a limit short enough for a test.
+TEST_F(PrintReportTest, AnEndlessTransformEndsAtItsTimeLimit) {
+  std::string xml = world_.WriteSpoolFile("r.xml", testing::kSampleReport);
+  std::string xsl = world_.WriteSpoolFile("r.xsl", testing::kEndlessStylesheet);
+  std::string html = world_.spool() + "/r.html";
+  TransformLimits limits;
+  limits.timeMs = 300;
+  char error[1024];
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(LimitedTransform(xml.c_str(), xsl.c_str(), html.c_str(), 0, limits, "T", error,
+                               sizeof error));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_STREQ(error, "Error:The transform stopped at its time limit of 1 s. Report Title:T");
+  EXPECT_FALSE(testing::FileExists(html));
+  // Within its limits the same call is TransformToHtml.
+  std::string sample = world_.WriteSpoolFile("s.xsl", testing::kSampleStylesheet);
+  EXPECT_FALSE(LimitedTransform(xml.c_str(), sample.c_str(), html.c_str(), 0, limits, "T", error,
+                                sizeof error));
+  EXPECT_STREQ(error, "");
+  EXPECT_NE(ReadFile(html).find("NORTH"), std::string::npos);
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+
+#include <sys/stat.h>
 
 #include "platform/sysinfo.h"
 #include "printcontrol/command_line.h"
@@ -56,6 +59,10 @@ ReportJob::~ReportJob() {
   // Deleting a name twice could hit a new job's file that the service has
   // spooled under the name freed a moment ago.
   if (std::strcmp(effectiveXslPath, xslPath) != 0) RemoveSpoolFile(effectiveXslPath, ".xsl");
+  if (workFolderMade_) {
+    std::error_code ignored;
+    std::filesystem::remove_all(workDirectory, ignored);
+  }
 }
 
 void ReportJob::TakeInputPaths(const char* commandLine, KeyValue* xml, KeyValue* xsl) {
@@ -112,10 +119,20 @@ void ReportJob::SetUp(const char* commandLine, const char* programPath, char* me
   CopyText(effectiveXslPath, kTextSize, xslPath);
   // 5. The report can be read; its directory is the job's work directory.
   if (!InputFileUsable(xmlPath, message, messageSize)) return;
-  const char* slash = std::strrchr(xmlPath, '/');
-  if (slash != nullptr) {
-    CopyText(workDirectory, kTextSize, xmlPath, static_cast<size_t>(slash - xmlPath));
+  // Every file the job makes goes into a folder of its own beside the
+  // report, so that the service can remove them all when this process is
+  // ended before it could.
+  std::string folder = platform::JobWorkFolder(xmlPath);
+  if (folder.size() >= kTextSize) return Say(message, messageSize, "Error:xml value too long.");
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);  // left by an ended run
+  if (::mkdir(folder.c_str(), 0700) != 0) {
+    std::snprintf(message, messageSize, "Error:Can't create folder %s.", folder.c_str());
+    return;
   }
+  workFolderMade_ = true;
+  CopyText(workDirectory, kTextSize, folder.c_str());
+  limits = platform::ReadPrintLimits();
   // 6. The printer, by its name or by the port name of a printer.
   char printerName[kTextSize];
   if (FindPrinterName(commandLine, printerName, sizeof(printerName)) == KeyValue::kTooLong) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/print_limits.h"
 #include "printcontrol/command_line.h"
 #include "printcontrol/printer_settings.h"
 
@@ -28,7 +29,8 @@ class ReportJob {
   // The end of the run: the XML libraries are terminated (when started),
   // then the files at xmlPath, xslPath and effectiveXslPath are deleted,
   // each only when its field is not empty and it is a job file by
-  // RemoveSpoolFile's rule; a name is deleted once.
+  // RemoveSpoolFile's rule (a name is deleted once), and the work folder
+  // the set-up made is removed with all it holds.
   ~ReportJob();
   ReportJob(const ReportJob&) = delete;
   ReportJob& operator=(const ReportJob&) = delete;
@@ -42,10 +44,12 @@ class ReportJob {
   void Run(const char* commandLine);
 
   // The job set-up, in order: utility directory, xml and xsl values, file
-  // tests of the stylesheet and the report, printer, page numbers and
-  // copies, report header, print layout.  message (messageSize bytes) stays
-  // empty on success, else receives the text of the first failure.
-  // programPath is the running program's path (empty: unknown).
+  // tests of the stylesheet and the report, the job's work folder (made
+  // afresh: platform::JobWorkFolder of the report) and its print limits,
+  // printer, page numbers and copies, report header, print layout.
+  // message (messageSize bytes) stays empty on success, else receives the
+  // text of the first failure.  programPath is the running program's path
+  // (empty: unknown).
   void SetUp(const char* commandLine, const char* programPath, char* message, size_t messageSize);
 
   // Takes the xml= and xsl= values of the command-line text into xmlPath
@@ -88,8 +92,11 @@ class ReportJob {
   char xslLineHeight[kTextSize];
   char reportName[kTextSize];
   PrinterSettings settings;
+  // Read at set-up (step 5) from the registry.
+  platform::PrintLimits limits;
 
  private:
+  bool workFolderMade_ = false;
   std::unique_ptr<XmlLibraries> libraries_;
 };
 

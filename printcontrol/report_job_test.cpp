@@ -79,7 +79,7 @@ TEST_F(ReportJobTest, SetUpFillsTheJob) {
     EXPECT_EQ(xml_, job.xmlPath);
     EXPECT_EQ(xsl_, job.xslPath);
     EXPECT_EQ(xsl_, job.effectiveXslPath);
-    EXPECT_EQ(world_->spool(), job.workDirectory);
+    EXPECT_EQ(xml_ + ".work", job.workDirectory);
     EXPECT_STREQ("Office Laser", job.settings.printerName());
     EXPECT_EQ(2, job.fromPage);
     EXPECT_EQ(5, job.toPage);

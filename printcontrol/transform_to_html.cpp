@@ -16,9 +16,10 @@ namespace {
 
 constexpr int kErrorLimit = 1004;
 
-void RunTransform(const TransformRequest& request) {
+void RunTransform(const TransformRequest& request, long long maxHtmlBytes, bool* overLimit) {
   remove(request.htmlPath);
   HtmlOutputSink::Context sink;
+  sink.limit = maxHtmlBytes;
   sink.file = fopen(request.htmlPath, "w");
   if (sink.file == nullptr) {
     throw XmlException::Format("Error: Can't open file:%s", request.htmlPath);
@@ -43,8 +44,10 @@ void RunTransform(const TransformRequest& request) {
     if (status != 0) CopyLimited(message, transformer.getLastError(), XmlException::kMaxMessage);
   } catch (...) {
     fclose(sink.file);
+    if (sink.overLimit && overLimit != nullptr) *overLimit = true;
     throw;
   }
+  if (sink.overLimit && overLimit != nullptr) *overLimit = true;
   if (fclose(sink.file) != 0 && status == 0) {
     throw XmlException::Format("Error: Can't write file:%s", request.htmlPath);
   }
@@ -60,12 +63,12 @@ TransformRequest::TransformRequest(const char* xml, const char* xsl, const char*
 }
 
 void TransformToHtml(const char* xmlPath, const char* xslPath, const char* htmlPath, int styleFlag,
-                     char* error) {
+                     char* error, long long maxHtmlBytes, bool* overLimit) {
   TransformRequest request(xmlPath, xslPath, htmlPath);
   error[0] = '\0';
   try {
     DisableXmlNetworkAccess();
-    RunTransform(request);
+    RunTransform(request, maxHtmlBytes, overLimit);
   } catch (const XmlException& e) {
     CopyLimited(error, e.Message(), kErrorLimit);
   } catch (...) {

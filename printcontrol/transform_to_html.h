@@ -23,8 +23,11 @@ struct TransformRequest {
 // processor expand entities without bound are refused; nothing is fetched
 // from the network.  The XML library and the processor must have been
 // initialised.
+// With maxHtmlBytes 0 or more the HTML file may hold at most that many
+// bytes: a transform that would write more fails, and *overLimit (when
+// given) is set.
 void TransformToHtml(const char* xmlPath, const char* xslPath, const char* htmlPath, int styleFlag,
-                     char* error);
+                     char* error, long long maxHtmlBytes = -1, bool* overLimit = nullptr);
 
 }  // namespace kavelo
 

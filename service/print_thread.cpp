@@ -1,5 +1,7 @@
 #include "service/print_thread.h"
 
+#include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -45,6 +47,7 @@ bool PrintThread::Enqueue(const char* jobCommandLine) {
 }
 
 void PrintThread::StartPrinting() {
+  limits_ = platform::ReadPrintLimits();
   Start(0);
   if (serviceName().empty()) return;
   std::vector<std::string> removed;
@@ -65,15 +68,72 @@ void PrintThread::StartPrinting() {
 
 void PrintThread::ProcessJob(const std::string& jobCommandLine) {
   platform::Process control;
-  int error = control.Start(jobCommandLine);
+  platform::ResourceLimits processLimits;
+  processLimits.addressSpaceBytes = limits_.AddressSpaceBytes();
+  int error = control.Start(jobCommandLine, /*quiet=*/false, processLimits);
   // Whatever the outcome: the job leaves the persisted queue now, so it is
   // never started twice.
   if (!serviceName().empty()) RemovePersistedJob(jobCommandLine);
-  if (error == 0) {
-    control.Wait(platform::kWaitInfinite);
-    std::this_thread::yield();
-  } else {
+  if (error != 0) {
     channel().Report(platform::EventType::kError, kMsgCreateProcessFailed, jobCommandLine.c_str());
+    return;
+  }
+  WaitForPrintControl(&control, jobCommandLine);
+  std::this_thread::yield();
+}
+
+void PrintThread::WaitForPrintControl(platform::Process* control,
+                                      const std::string& jobCommandLine) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point guard =
+      Clock::now() + std::chrono::milliseconds(limits_.printControlTimeoutMs);
+  Clock::time_point stopAt = Clock::time_point::max();
+  // Short waits, so that a stop is seen within a tenth of a second.
+  constexpr int kSliceMs = 100;
+  for (;;) {
+    int exitCode = 0;
+    if (control->Wait(kSliceMs, &exitCode) == 0) {
+      if (exitCode != 0) {
+        // The print control always ends with 0 once it has removed its job.
+        std::string how = exitCode > 128 ? "signal " + std::to_string(exitCode - 128) + " (" +
+                                               strsignal(exitCode - 128) + ")"
+                                         : "exit status " + std::to_string(exitCode);
+        platform::RemoveJobFiles(jobCommandLine);
+        channel().Report(platform::EventType::kError, kMsgPrintControlAbnormal, how.c_str(),
+                         jobCommandLine.c_str());
+      }
+      return;
+    }
+    const Clock::time_point now = Clock::now();
+    if (!running() && stopAt == Clock::time_point::max()) {
+      stopAt = now + std::chrono::milliseconds(stopGraceMs_);
+    }
+    if (now < guard && now < stopAt) continue;
+    // The whole process group: the print control, its transform, orlendi
+    // and the renderer.
+    control->Terminate();
+    control->Wait(5000);
+    if (now >= guard) {
+      platform::RemoveJobFiles(jobCommandLine);
+      std::string limit = std::to_string(limits_.printControlTimeoutMs);
+      channel().Report(platform::EventType::kError, kMsgPrintControlTimedOut, limit.c_str(),
+                       jobCommandLine.c_str());
+      return;
+    }
+    // A stop is no fault of the job: it goes back into the persisted queue
+    // (behind the jobs that waited) with its spooled files, and the next
+    // start prints it again from its first page.  Only when it cannot be
+    // persisted again are its files removed.
+    platform::RemoveDerivedJobFiles(jobCommandLine);
+    if (serviceName().empty() || PersistJob(jobCommandLine) != 0) {
+      platform::RemoveJobFiles(jobCommandLine);
+      channel().Report(platform::EventType::kError, kMsgPrintControlStopped,
+                       jobCommandLine.c_str());
+      return;
+    }
+    channel().Report(platform::EventType::kWarning, kMsgPrintControlRequeued,
+                     jobCommandLine.c_str());
+    return;
   }
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/print_limits.h"
+#include "platform/process.h"
 #include "service/queue_thread.h"
 
 namespace kavelo {
@@ -27,17 +29,29 @@ class PrintThread : public QueueThread {
   // then not queued.  Never raises.  Thread safe.
   bool Enqueue(const char* jobCommandLine) override;
 
-  // Starts the thread (priority 0) and puts the persisted jobs back into
+  // Reads the print limits (PrintControlTimeout, PrintControlMemoryLimit),
+  // starts the thread (priority 0) and puts the persisted jobs back into
   // the JobList, reporting message 18 with their number when there are any.
   // Persisted values too long to be listed (left by an older version) are
   // deleted first, each reported as message 5.  Call once, after BindLog.
   void StartPrinting();
 
+  // How long a stop lets a running print control go on before it ends it.
+  static constexpr int kStopGraceMs = 10000;
+  // For tests: a shorter grace.
+  void set_stop_grace_ms(int ms) { stopGraceMs_ = ms; }
+
  protected:
   // Starts the print control from the job command line (never through a
-  // shell), removes the persisted value right after the start attempt,
-  // waits for the print control to end; message 6 when it cannot be
-  // started.
+  // shell) inside the address-space limit, removes the persisted value
+  // right after the start attempt and waits for the print control to end;
+  // message 6 when it cannot be started.  The wait has two limits: the
+  // PrintControlTimeout (message 31) and, once a stop has begun, the stop
+  // grace; either ends the print control's process group.  A print control
+  // that did not end normally (a limit, or the kernel, killed it) could not
+  // remove its job's files: they are removed here (message 32), and such a
+  // job is not retried.  A job ended by a stop is persisted again with its
+  // spooled files (message 34; message 33 when that fails).
   void ProcessJob(const std::string& jobCommandLine) override;
   // Reports message 5 with the exception's message or "Unknown".
   void ReportException(const std::exception& e) override;
@@ -48,6 +62,12 @@ class PrintThread : public QueueThread {
   virtual void RemovePersistedJob(const std::string& jobCommandLine);
   virtual void ListPersistedJobs(std::vector<std::string>* names, std::vector<std::string>* texts);
   virtual void RemoveUnlistableJobs(std::vector<std::string>* removed);
+
+ private:
+  void WaitForPrintControl(platform::Process* control, const std::string& jobCommandLine);
+
+  platform::PrintLimits limits_;
+  int stopGraceMs_ = kStopGraceMs;
 };
 
 }  // namespace kavelo

@@ -44,9 +44,13 @@ enum ServiceMessage : uint32_t {
   kMsgOptionsReceiveFailed = 28,
   kMsgVersionChallengeFailed = 29,
   kMsgFinalResponseFailed = 30,
+  kMsgPrintControlTimedOut = 31,  // %1: the limit in ms, %2: the job command line
+  kMsgPrintControlAbnormal = 32,  // %1: how it ended, %2: the job command line
+  kMsgPrintControlStopped = 33,   // %1: the job command line
+  kMsgPrintControlRequeued = 34,  // %1: the job command line
 };
 
-// The table, ids 1 to 30 in order, each text ending with "\r\n".
+// The table, ids 1 to 33 in order, each text ending with "\r\n".
 extern const platform::MessageEntry kServiceMessages[];
 extern const size_t kServiceMessageCount;
 

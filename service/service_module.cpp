@@ -152,7 +152,8 @@ void ServiceModule::OnStop() {
   ReportPending(platform::kServiceStopPending);
   loopFlag_ = 0;
   listener_->Stop();
-  // Waits until a print control that is running has ended.
+  // Lets a running print control go on for at most the stop grace, then
+  // ends it (PrintThread::kStopGraceMs).
   printThread_->Stop();
   eventLog_->Report(platform::EventType::kInformation, kMsgServiceStopped);
 }

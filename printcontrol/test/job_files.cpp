@@ -10,6 +10,9 @@
 
 #include <sys/stat.h>
 
+#include "platform/print_limits.h"
+#include "platform/registry.h"
+
 namespace kavelo::testing {
 
 const char kSampleReport[] =
@@ -35,6 +38,45 @@ const char kSampleStylesheet[] =
     "line-height: 1.2; } }</style></head><body><xsl:apply-templates/></body></html>"
     "</xsl:template>\n"
     "</xsl:stylesheet>\n";
+
+const char kSelfCallingStylesheet[] =
+    "<?xml version=\"1.0\"?>\n"
+    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n"
+    "<xsl:template match=\"/\"><html><body><xsl:call-template name=\"r\">"
+    "<xsl:with-param name=\"s\" select=\"'x'\"/></xsl:call-template></body></html>"
+    "</xsl:template>\n"
+    "<xsl:template name=\"r\"><xsl:param name=\"s\"/><br/><xsl:call-template name=\"r\">"
+    "<xsl:with-param name=\"s\" select=\"concat($s,$s)\"/></xsl:call-template></xsl:template>\n"
+    "</xsl:stylesheet>\n";
+
+const char kDoublingStylesheet[] =
+    "<?xml version=\"1.0\"?>\n"
+    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n"
+    "<xsl:template match=\"/\"><html><body><xsl:call-template name=\"d\">"
+    "<xsl:with-param name=\"n\" select=\"30\"/></xsl:call-template></body></html>"
+    "</xsl:template>\n"
+    "<xsl:template name=\"d\"><xsl:param name=\"n\"/><xsl:choose>"
+    "<xsl:when test=\"$n = 0\"><p>The quick brown fox jumps over the lazy dog 0123456789</p>"
+    "</xsl:when><xsl:otherwise>"
+    "<xsl:call-template name=\"d\"><xsl:with-param name=\"n\" select=\"$n - 1\"/>"
+    "</xsl:call-template><xsl:call-template name=\"d\"><xsl:with-param name=\"n\" "
+    "select=\"$n - 1\"/></xsl:call-template></xsl:otherwise></xsl:choose></xsl:template>\n"
+    "</xsl:stylesheet>\n";
+
+const char kEndlessStylesheet[] =
+    "<?xml version=\"1.0\"?>\n"
+    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n"
+    "<xsl:template match=\"/\"><html><body><xsl:value-of select=\"count(//node()[count(//node()"
+    "[count(//node()[count(//node()[count(//node()[count(//node()[count(//node()) &gt; 0]) &gt; 0])"
+    " &gt; 0]) &gt; 0]) &gt; 0]) &gt; 0])\"/></body></html></xsl:template>\n"
+    "</xsl:stylesheet>\n";
+
+void SetPrintLimit(const char* name, uint32_t value) {
+  platform::RegKey key;
+  platform::RegCreateKey(platform::Hive::kLocalMachine, platform::kPrintLimitsKey,
+                         platform::KEY_WRITE, &key);
+  platform::RegSetValue(key, name, platform::REG_DWORD, &value, sizeof value);
+}
 
 JobWorld::JobWorld() {
   char pattern[] = "/tmp/kavelo_job_test.XXXXXX";

@@ -5,6 +5,7 @@
 #ifndef KAVELO_PRINTCONTROL_TEST_JOB_FILES_H_
 #define KAVELO_PRINTCONTROL_TEST_JOB_FILES_H_
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -51,6 +52,17 @@ bool FileExists(const std::string& path);
 // The sample report and stylesheet of the tests.
 extern const char kSampleReport[];
 extern const char kSampleStylesheet[];
+
+// Stylesheets that run away: a named template that calls itself with a
+// parameter that doubles each time (memory), and one whose output doubles
+// thirty times (64 GB of HTML); and one that computes for hours without
+// output or growing memory (time).
+extern const char kSelfCallingStylesheet[];
+extern const char kDoublingStylesheet[];
+extern const char kEndlessStylesheet[];
+
+// Sets a REG_DWORD value of the print limits (platform/print_limits.h).
+void SetPrintLimit(const char* name, uint32_t value);
 
 }  // namespace kavelo::testing
 

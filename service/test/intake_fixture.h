@@ -40,6 +40,7 @@ class EventLogFile {
   std::vector<int> Ids() const;
   // Waits up to timeoutMs until an event of id has been written.
   bool WaitFor(int id, int timeoutMs) const;
+  const std::string& path() const { return path_; }
 
  private:
   TempDir dir_;

@@ -17,6 +17,7 @@
 
 #include "common/exceptions.h"
 #include "common/service_parameters.h"
+#include "platform/print_limits.h"
 #include "platform/registry.h"
 #include "service/service_messages.h"
 #include "service/test/intake_fixture.h"
@@ -75,7 +76,8 @@ class PrintThreadTest : public ::testing::Test {
            << "job=${2%%;*}\n"
            << "echo \"start $job\" >> " << log_ << "\n"
            << "case \"$job\" in *hold*) while [ ! -e " << release_
-           << " ]; do sleep 0.01; done;; esac\n"
+           << " ]; do sleep 0.01; done;; *hang*) while :; do sleep 0.05; done;;"
+           << " *kill*) kill -9 $$;; esac\n"
            << "echo \"end $job\" >> " << log_ << "\n";
     script.close();
     chmod(control_.c_str(), 0755);
@@ -93,6 +95,86 @@ class PrintThreadTest : public ::testing::Test {
   testing::EventLogFile events_;
   std::string log_, release_, control_;
 };
+
+// The files of a job as the print control leaves them when it is ended
+// half-way: the spooled XML and XSL, the print-style copy, a chunk report
+// and the work folder with an HTML file.  Returns the job command line.
+std::string WriteJobFiles(const std::string& dir, const std::string& name,
+                          const std::string& control, std::vector<std::string>* files) {
+  *files = {dir + "/" + name + ".xml", dir + "/" + name + ".xsl", dir + "/" + name + "st.xsl",
+            dir + "/" + name + "0.xml", dir + "/" + name + ".xml.work"};
+  for (size_t i = 0; i < 4; ++i) std::ofstream((*files)[i]) << "x";
+  mkdir(files->back().c_str(), 0700);
+  std::ofstream(files->back() + "/120000.html") << "<html/>";
+  return FormatJobCommandLine(control, (*files)[0], (*files)[1], "lp0", 0, 1, 1, 1);
+}
+
+void SetPrintLimit(const char* name, uint32_t value) {
+  platform::RegKey key;
+  platform::RegCreateKey(platform::Hive::kLocalMachine, platform::kPrintLimitsKey,
+                         platform::KEY_WRITE, &key);
+  platform::RegSetValue(key, name, platform::REG_DWORD, &value, sizeof value);
+}
+
+// A print control that does not end by itself is ended at the
+// PrintControlTimeout, one killed by a signal is seen as such; either way
+// one event, every file of its job removed, no retry, and the next job
+// starts.
+TEST_F(PrintThreadTest, APrintControlThatDoesNotEndNormallyIsReportedAndItsFilesRemoved) {
+  struct Case {
+    const char* name;
+    int event;
+    const char* how;
+  };
+  const Case cases[] = {{"hang", 31, "300"}, {"kill", 32, "signal 9 (Killed)"}};
+  SetPrintLimit("PrintControlTimeout", 300);
+  for (const Case& c : cases) {
+    std::remove(log_.c_str());
+    std::remove(events_.path().c_str());
+    PrintThread thread;
+    thread.BindLog("Brelvane");
+    thread.StartPrinting();
+    std::vector<std::string> files;
+    std::string job = WriteJobFiles(work_.path(), c.name, control_, &files);
+    ASSERT_TRUE(thread.Enqueue(job.c_str()));
+    ASSERT_TRUE(Add(thread, "next"));
+    ASSERT_TRUE(WaitForLines(log_, 3)) << c.name;
+    thread.Stop();
+    EXPECT_EQ(Lines(log_)[1], "start xml=/spool/next.xml") << c.name;
+    std::vector<testing::Event> events = events_.Events();
+    ASSERT_EQ(events.size(), 1u) << c.name;
+    EXPECT_EQ(events[0].id, c.event) << c.name;
+    EXPECT_EQ(events[0].strings, (std::vector<std::string>{c.how, job})) << c.name;
+    for (const std::string& file : files) EXPECT_NE(access(file.c_str(), F_OK), 0) << file;
+    EXPECT_TRUE(PersistedJobs().empty()) << c.name;
+  }
+}
+
+// A stop lets a running print control go on for its grace only, then ends
+// it: the files it made go, the job keeps its spooled files and goes back
+// into the persisted queue behind the jobs that waited.
+TEST_F(PrintThreadTest, AStopEndsARunningPrintControlAfterItsGraceAndKeepsItsJob) {
+  PrintThread thread;
+  thread.set_stop_grace_ms(200);
+  thread.BindLog("Brelvane");
+  thread.StartPrinting();
+  std::vector<std::string> files;
+  std::string job = WriteJobFiles(work_.path(), "hang", control_, &files);
+  ASSERT_TRUE(thread.Enqueue(job.c_str()));
+  ASSERT_TRUE(Add(thread, "behind"));
+  ASSERT_TRUE(WaitForLines(log_, 1));
+  auto start = std::chrono::steady_clock::now();
+  thread.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  ASSERT_EQ(events_.Ids(), std::vector<int>{34});
+  EXPECT_EQ(events_.Events()[0].strings, std::vector<std::string>{job});
+  for (size_t i = 0; i < files.size(); ++i) {
+    // The spooled XML and XSL come first; the rest was made by the print control.
+    EXPECT_EQ(access(files[i].c_str(), F_OK) == 0, i < 2) << files[i];
+  }
+  ASSERT_EQ(PersistedJobs(), (std::vector<std::string>{PersistedJobs()[0], job}));
+  EXPECT_NE(PersistedJobs()[0].find("behind"), std::string::npos);
+}
 
 TEST_F(PrintThreadTest, JobsAddedWhileOneRunsStartInOrderOneAfterTheOther) {
   PrintThread thread;
