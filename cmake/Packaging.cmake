@@ -10,6 +10,7 @@
 
 set(KAVELO_PROGRAM_DIR "opt/kavelo/PrintService")
 set(KAVELO_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 foreach(program Brelvane Ostrevo orlendi)
@@ -17,6 +18,12 @@ foreach(program Brelvane Ostrevo orlendi)
     install(TARGETS ${program} RUNTIME DESTINATION ${KAVELO_PROGRAM_DIR} COMPONENT service)
   endif()
 endforeach()
+# The service on the administrator's PATH (the link resolves: the service
+# still knows itself by its real path).
+if(TARGET Brelvane)
+  file(CREATE_LINK /${KAVELO_PROGRAM_DIR}/Brelvane ${PROJECT_BINARY_DIR}/packaging/Brelvane SYMBOLIC)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/Brelvane DESTINATION usr/sbin COMPONENT service)
+endif()
 foreach(program kavelo-reg kavelo-send)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION usr/bin COMPONENT service)

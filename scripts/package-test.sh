@@ -69,6 +69,11 @@ reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\ostrevo' 
   fail "the event source of the print control is not registered"
 [ -f /lib/systemd/system/brelvane.service ] || fail "no systemd unit"
 [ ! -e /etc/systemd/system/brelvane.service ] || fail "Brelvane -RegServer wrote a unit over the package's"
+if command -v systemd-analyze >/dev/null; then
+  systemd-analyze verify /lib/systemd/system/brelvane.service || fail "systemd-analyze verify"
+fi
+[ "$(/usr/sbin/Brelvane -Version | tail -n 1)" = "This service is currently installed" ] ||
+  fail "Brelvane -Version does not find the installed service"
 for page in man8/Brelvane.8 man1/kavelo-send.1 man1/kavelo-reg.1 man1/Ostrevo.1 man1/orlendi.1; do
   [ -f "/usr/share/man/$page.gz" ] || fail "no manual page $page"
 done
@@ -122,7 +127,7 @@ service_pid=""
 step "dpkg --purge"
 dpkg --purge kavelo-console kavelo
 left=()
-for path in /opt/kavelo /usr/bin/kavelo-reg /usr/bin/kavelo-send /usr/bin/BrelvaneConsole \
+for path in /opt/kavelo /usr/sbin/Brelvane /usr/bin/kavelo-reg /usr/bin/kavelo-send /usr/bin/BrelvaneConsole \
             /var/lib/kavelo /var/spool/kavelo /lib/systemd/system/brelvane.service \
             /etc/systemd/system/brelvane.service \
             /etc/systemd/system/multi-user.target.wants/brelvane.service \
