@@ -12,6 +12,7 @@
 #include "platform/eventlog.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
+#include "platform/scm.h"
 
 namespace kavelo::platform {
 namespace {
@@ -21,7 +22,7 @@ mode_t ModeOf(const std::string& path) {
   return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
 }
 
-// The event file and a new hive are read-write for owner and group, whatever
+// The event file, a new hive and the service database's lock are read-write for owner and group, whatever
 // umask the program that made them ran with; a file that exists keeps its mode.
 TEST(SharedFileTest, EventFileAndHivesAreGroupWritableWhateverTheUmask) {
   for (mode_t mask : {mode_t{022}, mode_t{077}, mode_t{0}}) {
@@ -37,6 +38,12 @@ TEST(SharedFileTest, EventFileAndHivesAreGroupWritableWhateverTheUmask) {
     RegKey key;
     EXPECT_EQ(RegCreateKey(Hive::kLocalMachine, "SOFTWARE\\KAVELO", KEY_ALL_ACCESS, &key), 0);
     EXPECT_EQ(RegSetValue(key, "DirPath", REG_SZ, "x", 2), 0);
+    ScManager manager;
+    EXPECT_EQ(OpenSCManager(kScManagerAllAccess, &manager), kScmOk);
+    {
+      ScLock lock;
+      EXPECT_EQ(LockServiceDatabase(manager, &lock), kScmOk);
+    }
     int fd = OpenSharedFile(kept.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     EXPECT_GE(fd, 0);
     if (fd >= 0) close(fd);
@@ -44,6 +51,7 @@ TEST(SharedFileTest, EventFileAndHivesAreGroupWritableWhateverTheUmask) {
     unsetenv("KAVELO_EVENTLOG");
     EXPECT_EQ(ModeOf(events), kSharedFileMode) << "umask " << mask;
     EXPECT_EQ(ModeOf(registry.MachineHive()), kSharedFileMode) << "umask " << mask;
+    EXPECT_EQ(ModeOf(registry.dir() + "/ServicesActive.lock"), kSharedFileMode) << "umask " << mask;
     std::string wal = registry.MachineHive() + "-wal";
     if (access(wal.c_str(), F_OK) == 0) {
       EXPECT_EQ(ModeOf(wal), kSharedFileMode) << "umask " << mask;
