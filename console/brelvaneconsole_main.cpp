@@ -4,6 +4,7 @@
 //   BrelvaneConsole                     edit the service parameters
 //   BrelvaneConsole --screenshot FILE   show the dialog, save it as a PNG, end
 //                                       (for the documentation; nothing is saved)
+//   BrelvaneConsole --help              print the usage (no display needed)
 #include <cstdio>
 #include <cstring>
 
@@ -72,4 +73,21 @@ class BrelvaneConsoleApp : public wxApp {
 
 }  // namespace
 
-wxIMPLEMENT_APP(BrelvaneConsoleApp);
+wxIMPLEMENT_APP_NO_MAIN(BrelvaneConsoleApp);
+
+// The usage is answered before the toolkit starts, which would refuse to run
+// without a display.
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf(
+          "usage: BrelvaneConsole\n\n"
+          "Edits the parameters of the Brelvane print service in the \"Brelvane Console\"\n"
+          "dialog (needs an X display and write access to the registry folder,\n"
+          "KAVELO_REGISTRY_DIR, default /var/lib/kavelo/registry).  The service reads\n"
+          "the new values at its next start.\n");
+      return 0;
+    }
+  }
+  return wxEntry(argc, argv);
+}

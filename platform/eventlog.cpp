@@ -13,6 +13,8 @@
 #include <mutex>
 #include <set>
 
+#include "platform/shared_file.h"
+
 namespace kavelo::platform {
 namespace {
 
@@ -138,10 +140,7 @@ std::string JsonLine(const std::string& source, EventType type, uint32_t eventId
 // places each write at the end as a whole, so lines of concurrent threads
 // and processes never interleave.
 bool AppendLine(const char* path, const std::string& line) {
-  int fd;
-  do {
-    fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
+  int fd = OpenSharedFile(path, O_WRONLY | O_APPEND | O_CLOEXEC);
   if (fd < 0) return false;
   size_t done = 0;
   while (done < line.size()) {

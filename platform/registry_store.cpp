@@ -1,6 +1,7 @@
 #include "platform/registry_store.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include <sys/stat.h>
+
+#include "platform/shared_file.h"
 
 namespace kavelo::platform::registry_store {
 namespace {
@@ -211,6 +214,13 @@ bool TablesExist(sqlite3* db, long* status) {
 // Opens a connection to an existing or (forWrite) new file and sets it up.
 long OpenConnection(const std::string& path, bool forWrite, std::unique_ptr<HiveConnection>* out) {
   sqlite3* db = nullptr;
+  if (forWrite) {
+    // A new hive is made here, shared with the group (SQLite gives its -wal
+    // and -shm files the hive's mode); an empty file is a new database.  A
+    // failure shows at the open below.
+    int fd = OpenSharedFile(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0) close(fd);
+  }
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (forWrite ? SQLITE_OPEN_CREATE : 0);
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK && !forWrite) {

@@ -9,6 +9,7 @@
 
 #include "platform/registry.h"
 #include "platform/scm.h"
+#include "platform/shared_file.h"
 
 namespace kavelo::platform {
 
@@ -300,7 +301,9 @@ long LockServiceDatabase(const ScManager& manager, ScLock* lock) {
   if (!ScmInternals::Writable(manager)) return Fail(kScmAccessDenied);
   ReleaseLockFile(&lock->fd_);
   std::string path = RegistryDirectory() + "/" + kLockFileName;
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Shared like the hives: a lock file that root's installer made first
+  // must still open for writing by the service's account.
+  int fd = OpenSharedFile(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0)
     return Fail(errno == EACCES || errno == EPERM || errno == EROFS ? kScmAccessDenied
                                                                     : kScmInvalidHandle);

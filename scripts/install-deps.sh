@@ -13,6 +13,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   weasyprint poppler-utils zlib1g-dev
   clang libclang-rt-14-dev llvm
+  dpkg-dev lintian adduser man-db
 )
 
 missing=()

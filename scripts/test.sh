@@ -2,20 +2,24 @@
 # The test command: installs what is missing, builds with warnings as errors,
 # starts the servers the tests talk to (a private CUPS scheduler, Xvfb), and
 # runs every test.  The whole suite (no ctest arguments, no --sanitize) ends
-# with scripts/fuzz.sh: each fuzz target for about 20 seconds.
-#   scripts/test.sh [--sanitize address|thread] [--no-install] [--no-fuzz] [ctest args...]
+# with scripts/package-test.sh (as root: build, lintian, install, print a job,
+# purge the Debian packages) and scripts/fuzz.sh: each fuzz target for about
+# 20 seconds.
+#   scripts/test.sh [--sanitize address|thread] [--no-install] [--no-fuzz] [--no-package] [ctest args...]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 sanitize=""
 install=1
 fuzz=1
+package=1
 ctest_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --sanitize) sanitize="$2"; shift 2 ;;
     --no-install) install=0; shift ;;
     --no-fuzz) fuzz=0; shift ;;
-    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
+    --no-package) package=0; shift ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     *) ctest_args+=("$1"); shift ;;
   esac
 done
@@ -53,6 +57,11 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 cd "$build"
 ctest --output-on-failure --timeout 300 -j "$(nproc)" "${ctest_args[@]}"
+
+# After ctest, so that installing and purging the package disturbs no test.
+if [ $package -eq 1 ] && [ -z "$sanitize" ] && [ ${#ctest_args[@]} -eq 0 ]; then
+  "$top/scripts/package-test.sh"
+fi
 
 if [ $fuzz -eq 1 ] && [ -z "$sanitize" ] && [ ${#ctest_args[@]} -eq 0 ]; then
   "$top/scripts/fuzz.sh" "${KAVELO_FUZZ_SECONDS:-20}"

@@ -1,6 +1,8 @@
 // Installation and removal of the service: the service database entry, its
 // dependencies, the event source and the systemd unit.
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 #include "common/exceptions.h"
 #include "platform/scm.h"
@@ -22,17 +24,32 @@ long FromErrno(int error) {
                                                              : static_cast<long>(error);
 }
 
-// Writes (or refreshes) the systemd unit for the installed service.
+// Writes (or refreshes) the systemd unit for the installed service.  Where
+// the unit comes from a package (unless KAVELO_SYSTEMD_UNIT_DIR chooses a
+// folder) or systemd does not run the machine, one line says why none is
+// written, on standard error, so that the command's own output stays as it is.
 bool WriteUnit(const std::string& serviceName, const std::string& displayName,
                const std::string& account) {
+  std::string unitName = SystemdUnitName(serviceName);
+  const char* chosen = std::getenv("KAVELO_SYSTEMD_UNIT_DIR");
+  std::string packaged = chosen && *chosen ? "" : PackagedSystemdUnit(unitName);
+  if (!packaged.empty()) {
+    std::fprintf(stderr, "%s: the installed package's unit %s runs the service; no unit written\n",
+                 serviceName.c_str(), packaged.c_str());
+    return true;
+  }
   std::string directory = SystemdUnitDirectory();
-  if (directory.empty()) return true;  // systemd does not run this machine
+  if (directory.empty()) {
+    std::fprintf(stderr, "%s: systemd does not run this machine; no unit written\n",
+                 serviceName.c_str());
+    return true;
+  }
   SystemdUnitSettings settings;
   settings.description = displayName;
   settings.programPath = platform::ProgramPath();
   settings.account = account;
   settings.environment = ServiceEnvironment();
-  int error = WriteSystemdUnit(directory, SystemdUnitName(serviceName), SystemdUnitText(settings));
+  int error = WriteSystemdUnit(directory, unitName, SystemdUnitText(settings));
   if (error != 0) {
     platform::SetLastError(FromErrno(error));
     return false;

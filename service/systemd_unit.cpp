@@ -57,6 +57,16 @@ std::string SystemdUnitDirectory() {
   return "";
 }
 
+std::string PackagedSystemdUnit(const std::string& unitName,
+                                const std::vector<std::string>& folders) {
+  for (const std::string& folder : folders) {
+    std::string path = folder + "/" + unitName;
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return path;
+  }
+  return "";
+}
+
 std::string SystemdUnitName(const std::string& serviceName) {
   std::string name;
   for (char ch : serviceName)

@@ -14,6 +14,14 @@ namespace kavelo {
 // (/run/systemd/system exists), else empty: no unit is kept.
 std::string SystemdUnitDirectory();
 
+// The unit a Debian package installed for the service: the first of
+// FOLDERS (by default /lib/systemd/system, /usr/lib/systemd/system) that
+// holds UNITNAME, as a path; empty when none does.  Such a unit is the
+// package's, and the installation writes none of its own over it.
+std::string PackagedSystemdUnit(const std::string& unitName,
+                                const std::vector<std::string>& folders = {
+                                    "/lib/systemd/system", "/usr/lib/systemd/system"});
+
 // The unit file's name for a service: its name in lower case + ".service".
 std::string SystemdUnitName(const std::string& serviceName);
 

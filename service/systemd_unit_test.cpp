@@ -52,5 +52,29 @@ TEST(SystemdUnitTest, WriteReplacesAndRemoveToleratesAMissingUnit) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(SystemdUnitTest, PackagedUnitIsTheFirstFolderHoldingAFileOfThatName) {
+  char pattern[] = "/tmp/unit_test.XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string dir = pattern;
+  for (const char* sub : {"/lib", "/usr", "/usr/brelvane.service"})
+    std::filesystem::create_directories(dir + sub);
+  std::ofstream(dir + "/lib/brelvane.service") << "[Unit]\n";
+  struct Case {
+    std::vector<std::string> folders;
+    std::string unit;
+    std::string expected;
+  } cases[] = {
+      {{dir + "/lib", dir + "/usr"}, "brelvane.service", dir + "/lib/brelvane.service"},
+      {{dir + "/none", dir + "/lib"}, "brelvane.service", dir + "/lib/brelvane.service"},
+      {{dir + "/usr"}, "brelvane.service", ""},  // a folder of that name is no unit
+      {{dir + "/lib"}, "other.service", ""},
+      {{}, "brelvane.service", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PackagedSystemdUnit(c.unit, c.folders), c.expected) << c.unit;
+  }
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace kavelo
