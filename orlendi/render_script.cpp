@@ -73,8 +73,19 @@ def serve(folder, max_documents, max_rss, idle_seconds):
     # or "1" (failed, the reason in the error file).  Ends after
     # idle_seconds without a request, and after answering once it has
     # rendered max_documents or holds more than max_rss bytes.
-    import gc, shutil, socket, struct, tempfile
+    import ctypes, gc, shutil, socket, struct, tempfile
     import weasyprint
+    try:
+        trim = ctypes.CDLL("libc.so.6").malloc_trim
+    except (OSError, AttributeError):
+        trim = lambda pad: 0
+    # WeasyPrint's one cache across documents: fonts per PDF stream, which
+    # holds on to the streams (the pages) of up to 128 earlier documents.
+    try:
+        from weasyprint.pdf.stream import Stream
+        stream_caches = [Stream.add_font]
+    except ImportError:
+        stream_caches = []
     logging.getLogger("weasyprint").setLevel(logging.ERROR)
     path = os.path.join(folder, "render.sock")
     # Scratch folders of a worker that was killed.
@@ -142,7 +153,12 @@ def serve(folder, max_documents, max_rss, idle_seconds):
                 except OSError:
                     pass
             finally:
+                # What the document left goes back to the system, so the
+                # worker's memory stays what a fresh one holds.
+                for cache in stream_caches:
+                    cache.cache_clear()
                 gc.collect()
+                trim(0)
                 shutil.rmtree(tempfile.tempdir, ignore_errors=True)
                 tempfile.tempdir = folder
             rendered += 1
