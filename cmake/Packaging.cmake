@@ -94,7 +94,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kavelo.example/print-service")
 
 set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME kavelo)
 set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION net)
-set(CPACK_DEBIAN_SERVICE_PACKAGE_DEPENDS "adduser, passwd, weasyprint, python3")
+set(CPACK_DEBIAN_SERVICE_PACKAGE_DEPENDS "adduser, passwd, procps, weasyprint, python3")
 set(CPACK_DEBIAN_SERVICE_PACKAGE_RECOMMENDS "cups-client")
 set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_EXTRA
     "${KAVELO_PACKAGING_DIR}/postinst;${KAVELO_PACKAGING_DIR}/prerm;${KAVELO_PACKAGING_DIR}/postrm")

@@ -1,5 +1,7 @@
-// HTML to PDF through WeasyPrint, run as a child program (never a shell)
-// with a time limit.  The HTML comes from a client's report and stylesheet:
+// HTML to PDF through WeasyPrint with a time limit: by the account's warm
+// worker (render_worker.h), or, when that cannot be reached or started or
+// KAVELO_ORLENDI_COLD is 1, by a Python child program of its own (never a
+// shell).  The HTML comes from a client's report and stylesheet:
 // besides the HTML file and the user stylesheet the renderer reads only
 // data: URLs and, when KAVELO_ORLENDI_ASSETS names a folder, the files
 // inside it; never another local file, never the network.  Attachments

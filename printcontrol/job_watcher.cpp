@@ -125,9 +125,9 @@ bool WatcherThread::WaitEnded(int timeoutMs) const {
                               [this] { return shared_->ended; });
 }
 
-void StopWatcherThread(WatcherThread* watcher) {
+void StopWatcherThread(WatcherThread* watcher, int graceMs) {
   if (watcher == nullptr || !watcher->thread_.joinable()) return;
-  if (!watcher->WaitEnded(kWatcherGraceMs)) {
+  if (!watcher->WaitEnded(graceMs)) {
     watcher->shared_->stop.Request();
     if (!watcher->WaitEnded(kWatcherStopLimitMs)) {
       watcher->thread_.detach();

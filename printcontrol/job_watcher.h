@@ -87,18 +87,18 @@ class WatcherThread {
   bool WaitEnded(int timeoutMs) const;
 
  private:
-  friend void StopWatcherThread(WatcherThread* watcher);
+  friend void StopWatcherThread(WatcherThread* watcher, int graceMs);
   struct Shared;
   std::shared_ptr<Shared> shared_;
   std::thread thread_;
 };
 
-// Nothing when no watcher exists.  Otherwise waits up to kWatcherGraceMs for
-// it to end; a watcher still running is then asked to stop, which it notices
+// Nothing when no watcher exists.  Otherwise waits up to graceMs for it to
+// end (0 once orlendi has ended: nothing then waits for what it sees); a watcher still running is then asked to stop, which it notices
 // within one poll pause or its current spooler request, and is joined.
 // Should a spooler request outlast kWatcherStopLimitMs the thread is left to
 // end by itself (it owns what it uses), so the call never hangs.
-void StopWatcherThread(WatcherThread* watcher);
+void StopWatcherThread(WatcherThread* watcher, int graceMs = kWatcherGraceMs);
 
 }  // namespace kavelo
 

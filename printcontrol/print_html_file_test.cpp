@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "platform/process.h"
+#include "printcontrol/job_watcher.h"
 #include "printcontrol/report_job.h"
 #include "printcontrol/test/job_files.h"
 #include "printcontrol/test/rendering_files.h"
@@ -60,15 +61,16 @@ TEST_F(PrintHtmlFileTest, OutcomesOfOneRun) {
     const char* name;
     std::string script;
     std::string error;
+    bool ends;  // by itself: nothing is waited for after it
   };
   const Case cases[] = {
-      {"ends before the info file", "exit 0", ""},
-      {"ends with a failure of its own", "exit 3", ""},
-      {"writes the info file and ends", ": > '" + info_ + "'\nexit 0", ""},
+      {"ends before the info file", "exit 0", "", true},
+      {"ends with a failure of its own", "exit 3", "", true},
+      {"writes the info file and ends", ": > '" + info_ + "'\nexit 0", "", true},
       {"never loads", "exec sleep 60",
-       "Error in orlendi(load html file). Report Title:Monthly Sales"},
+       "Error in orlendi(load html file). Report Title:Monthly Sales", false},
       {"loads and hangs", ": > '" + info_ + "'\nexec sleep 60",
-       "Error in orlendi. Report Title:Monthly Sales"},
+       "Error in orlendi. Report Title:Monthly Sales", false},
   };
   for (const Case& c : cases) {
     WriteOrlendi(c.script);
@@ -80,6 +82,10 @@ TEST_F(PrintHtmlFileTest, OutcomesOfOneRun) {
     EXPECT_FALSE(FileExists(info_)) << c.name << ": the info file is left";
     // A hung orlendi is ended by the limits, not waited for.
     EXPECT_LT(took, std::chrono::seconds(10)) << c.name;
+    // An orlendi that ended is not followed by the watcher's grace.
+    if (c.ends) {
+      EXPECT_LT(took, std::chrono::milliseconds(kWatcherGraceMs)) << c.name;
+    }
   }
 }
 

@@ -29,6 +29,12 @@ build=$("$top/scripts/build.sh" --werror ${sanitize:+--sanitize "$sanitize"} | t
 
 work=$(mktemp -d /tmp/kavelo-test.XXXXXX)
 cleanup() {
+  # The warm renderer the tests' orlendi runs started (its pid from the
+  # socket's peer credentials).
+  python3 -c 'import os, socket, struct, sys
+s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])
+os.kill(struct.unpack("3i", s.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, 12))[0], 9)' \
+    "$work/orlendi-run/render.sock" 2>/dev/null || true
   [ -f "$work/cups/cupsd.pid" ] && "$top/scripts/cups-test-server.sh" stop "$work/cups" || true
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
@@ -52,6 +58,8 @@ if command -v Xvfb >/dev/null; then
   export DISPLAY="$disp"
 fi
 
+# orlendi's warm renderer in a folder of this run, ended with it.
+export KAVELO_ORLENDI_RUNTIME="$work/orlendi-run"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1

@@ -1,0 +1,285 @@
+#!/usr/bin/env bash
+# Figures for orlendi's warm renderer, each beside a baseline measured in the
+# same run:
+#   1. the sales sample, JOBS jobs over TCP through the real Brelvane on the
+#      folder spooler, one after the other: seconds per job from send to PDF
+#      (median), warm and with KAVELO_ORLENDI_COLD=1, beside xsltproc + the
+#      weasyprint command line per job;
+#   2. where a warm job's time goes: the render alone (one request to the
+#      worker), orlendi as a whole, Ostrevo as a whole, the transform;
+#   3. a report of REPORT_PAGES pages from make_report.py, 2 copies, split
+#      into chunks by Ostrevo: total time warm and cold;
+#   4. the worker's resident memory after 10 and after 500 documents (the
+#      worker recycles itself after 200: the figure after 190 shows what a
+#      single worker grows to).
+# Everything runs in a private folder under /tmp, deleted at the end with
+# the workers the run started.  As root the service runs as "nobody".
+#
+# usage: bench/warm_render_bench.sh [BUILD_DIR] [JOBS] [REPORT_PAGES]
+#        defaults: build, 20, 700; REPORT_PAGES 0 skips part 3,
+#        KAVELO_BENCH_SKIP_MEMORY=1 part 4
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$top/build}
+jobs=${2:-20}
+report_pages=${3:-700}
+bin="$build/bin"
+for program in Brelvane Ostrevo orlendi kavelo-send kavelo-reg; do
+  [ -x "$bin/$program" ] || { echo "build first: $bin/$program is missing" >&2; exit 1; }
+done
+for tool in xsltproc weasyprint pdfinfo; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
+done
+port=${KAVELO_BENCH_PORT:-4717}
+samples="$top/printcontrol/testdata"
+
+work=$(mktemp -d /tmp/kavelo-warm-bench.XXXXXX)
+service_pid=""
+# The worker listening in a runtime folder: its pid from the socket's peer
+# credentials (nothing else identifies it for sure).
+worker_pid() {
+  python3 - "$1/render.sock" <<'PY' 2>/dev/null || true
+import socket, struct, sys
+s = socket.socket(socket.AF_UNIX)
+s.connect(sys.argv[1])
+print(struct.unpack("3i", s.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, 12))[0])
+PY
+}
+end_worker() {
+  local pid
+  pid=$(worker_pid "$1")
+  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null || true
+}
+stop_service() {
+  if [ -n "$service_pid" ]; then
+    kill -TERM "$service_pid" 2>/dev/null || true
+    wait "$service_pid" 2>/dev/null || true
+    service_pid=""
+  fi
+}
+cleanup() {
+  stop_service
+  for folder in "$work"/run*; do [ -S "$folder/render.sock" ] && end_worker "$folder"; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+chmod 755 "$work"
+mkdir -p "$work"/{registry,spool,printers/P,bin,home,jobs}
+printf 'P' >"$work/printers/default"
+cp "$bin/Brelvane" "$bin/Ostrevo" "$bin/orlendi" "$work/bin/"
+cp "$samples/sales.xml" "$samples/sales.xsl" "$work/jobs/"
+export KAVELO_REGISTRY_DIR="$work/registry" KAVELO_EVENTLOG="$work/events.jsonl"
+export KAVELO_SPOOLER="dir:$work/printers"
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
+pdf_count() { find "$work/printers/P" -name '*.pdf' ! -name '.*' | wc -l; }
+
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)  ($(nproc) cores)"
+
+# --- 1. the sales sample through the service ------------------------------
+account=$(id -un)
+run_as=()
+if [ "$(id -u)" -eq 0 ]; then
+  account=nobody
+  run_as=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --)
+fi
+key='HKLM\SYSTEM\CurrentControlSet\Services\Brelvane'
+reg() { "$bin/kavelo-reg" "$@" >/dev/null; }
+"$work/bin/Brelvane" -RegServer >/dev/null
+reg add "$key" /v ObjectName /d "$account" /f
+reg add "$key\\Parameters" /v Port /t REG_DWORD /d "$port" /f
+reg add "$key\\Parameters" /v SpoolerDirectory /d "$work/spool" /f
+reg add "$key\\Parameters" /v PrinterApplication /d "$work/bin/Ostrevo" /f
+reg add "$key\\Parameters" /v UseDefaultPrinter /t REG_DWORD /d 1 /f
+[ "$(id -u)" -eq 0 ] && chown -R "$account:" "$work"
+
+start_service() {  # start_service RUNTIME_FOLDER [COLD]
+  "${run_as[@]}" env HOME="$work/home" KAVELO_ORLENDI_RUNTIME="$1" \
+    ${2:+KAVELO_ORLENDI_COLD=1} "$work/bin/Brelvane" >>"$work/service.out" 2>&1 &
+  service_pid=$!
+  for _ in $(seq 1 300); do
+    [ -n "$(ss -Hltn "sport = :$port")" ] && return 0
+    kill -0 "$service_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "the service did not start:" >&2
+  cat "$work/service.out" "$KAVELO_EVENTLOG" >&2 2>/dev/null
+  exit 1
+}
+# Sends the sales sample and waits for its PDF; prints the seconds.
+one_job() {
+  local before start
+  before=$(pdf_count)
+  start=$(now)
+  "$bin/kavelo-send" --host 127.0.0.1 --port "$port" --options "copies=1" \
+    "$work/jobs/sales.xml" "$work/jobs/sales.xsl" >/dev/null
+  since "$start" >>"$work/send_times"
+  echo >>"$work/send_times"
+  for _ in $(seq 1 6000); do
+    [ "$(pdf_count)" -gt "$before" ] && { since "$start"; echo; return 0; }
+    if grep -q '"type":"error"' "$KAVELO_EVENTLOG" 2>/dev/null; then
+      echo "the job failed:" >&2
+      cat "$KAVELO_EVENTLOG" >&2
+      exit 1
+    fi
+    sleep 0.005
+  done
+  echo "no PDF after 30 s" >&2
+  exit 1
+}
+service_jobs() {  # service_jobs RUNTIME_FOLDER COUNT [COLD]: prints "first median"
+  local first times
+  start_service "$1" ${3:-}
+  first=$(one_job)
+  times=$(for _ in $(seq 1 "$2"); do one_job; done)
+  stop_service
+  echo "$first $(echo "$times" | median)"
+}
+read -r warm_first warm_median < <(service_jobs "$work/run" "$jobs")
+send_s=$(median <"$work/send_times")
+read -r cold_first cold_median < <(service_jobs "$work/run-cold" "$((jobs / 2))" cold)
+baseline=$(for _ in $(seq 1 "$((jobs / 2))"); do
+  start=$(now)
+  xsltproc -o "$work/jobs/base.html" "$work/jobs/sales.xsl" "$work/jobs/sales.xml"
+  weasyprint "$work/jobs/base.html" "$work/jobs/base.pdf" 2>/dev/null
+  since "$start"; echo
+done | median)
+printf '\nSales sample over TCP on the folder spooler, send to PDF, median seconds per job:\n'
+printf '  warm (%d jobs after one that starts the worker: %.3f s)  %.3f s\n' \
+  "$jobs" "$warm_first" "$warm_median"
+printf '  cold, KAVELO_ORLENDI_COLD=1 (%d jobs)                   %.3f s\n' \
+  "$((jobs / 2))" "$cold_median"
+printf '  xsltproc + weasyprint command line (%d jobs)             %.3f s\n' \
+  "$((jobs / 2))" "$baseline"
+printf '  warm is %.1fx faster than xsltproc + weasyprint, %.1fx faster than cold\n' \
+  "$(awk -v a="$baseline" -v b="$warm_median" 'BEGIN { print a / b }')" \
+  "$(awk -v a="$cold_median" -v b="$warm_median" 'BEGIN { print a / b }')"
+
+# --- 2. where a warm job's time goes ---------------------------------------
+# As this user from here on: a runtime folder of its own.
+export KAVELO_ORLENDI_RUNTIME="$work/run-self"
+mkdir -p "$work/self" && cd "$work/self"
+cp "$samples/sales.xml" "$samples/sales.xsl" .
+ostrevo_job() {  # ostrevo_job NAME COPIES PAGES: runs Ostrevo on NAME.xml, prints seconds
+  local start
+  cp "$work/jobs/$1.xml" "$1.xml"
+  cp "$work/jobs/$1.xsl" "$1.xsl"
+  start=$(now)
+  "$work/bin/Ostrevo" "$work/bin/Ostrevo" \
+    "xml=$PWD/$1.xml;xsl=$PWD/$1.xsl;fromPage=1;toPage=$3;printerName=P;copy=$2;orien=0"
+  since "$start"
+  echo
+}
+html_job="$work/self/page.html"
+xsltproc -o "$html_job" "$samples/sales.xsl" "$samples/sales.xml"
+ostrevo_job sales 1 3 >/dev/null  # starts this user's worker
+ostrevo_s=$(for _ in $(seq 1 10); do ostrevo_job sales 1 3; done | median)
+orlendi_s=$(for _ in $(seq 1 10); do
+  start=$(now)
+  "$work/bin/orlendi" orlendi orlendi "html=$html_job;printerName=P;copy=1;orien=1;"
+  since "$start"; echo
+done | median)
+render_s=$(python3 - "$KAVELO_ORLENDI_RUNTIME/render.sock" "$html_job" "$work/self" <<'PY'
+import socket, statistics, sys, time
+sock, html, folder = sys.argv[1:4]
+open(folder + "/page.css", "w").write("@page { size: A4 }")
+times = []
+for _ in range(10):
+    start = time.time()
+    s = socket.socket(socket.AF_UNIX)
+    s.connect(sock)
+    s.sendall(b"\0".join(x.encode() for x in (html, folder + "/page.css", folder + "/r.pdf",
+                                              folder + "/r.err", "")) + b"\0")
+    s.shutdown(socket.SHUT_WR)
+    assert s.recv(8) == b"0"
+    times.append(time.time() - start)
+print("%.3f" % statistics.median(times))
+PY
+)
+xslt_s=$(for _ in $(seq 1 10); do
+  start=$(now)
+  xsltproc -o "$work/self/x.html" "$samples/sales.xsl" "$samples/sales.xml"
+  since "$start"; echo
+done | median)
+printf '\nOne warm sales job in parts (medians of 10, seconds):\n'
+printf '  send to PDF through the service  %.3f\n' "$warm_median"
+printf '  kavelo-send until queued         %.3f\n' "$send_s"
+printf '  Ostrevo as a whole               %.3f\n' "$ostrevo_s"
+printf '  orlendi as a whole               %.3f\n' "$orlendi_s"
+printf '  the render alone (worker)        %.3f\n' "$render_s"
+printf '  xsltproc of the same report      %.3f (Ostrevo transforms with Xalan-C)\n' "$xslt_s"
+printf '  the print control'"'"'s own share (send to PDF - render)  %.3f\n' \
+  "$(awk -v a="$warm_median" -v b="$render_s" 'BEGIN { print a - b }')"
+
+# --- 3. a large report, split, 2 copies -------------------------------------
+if [ "$report_pages" -gt 0 ]; then
+python3 "$top/bench/make_report.py" "$report_pages" >"$work/jobs/big.xml"
+cp "$samples/sales.xsl" "$work/jobs/big.xsl"
+before=$(pdf_count)
+big_warm=$(ostrevo_job big 2 "$report_pages")
+chunks=$(( $(pdf_count) - before ))
+big_cold=$(KAVELO_ORLENDI_COLD=1 ostrevo_job big 2 "$report_pages")
+printf '\n%d-page report, 2 copies, %d PDFs (chunks x copies), Ostrevo total:\n' \
+  "$report_pages" "$chunks"
+printf '  warm %.1f s, cold %.1f s (%.2fx)\n' "$big_warm" "$big_cold" \
+  "$(awk -v a="$big_cold" -v b="$big_warm" 'BEGIN { print a / b }')"
+if grep -q '"type":"error"' "$KAVELO_EVENTLOG" 2>/dev/null; then
+  echo "errors were reported:" && cat "$KAVELO_EVENTLOG"
+fi
+
+fi
+
+# --- 4. the worker's memory over 500 documents ------------------------------
+[ -n "${KAVELO_BENCH_SKIP_MEMORY:-}" ] && exit 0
+end_worker "$KAVELO_ORLENDI_RUNTIME"
+sleep 0.2
+printf '\nWorker resident memory (VmRSS) by documents rendered (one orlendi each time\n'
+printf 'no worker answers, the worker protocol otherwise; the sales sample):\n'
+python3 - "$KAVELO_ORLENDI_RUNTIME" "$html_job" "$work/self" "$work/bin/orlendi" <<'PY'
+import socket, struct, subprocess, sys
+run, html, folder, orlendi = sys.argv[1:5]
+open(folder + "/page.css", "w").write("@page { size: A4 }")
+def worker():
+    s = socket.socket(socket.AF_UNIX)
+    try:
+        s.connect(run + "/render.sock")
+    except OSError:
+        return None
+    return s
+def rss(pid):
+    for line in open("/proc/%d/status" % pid):
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1])
+pids = set()
+for n in range(1, 501):
+    s = worker()
+    if s is None:
+        subprocess.run([orlendi, "orlendi", "orlendi",
+                        "html=%s;printerName=P;copy=1;orien=1;" % html], check=True)
+        s = worker()
+        if s is None:
+            continue
+        pid = struct.unpack("3i", s.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, 12))[0]
+        s.close()
+    else:
+        pid = struct.unpack("3i", s.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, 12))[0]
+        s.sendall(b"\0".join(x.encode() for x in (html, folder + "/page.css", folder + "/m.pdf",
+                                                  folder + "/m.err", "")) + b"\0")
+        s.shutdown(socket.SHUT_WR)
+        assert s.recv(8) == b"0"
+        s.close()
+    pids.add(pid)
+    if n in (10, 100, 190, 250, 500):
+        try:
+            kib = rss(pid)
+        except OSError:
+            kib = None
+        print("  after %3d documents: %s KiB (worker pid %d)" % (n, kib, pid))
+        if n == 10:
+            first = kib
+        if n == 500 and kib and first:
+            print("  500 against 10: %+.1f%%; %d workers served the 500" %
+                  (100.0 * (kib - first) / first, len(pids)))
+PY

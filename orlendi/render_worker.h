@@ -1,0 +1,47 @@
+// The warm renderer: one long-lived Python process per account with
+// WeasyPrint imported once, reached over a Unix socket in a folder private
+// to the account.  orlendi starts it on first use (detached, inside the
+// print control's address-space limit), sends it the paths of one document
+// and waits for its answer within the render time limit; a worker that runs
+// past the limit is killed.  The worker ends after kWorkerIdleSeconds
+// without a request, and after answering once it has rendered
+// kWorkerDocuments documents or grown past its memory bound.
+#ifndef KAVELO_ORLENDI_RENDER_WORKER_H_
+#define KAVELO_ORLENDI_RENDER_WORKER_H_
+
+#include <cstdint>
+#include <string>
+
+namespace kavelo::orlendi {
+
+constexpr int kWorkerIdleSeconds = 600;
+constexpr int kWorkerDocuments = 200;
+constexpr uint64_t kWorkerMaxRssBytes = 1ULL << 30;
+// The socket's name inside the runtime folder.
+constexpr char kWorkerSocketName[] = "render.sock";
+
+// The account's private runtime folder for the worker: FOLDER/kavelo where
+// FOLDER is KAVELO_ORLENDI_RUNTIME, else XDG_RUNTIME_DIR, else
+// /run/user/UID, when that is an absolute path to a folder of this account
+// that only it may enter; otherwise /tmp/kavelo-UID-render.  Created 0700
+// when missing.  Empty, with *error set, when the folder is not a real
+// folder of this account with mode 0700 (a symbolic link, another owner,
+// looser permissions): the worker is then not used.
+std::string WorkerRuntimeFolder(std::string* error);
+
+enum class WarmResult {
+  kRendered,     // the PDF is written
+  kFailed,       // WeasyPrint failed; the reason is in the error file
+  kTimedOut,     // no answer within the time limit; the worker was killed
+  kUnavailable,  // no worker could be reached or started: render cold
+};
+
+// Renders through the account's worker, starting it when none answers.
+// The paths must be absolute.  timeLimitMs covers starting the worker too.
+WarmResult RenderWarm(const std::string& htmlPath, const std::string& cssPath,
+                      const std::string& pdfPath, const std::string& errorPath,
+                      const std::string& assets, int timeLimitMs, uint64_t addressSpaceBytes);
+
+}  // namespace kavelo::orlendi
+
+#endif  // KAVELO_ORLENDI_RENDER_WORKER_H_

@@ -1,0 +1,316 @@
+// The warm renderer against the cold path and in its life: the same PDF
+// either way, a worker that died or overran the limit is replaced, the
+// runtime folder is refused unless private, and two accounts never share a
+// worker.  Every test kills the workers it started.
+#include "orlendi/render_worker.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "orlendi/html_renderer.h"
+#include "platform/process.h"
+
+namespace kavelo::orlendi {
+namespace {
+
+const std::string kOrlendi = std::string(KAVELO_BIN_DIR) + "/orlendi";
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The worker listening in folder: its pid and uid from the socket's peer
+// credentials, {0, 0} when none answers.
+std::pair<pid_t, uid_t> Worker(const std::string& folder) {
+  std::string path = folder + "/" + kWorkerSocketName;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) {
+    peer = ucred{};
+  }
+  close(fd);  // an empty request: the worker drops it
+  return {peer.pid, peer.uid};
+}
+
+bool Gone(pid_t pid) {
+  std::string stat = ReadAll("/proc/" + std::to_string(pid) + "/stat");
+  return stat.empty() || stat.find(") Z") != std::string::npos;
+}
+
+void EndWorker(const std::string& folder) {
+  pid_t pid = Worker(folder).first;
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  for (int i = 0; i < 200 && !Gone(pid); ++i) usleep(10000);
+  waitpid(pid, nullptr, WNOHANG);
+}
+
+class RenderWorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kavelo-worker-test-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    root_ = pattern;
+    runtime_ = root_ + "/run";
+    setenv("KAVELO_ORLENDI_RUNTIME", runtime_.c_str(), 1);
+    unsetenv("KAVELO_ORLENDI_COLD");
+  }
+  void TearDown() override {
+    for (const std::string& folder : workers_) EndWorker(folder);
+    EndWorker(runtime_);
+    unsetenv("KAVELO_ORLENDI_RUNTIME");
+    unsetenv("KAVELO_ORLENDI_COLD");
+    std::vector<std::string> args = {"/bin/rm", "-rf", root_};
+    platform::Process rm;
+    if (rm.Start(args) == 0) rm.Wait(10000);
+  }
+  std::string Write(const char* name, const std::string& text) {
+    std::ofstream(root_ + "/" + name) << text;
+    return root_ + "/" + name;
+  }
+  bool Render(const std::string& html, const std::string& css, const std::string& pdf,
+              int timeLimitMs, std::string* error) {
+    unlink(pdf.c_str());
+    return RenderHtmlToPdf(html, css, pdf, root_ + "/error.txt", timeLimitMs, error);
+  }
+  // "Pages: N; Page size: W x H pts" of a PDF, from pdfinfo.
+  std::string PdfShape(const std::string& pdf) {
+    std::string out = root_ + "/pdfinfo.txt";
+    std::fflush(stdout);
+    int saved = dup(1);
+    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    dup2(fd, 1);
+    close(fd);
+    platform::Process pdfinfo;
+    int started = pdfinfo.Start(std::vector<std::string>{"pdfinfo", pdf});
+    dup2(saved, 1);
+    close(saved);
+    if (started != 0 || pdfinfo.Wait(30000) != 0) return "pdfinfo failed";
+    std::string info = ReadAll(out), shape;
+    for (const char* field : {"Pages:", "Page size:"}) {
+      size_t at = info.find(field);
+      if (at == std::string::npos) return "no " + std::string(field) + " in " + info;
+      std::string line = info.substr(at, info.find('\n', at) - at);
+      for (char ch : line) {
+        if (ch != ' ' || shape.empty() || shape.back() != ' ') shape += ch;
+      }
+      shape += ";";
+    }
+    return shape;
+  }
+  std::string root_, runtime_;
+  std::vector<std::string> workers_;
+};
+
+TEST_F(RenderWorkerTest, WarmAndColdPrintTheSamePdf) {
+  std::string paragraphs;
+  for (int i = 0; i < 3; ++i) paragraphs += "<p style=\"break-after: page\">Page</p>";
+  struct Case {
+    const char* name;
+    const char* css;
+    std::string body;
+    const char* expected;
+  } cases[] = {
+      {"A4 portrait", "@page { size: A4 portrait; margin: 10mm }", "<p>x</p>",
+       "Pages: 1;Page size: 595.276 x 841.89 pts (A4);"},
+      {"Letter landscape", "@page { size: letter landscape; margin: 1in }", "<h1>Sales</h1>",
+       "Pages: 1;Page size: 792 x 612 pts (letter);"},
+      {"three small pages", "@page { size: 100mm 50mm !important }", paragraphs,
+       "Pages: 3;Page size: 283.465 x 141.732 pts;"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string html = Write("a.html", "<html><body>" + c.body + "</body></html>");
+    std::string css = Write("page.css", c.css);
+    std::string error;
+    setenv("KAVELO_ORLENDI_COLD", "1", 1);
+    ASSERT_TRUE(Render(html, css, root_ + "/cold.pdf", 120000, &error)) << error;
+    EXPECT_EQ(0, Worker(runtime_).first) << "the cold path started a worker";
+    unsetenv("KAVELO_ORLENDI_COLD");
+    ASSERT_TRUE(Render(html, css, root_ + "/warm.pdf", 120000, &error)) << error;
+    EXPECT_NE(0, Worker(runtime_).first) << "no worker rendered";
+    EXPECT_EQ(c.expected, PdfShape(root_ + "/cold.pdf"));
+    EXPECT_EQ(PdfShape(root_ + "/cold.pdf"), PdfShape(root_ + "/warm.pdf"));
+    EndWorker(runtime_);
+  }
+}
+
+TEST_F(RenderWorkerTest, AWorkerThatDiedOrOverranTheLimitIsReplaced) {
+  std::string html = Write("a.html", "<html><body><p>x</p></body></html>");
+  std::string css = Write("page.css", "@page { size: A5 }");
+  std::string rows;
+  for (int i = 0; i < 4000; ++i) rows += "<tr><td>row</td><td>" + std::to_string(i) + "</td></tr>";
+  std::string slow = Write("slow.html", "<html><body><table>" + rows + "</table></body></html>");
+  const std::string socketPath = runtime_ + "/" + kWorkerSocketName;
+  struct Case {
+    const char* name;
+    bool timesOut;  // a render of slow.html overruns a short limit
+    bool staleSocket;  // the socket path is left behind by a dead worker
+  } cases[] = {
+      {"killed", false, false},
+      {"killed, socket left behind", false, true},
+      {"render past the limit", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    ASSERT_TRUE(Render(html, css, root_ + "/a.pdf", 120000, &error)) << error;
+    pid_t first = Worker(runtime_).first;
+    ASSERT_NE(0, first);
+    if (c.timesOut) {
+      EXPECT_FALSE(Render(slow, css, root_ + "/slow.pdf", 300, &error));
+      EXPECT_NE(std::string::npos, error.find("did not finish within 0.3 seconds")) << error;
+      for (int i = 0; i < 200 && !Gone(first); ++i) usleep(10000);
+      EXPECT_TRUE(Gone(first)) << "the worker outlived the limit";
+    } else {
+      EndWorker(runtime_);
+    }
+    if (c.staleSocket) {
+      // A socket file nothing listens on, as a killed worker leaves it.
+      unlink(socketPath.c_str());
+      int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+      ASSERT_EQ(0, bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+      close(fd);
+    }
+    ASSERT_TRUE(Render(html, css, root_ + "/b.pdf", 120000, &error)) << error;
+    pid_t second = Worker(runtime_).first;
+    EXPECT_NE(0, second);
+    EXPECT_NE(first, second);
+    EndWorker(runtime_);
+  }
+}
+
+TEST_F(RenderWorkerTest, OnlyAPrivateFolderOfTheAccountHoldsTheWorker) {
+  std::string html = Write("a.html", "<html><body><p>x</p></body></html>");
+  std::string css = Write("page.css", "@page { size: A5 }");
+  ASSERT_EQ(0, mkdir((root_ + "/private").c_str(), 0700));
+  struct Case {
+    const char* name;
+    std::string folder;
+    mode_t mode;          // made with this mode unless 0
+    const char* linkTo;   // made as a symbolic link to this folder of root_
+    bool accepted;
+  } cases[] = {
+      {"new folder", root_ + "/new", 0, nullptr, true},
+      {"open to others", root_ + "/open", 0755, nullptr, false},
+      {"group may enter", root_ + "/group", 0710, nullptr, false},
+      {"symbolic link to a private folder", root_ + "/link", 0, "private", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.mode != 0) {
+      ASSERT_EQ(0, mkdir(c.folder.c_str(), 0700));
+      ASSERT_EQ(0, chmod(c.folder.c_str(), c.mode));
+    }
+    if (c.linkTo != nullptr) {
+      ASSERT_EQ(0, symlink((root_ + "/" + c.linkTo).c_str(), c.folder.c_str()));
+    }
+    setenv("KAVELO_ORLENDI_RUNTIME", c.folder.c_str(), 1);
+    workers_.push_back(c.folder);
+    std::string error;
+    EXPECT_EQ(c.accepted ? c.folder : "", WorkerRuntimeFolder(&error)) << error;
+    // Refused or not, the document prints; only a private folder gets a worker.
+    ASSERT_TRUE(Render(html, css, root_ + "/a.pdf", 120000, &error)) << error;
+    EXPECT_EQ(c.accepted, Worker(c.folder).first != 0);
+  }
+}
+
+TEST_F(RenderWorkerTest, TwoAccountsNeverShareAWorker) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to run orlendi as nobody";
+  const uid_t nobody = 65534;
+  // Everything nobody's orlendi needs: the HTML and room for its info file,
+  // a folder printer, TMPDIR.
+  ASSERT_EQ(0, chmod(root_.c_str(), 01777));
+  std::string html = Write("a.html", "<html><body><p>x</p></body></html>");
+  for (const char* sub : {"/printers", "/printers/P", "/tmp"}) {
+    ASSERT_EQ(0, mkdir((root_ + sub).c_str(), 0777));
+    ASSERT_EQ(0, chmod((root_ + sub).c_str(), 01777));
+  }
+  std::ofstream(root_ + "/printers/P/printer.conf") << "paper = A4\n";
+  ASSERT_EQ(0, mkdir((root_ + "/xdg").c_str(), 0700));  // root's XDG_RUNTIME_DIR
+  const std::string keys = "html=" + html + ";printerName=P;copy=1;orien=1;";
+  const std::string nobodyDefault =
+      access("/run/user/65534", F_OK) == 0 ? "/run/user/65534/kavelo" : "/tmp/kavelo-65534-render";
+  struct Case {
+    const char* name;
+    const char* runtime;  // KAVELO_ORLENDI_RUNTIME for both, or unset
+    std::string rootFolder, nobodyFolder;
+    bool nobodyWarm;  // nobody's orlendi finds a folder of its own
+  } cases[] = {
+      {"each account's default folder", nullptr, root_ + "/xdg/kavelo", nobodyDefault, true},
+      {"one folder named for both", "/shared", root_ + "/shared", root_ + "/shared", false},
+  };
+  setenv("KAVELO_SPOOLER", ("dir:" + root_ + "/printers").c_str(), 1);
+  setenv("TMPDIR", (root_ + "/tmp").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", (root_ + "/xdg").c_str(), 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.runtime != nullptr) {
+      setenv("KAVELO_ORLENDI_RUNTIME", (root_ + c.runtime).c_str(), 1);
+    } else {
+      unsetenv("KAVELO_ORLENDI_RUNTIME");
+    }
+    workers_.push_back(c.rootFolder);
+    workers_.push_back(c.nobodyFolder);
+    EndWorker(c.nobodyFolder);
+    std::vector<std::vector<std::string>> runs = {
+        {kOrlendi, kOrlendi, kOrlendi, keys},
+        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", kOrlendi, kOrlendi,
+         kOrlendi, keys}};
+    for (const auto& args : runs) {
+      unlink((root_ + "/a.info").c_str());
+      platform::Process orlendi;
+      ASSERT_EQ(0, orlendi.Start(args, false));
+      int exitCode = -1;
+      ASSERT_EQ(0, orlendi.Wait(120000, &exitCode));
+      EXPECT_EQ(0, exitCode) << args[0];
+    }
+    auto rootWorker = Worker(c.rootFolder);
+    auto nobodyWorker = Worker(c.nobodyFolder);
+    EXPECT_NE(0, rootWorker.first);
+    EXPECT_EQ(0u, rootWorker.second);
+    if (c.nobodyWarm) {
+      EXPECT_NE(0, nobodyWorker.first);
+      EXPECT_EQ(nobody, nobodyWorker.second);
+      EXPECT_NE(rootWorker.first, nobodyWorker.first);
+      struct stat info;
+      ASSERT_EQ(0, stat((c.nobodyFolder + "/" + kWorkerSocketName).c_str(), &info));
+      EXPECT_EQ(nobody, info.st_uid);
+    } else {
+      EXPECT_EQ(rootWorker, nobodyWorker);  // root's worker alone, nobody printed cold
+    }
+    EndWorker(c.rootFolder);
+    EndWorker(c.nobodyFolder);
+  }
+  unsetenv("KAVELO_SPOOLER");
+  unsetenv("TMPDIR");
+  unsetenv("XDG_RUNTIME_DIR");
+}
+
+}  // namespace
+}  // namespace kavelo::orlendi
