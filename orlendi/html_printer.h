@@ -9,9 +9,13 @@ namespace kavelo::platform {
 class Spooler;
 }  // namespace kavelo::platform
 
+namespace kavelo::protocol {
+struct PrintRequest;
+}  // namespace kavelo::protocol
+
 namespace kavelo::orlendi {
 
-struct PrintRequest;
+using protocol::PrintRequest;
 
 // Prints the request's HTML file on its printer through the spooler.  The
 // info file is created once the HTML is rendered; the job's document name

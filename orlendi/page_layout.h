@@ -11,9 +11,13 @@ namespace kavelo::platform {
 struct PageGeometry;
 }  // namespace kavelo::platform
 
+namespace kavelo::protocol {
+struct PrintRequest;
+}  // namespace kavelo::protocol
+
 namespace kavelo::orlendi {
 
-struct PrintRequest;
+using protocol::PrintRequest;
 
 // In millimetres, as the page is read (landscape: width > height).
 struct PageLayout {

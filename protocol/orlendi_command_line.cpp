@@ -1,10 +1,24 @@
-#include "orlendi/command_line.h"
+#include "protocol/orlendi_command_line.h"
 
 #include <cctype>
 #include <climits>
 #include <cstring>
 
-namespace kavelo::orlendi {
+namespace kavelo::protocol {
+
+std::string FormatOrlendiKeys(const OrlendiArguments& a) {
+  return "html=" + a.htmlPath + ";xsl=" + a.xslPath + ";printerName=" + a.printerName +
+         ";copy=" + std::to_string(a.copies) + ";orien=" + std::to_string(a.orientation) +
+         ";eventsource=" + a.eventSource + ";unit=" + std::to_string(a.unit) +
+         ";left=" + a.marginLeft + ";right=" + a.marginRight + ";top=" + a.marginTop +
+         ";bottom=" + a.marginBottom + ";colprint=" + std::to_string(a.color) +
+         ";lock=" + std::to_string(a.lock) + ";";
+}
+
+std::string FormatOrlendiCommandLine(const std::string& programPath,
+                                     const OrlendiArguments& arguments) {
+  return "\"" + programPath + "\" \"" + programPath + "\" " + FormatOrlendiKeys(arguments);
+}
 
 std::string JoinKeyArguments(int argc, const char* const* argv) {
   int first = 1;
@@ -71,4 +85,4 @@ PrintRequest ParsePrintRequest(const std::string& text) {
   return request;
 }
 
-}  // namespace kavelo::orlendi
+}  // namespace kavelo::protocol
