@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "protocol/integer_text.h"
 #include "protocol/orlendi_command_line.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       kavelo::protocol::JoinKeyArguments(static_cast<int>(argv.size()), argv.data());
   kavelo::protocol::PrintRequest request = kavelo::protocol::ParsePrintRequest(text);
   if (request.copies < 1) __builtin_trap();  // documented: at least 1
-  kavelo::protocol::ReadInteger(text);
+  kavelo::protocol::ReadInteger(text.c_str(), kavelo::protocol::LeadingSpace::kEndsTheNumber);
   kavelo::protocol::KeyValue(text, "copy", text.size() / 2);
   return 0;
 }

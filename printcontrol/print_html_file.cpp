@@ -47,8 +47,8 @@ bool MakeOrlendiCommandLine(const ReportJob& job, const char* htmlPath, int copi
   a.marginBottom = s.marginBottom();
   a.color = static_cast<int>(s.colorPrinting());
   a.lock = lock;
-  std::string line = protocol::FormatOrlendiCommandLine(
-      std::string(job.utilityDirectory) + "/" + kOrlendiName, a);
+  std::string line =
+      protocol::FormatOrlendiCommandLine(std::string(job.utilityDirectory) + "/" + kOrlendiName, a);
   if (line.size() >= kOrlendiCommandLineSize) return false;
   *commandLine = std::move(line);
   return true;

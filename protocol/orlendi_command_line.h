@@ -62,10 +62,6 @@ std::string JoinKeyArguments(int argc, const char* const* argv);
 // case); the value runs to the next ";" or the end.  Empty when absent.
 std::string KeyValue(const std::string& text, const char* key, size_t from = 0);
 
-// An optionally signed decimal integer; reading stops at the first character
-// that is not a digit, so a text that is no number reads as 0.
-int ReadInteger(const std::string& text);
-
 // Reads every key.  The printer name may hold blanks and semicolons: its
 // value runs to the first ";copy=" after it (or the end), and the keys after
 // it are looked up only behind it, so a printer name never shadows them.
