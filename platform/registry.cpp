@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/registry_commit.h"
@@ -51,24 +50,6 @@ long SplitPath(const std::string& path, std::vector<std::string>* names) {
 
 bool ValidValueName(const std::string& name) {
   return name.size() <= kMaxValueNameLength && name.find('\0') == std::string::npos;
-}
-
-long KeyExists(HiveConnection* conn, int64_t id, bool* exists) {
-  Statement stmt(conn, Sql::kKeyExists);
-  if (!stmt.get()) return kErrorInvalidData;
-  sqlite3_bind_int64(stmt.get(), 1, id);
-  int rc = Step(stmt.get());
-  *exists = rc == SQLITE_ROW;
-  return StatusFromSqlite(rc);
-}
-
-// The status of an operation on a key whose rows were not found: the key
-// itself may have been deleted since it was opened.
-long MissingStatus(HiveConnection* conn, int64_t id, long notFound) {
-  bool exists = false;
-  long status = KeyExists(conn, id, &exists);
-  if (status != kErrorSuccess) return status;
-  return exists ? notFound : kErrorKeyDeleted;
 }
 
 // Walks names from the key start, creating missing keys when create is set
@@ -125,11 +106,6 @@ class RegistryImpl {
   }
   static int64_t Id(const RegKey& key) { return key.id_; }
 };
-
-std::string RegistryDirectory() {
-  const char* dir = std::getenv("KAVELO_REGISTRY_DIR");
-  return dir && *dir ? dir : "/var/lib/kavelo/registry";
-}
 
 std::string RegistryHiveFile(Hive hive) { return registry_store::HiveFilePath(hive); }
 

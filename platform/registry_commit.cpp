@@ -58,17 +58,6 @@ long RunStatement(HiveConnection* conn, Sql which) {
   return StatusFromSqlite(Step(stmt.get()));
 }
 
-// The status when a key's rows were not found: the key may be gone.
-long MissingStatus(HiveConnection* conn, int64_t id, long notFound) {
-  Statement stmt(conn, Sql::kKeyExists);
-  if (!stmt.get()) return kErrorInvalidData;
-  sqlite3_bind_int64(stmt.get(), 1, id);
-  int rc = Step(stmt.get());
-  if (rc == SQLITE_ROW) return notFound;
-  if (rc == SQLITE_DONE) return kErrorKeyDeleted;
-  return StatusFromSqlite(rc);
-}
-
 // Applies one write inside the open transaction.
 long Apply(HiveConnection* conn, const ValueWrite& write) {
   const std::string& name = *write.name;

@@ -111,6 +111,11 @@ long StatusFromSqlite(int rc);
 // SQLite code (SQLITE_ROW, SQLITE_DONE or an error).
 int Step(sqlite3_stmt* stmt);
 
+// The status of an operation on key id whose rows were not found: notFound
+// while the key exists, kErrorKeyDeleted once it has been deleted since it
+// was opened.
+long MissingStatus(HiveConnection* conn, int64_t id, long notFound);
+
 // Begins, and afterwards commits or rolls back, a write transaction.
 long BeginWrite(HiveConnection* conn);
 long EndWrite(HiveConnection* conn, long status);
