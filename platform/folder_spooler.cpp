@@ -45,8 +45,8 @@
 
 #include <sys/stat.h>
 
+#include "platform/internal/spooler_internal.h"
 #include "platform/spooler.h"
-#include "platform/spooler_internal.h"
 
 namespace kavelo::platform {
 namespace {

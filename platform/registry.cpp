@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "platform/registry_commit.h"
-#include "platform/registry_store.h"
+#include "platform/internal/registry_commit.h"
+#include "platform/internal/registry_store.h"
 
 namespace kavelo::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/registry_commit.h"
+#include "platform/internal/registry_commit.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "platform/internal/registry_store.h"
 
 namespace kavelo::platform::registry_commit {
 namespace {

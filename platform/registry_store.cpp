@@ -1,4 +1,4 @@
-#include "platform/registry_store.h"
+#include "platform/internal/registry_store.h"
 
 #include <errno.h>
 #include <pwd.h>

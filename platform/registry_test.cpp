@@ -13,7 +13,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include "platform/registry_store.h"
+#include "platform/internal/registry_store.h"
 #include "platform/registry_testing.h"
 
 namespace kavelo::platform {

@@ -8,8 +8,8 @@
 // Names compare without regard to ASCII letter case (COLLATE NOCASE) and keep
 // their spelling; ids grow (AUTOINCREMENT), so creation order is id order and
 // a deleted key's id is never given to a new key.
-#ifndef KAVELO_PLATFORM_REGISTRY_STORE_H_
-#define KAVELO_PLATFORM_REGISTRY_STORE_H_
+#ifndef KAVELO_PLATFORM_INTERNAL_REGISTRY_STORE_H_
+#define KAVELO_PLATFORM_INTERNAL_REGISTRY_STORE_H_
 
 #include <cstdint>
 #include <string>
@@ -122,4 +122,4 @@ long EndWrite(HiveConnection* conn, long status);
 
 }  // namespace kavelo::platform::registry_store
 
-#endif  // KAVELO_PLATFORM_REGISTRY_STORE_H_
+#endif  // KAVELO_PLATFORM_INTERNAL_REGISTRY_STORE_H_
