@@ -16,22 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace kavelo::platform {
 
-// Windows status codes the registry returns.
-constexpr long kErrorSuccess = 0;
-constexpr long kErrorFileNotFound = 2;   // key or value does not exist
-constexpr long kErrorAccessDenied = 5;   // hive cannot be written, or key opened read-only
-constexpr long kErrorInvalidHandle = 6;  // a RegKey that is not open
-constexpr long kErrorNotEnoughMemory = 8;
-constexpr long kErrorInvalidData = 13;  // hive file is corrupt
-constexpr long kErrorInvalidParameter = 87;
-constexpr long kErrorMoreData = 234;     // caller's buffer too small
-constexpr long kErrorNoMoreItems = 259;  // enumeration past the end
-constexpr long kErrorBusy = 170;         // the hive stayed locked by another writer too long
-constexpr long kErrorKeyDeleted = 1018;  // the key was deleted after it was opened
-constexpr long kErrorBadPathname = 161;  // empty or malformed key path
-constexpr long kErrorCantWrite = 1013;   // the store failed to write (disk, I/O)
+// The registry returns the status codes of platform/status.h.
 
 // Value types, with their Windows numbers.
 constexpr uint32_t REG_NONE = 0;

@@ -302,8 +302,7 @@ long LockServiceDatabase(const ScManager& manager, ScLock* lock) {
   std::string path = RegistryDirectory() + "/" + kLockFileName;
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0)
-    return Fail(errno == EACCES || errno == EPERM || errno == EROFS ? kScmAccessDenied
-                                                                    : kScmInvalidHandle);
+    return Fail(StatusFromErrno(errno, kScmInvalidHandle));
   // flock locks belong to the open file description, so a second lock
   // taken in this same process is refused like one from another process.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
