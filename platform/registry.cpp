@@ -262,6 +262,18 @@ long RegQueryValue(const RegKey& key, const std::string& name, uint32_t* type,
   return kErrorSuccess;
 }
 
+long RegSetDword(const RegKey& key, const std::string& name, uint32_t value) {
+  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  return RegSetValue(key, name, REG_DWORD, bytes, sizeof bytes);
+}
+
+uint32_t DwordFromBytes(const uint8_t* data, size_t size) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < size && i < 4; ++i) value |= static_cast<uint32_t>(data[i]) << (8 * i);
+  return value;
+}
+
 long RegSetValue(const RegKey& key, const std::string& name, uint32_t type, const void* data,
                  uint32_t length) {
   if (!key.IsOpen()) return kErrorInvalidHandle;

@@ -115,6 +115,13 @@ long RegQueryValue(const RegKey& key, const std::string& name, uint32_t* type,
 long RegSetValue(const RegKey& key, const std::string& name, uint32_t type, const void* data,
                  uint32_t length);
 
+// Writes value as REG_DWORD: four bytes, least significant first.
+long RegSetDword(const RegKey& key, const std::string& name, uint32_t value);
+
+// The number in a REG_DWORD's bytes, least significant first: the first four
+// count, fewer fill the low bytes.  Each reader decides which sizes it takes.
+uint32_t DwordFromBytes(const uint8_t* data, size_t size);
+
 long RegDeleteValue(const RegKey& key, const std::string& name);
 
 // Deletes the key at path below key (empty: key itself) with all subkeys.

@@ -51,9 +51,7 @@ long SetText(const RegKey& key, const char* valueName, uint32_t type, const std:
 }
 
 long SetDword(const RegKey& key, const char* valueName, uint32_t value) {
-  uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                      static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-  return RegSetValue(key, valueName, REG_DWORD, bytes, sizeof bytes);
+  return RegSetDword(key, valueName, value);
 }
 
 // Each name followed by a NUL, the list ended by one more NUL.  An empty
@@ -91,7 +89,7 @@ uint32_t ReadDword(const RegKey& key, const char* valueName) {
       data.size() < 4) {
     return 0;
   }
-  return data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<uint32_t>(data[3]) << 24);
+  return DwordFromBytes(data.data(), data.size());
 }
 
 std::vector<std::string> ReadMultiText(const RegKey& key, const char* valueName) {
