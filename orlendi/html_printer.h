@@ -5,13 +5,11 @@
 
 #include <string>
 
+#include "protocol/orlendi_command_line.h"
+
 namespace kavelo::platform {
 class Spooler;
 }  // namespace kavelo::platform
-
-namespace kavelo::protocol {
-struct PrintRequest;
-}  // namespace kavelo::protocol
 
 namespace kavelo::orlendi {
 

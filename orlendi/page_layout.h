@@ -7,13 +7,11 @@
 
 #include <string>
 
+#include "protocol/orlendi_command_line.h"
+
 namespace kavelo::platform {
 struct PageGeometry;
 }  // namespace kavelo::platform
-
-namespace kavelo::protocol {
-struct PrintRequest;
-}  // namespace kavelo::protocol
 
 namespace kavelo::orlendi {
 
