@@ -36,6 +36,7 @@
 #include <sys/stat.h>
 
 #include "platform/process.h"
+#include "protocol/intake_wire.h"
 #include "service/event_log_channel.h"
 #include "service/intake_listener.h"
 #include "service/print_thread.h"
@@ -418,8 +419,8 @@ void BM_OpenConnections(benchmark::State& state) {
     for (int i = 0; i < n; ++i) {
       int fd = ConnectTcp("127.0.0.1", service.port(), 60000, &error);
       if (fd < 0) break;
-      uint32_t magic = htonl(0x5850524E);
-      send(fd, &magic, 4, MSG_NOSIGNAL);
+      const std::string magic = protocol::EncodeU32(protocol::kIntakeMagic);
+      send(fd, magic.data(), magic.size(), MSG_NOSIGNAL);
       sockets.push_back(fd);
     }
     int open = 0;
@@ -428,14 +429,12 @@ void BM_OpenConnections(benchmark::State& state) {
       if (recv(fd, &status, 2, MSG_WAITALL) == 2 && status == 0) ++open;
     }
     // Every connection is open and answered; now each finishes its job.
-    const char rest[] =
-        "\x00\x05"
-        "1.0.0"
-        "\x00\x00"
-        "\x00\x00\x00\x04<r/>"
-        "\x00\x00\x00\x04<s/>";
+    const std::string rest = protocol::EncodeCountedString(protocol::kIntakeVersion) +
+                             protocol::EncodeCountedString("") +
+                             protocol::EncodeCountedFile("<r/>") +
+                             protocol::EncodeCountedFile("<s/>");
     int served = 0;
-    for (int fd : sockets) send(fd, rest, sizeof rest - 1, MSG_NOSIGNAL);
+    for (int fd : sockets) send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
     for (int fd : sockets) {
       char reply[13];
       if (recv(fd, reply, sizeof reply, MSG_WAITALL) == 13 && reply[11] == 0 && reply[12] == 0) {

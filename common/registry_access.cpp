@@ -95,11 +95,8 @@ int32_t RegistryAccess::ReadDword(const char* subkey, const char* name,
   for (const platform::RegValue& value : values) {
     if (value.type == platform::REG_DWORD &&
         NameMatches(name, value.name.data(), static_cast<uint32_t>(value.name.size()))) {
-      // Shorter data fills the low bytes of a zeroed buffer.
-      uint8_t data[4] = {};
-      std::copy(value.data.begin(), value.data.end(), data);
-      uint32_t bits = data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
-      return static_cast<int32_t>(bits);
+      // Shorter data fills the low bytes.
+      return static_cast<int32_t>(platform::DwordFromBytes(value.data.data(), value.data.size()));
     }
   }
   return defaultValue;
@@ -132,10 +129,7 @@ long RegistryAccess::WriteDwordOnce(const char* subkey, const char* name, int32_
   platform::RegKey key;
   long status = platform::RegCreateKey(rootKey_, FullPath(subkey), platform::KEY_WRITE, &key);
   if (status != platform::kErrorSuccess) return status;
-  uint32_t bits = static_cast<uint32_t>(value);
-  const uint8_t data[4] = {static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
-                           static_cast<uint8_t>(bits >> 16), static_cast<uint8_t>(bits >> 24)};
-  return platform::RegSetValue(key, name ? name : "", platform::REG_DWORD, data, sizeof(data));
+  return platform::RegSetDword(key, name ? name : "", static_cast<uint32_t>(value));
 }
 
 long RegistryAccess::WriteStringOnce(const char* subkey, const char* name,

@@ -8,12 +8,14 @@
 
 #include "fuzz/fuzz_support.h"
 #include "printcontrol/command_line.h"
+#include "protocol/arguments.h"
+#include "protocol/job_command_line.h"
 
 namespace {
 
-void CheckField(const char* field, size_t size, kavelo::KeyValue result) {
+void CheckField(const char* field, size_t size, kavelo::protocol::KeyValue result) {
   if (strnlen(field, size) >= size) __builtin_trap();  // not terminated
-  if (result != kavelo::KeyValue::kFound && field[0] != '\0') __builtin_trap();
+  if (result != kavelo::protocol::KeyValue::kFound && field[0] != '\0') __builtin_trap();
 }
 
 }  // namespace
@@ -22,18 +24,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> args = kavelo::fuzz::SplitAtNul(data, size);
   std::vector<const char*> argv;
   for (const std::string& arg : args) argv.push_back(arg.c_str());
-  std::string text = kavelo::JoinArguments(static_cast<int>(argv.size()), argv.data());
+  std::string text = kavelo::protocol::JoinArguments(static_cast<int>(argv.size()), argv.data());
   if (text.size() >= kavelo::kCommandLineSize) text.resize(kavelo::kCommandLineSize - 1);
 
   char* value = new char[kavelo::kValueSize];  // exact size: overruns show
   for (const char* key : {"xml", "xsl", "orien", "copy"}) {
     CheckField(value, kavelo::kValueSize,
-               kavelo::FindKeyValue(text.c_str(), key, value, kavelo::kValueSize));
+               kavelo::protocol::FindKeyValue(text.c_str(), key, value, kavelo::kValueSize));
   }
   CheckField(value, kavelo::kValueSize,
-             kavelo::FindPrinterName(text.c_str(), value, kavelo::kValueSize));
+             kavelo::protocol::FindPrinterName(text.c_str(), value, kavelo::kValueSize));
   for (const char* key : {"fromPage", "toPage", "copy", "orien"}) {
-    kavelo::FindKeyNumber(text.c_str(), key);
+    kavelo::protocol::FindKeyNumber(text.c_str(), key);
   }
   kavelo::FindUtilityDirectory("", text.c_str(), value, kavelo::kValueSize);
   if (strnlen(value, kavelo::kValueSize) >= kavelo::kValueSize) __builtin_trap();

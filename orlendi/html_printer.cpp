@@ -12,13 +12,13 @@
 
 #include <sys/stat.h>
 
-#include "orlendi/command_line.h"
 #include "orlendi/html_renderer.h"
-#include "orlendi/info_file.h"
 #include "orlendi/messages.h"
 #include "orlendi/page_layout.h"
 #include "platform/eventlog.h"
 #include "platform/spooler.h"
+#include "protocol/orlendi_command_line.h"
+#include "protocol/orlendi_info_file.h"
 
 namespace kavelo::orlendi {
 
@@ -162,7 +162,7 @@ bool PrintHtml(const PrintRequest& request, platform::Spooler& spooler, int rend
     return false;
   }
   // The print control waits for this file to know the page is loaded.
-  if (!WriteFile(InfoFileName(request.htmlPath), "", error)) return false;
+  if (!WriteFile(protocol::InfoFileName(request.htmlPath), "", error)) return false;
 
   platform::SubmitOptions options;
   options.documentName = request.htmlPath;
@@ -187,12 +187,12 @@ int RunOrlendiProgram(int argc, const char* const* argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  std::string text = JoinKeyArguments(argc, argv);
+  std::string text = protocol::JoinKeyArguments(argc, argv);
   if (text.empty()) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  PrintRequest request = ParsePrintRequest(text);
+  PrintRequest request = protocol::ParsePrintRequest(text);
 
   platform::SetMessageTable(MessageTable(), MessageTableSize());
   std::unique_ptr<platform::EventSource> source = platform::RegisterEventSource(

@@ -5,13 +5,15 @@
 
 #include <string>
 
+#include "protocol/orlendi_command_line.h"
+
 namespace kavelo::platform {
 class Spooler;
 }  // namespace kavelo::platform
 
 namespace kavelo::orlendi {
 
-struct PrintRequest;
+using protocol::PrintRequest;
 
 // Prints the request's HTML file on its printer through the spooler.  The
 // info file is created once the HTML is rendered; the job's document name

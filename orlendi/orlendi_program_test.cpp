@@ -15,9 +15,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "orlendi/info_file.h"
 #include "platform/process.h"
 #include "platform/spooler.h"
+#include "protocol/orlendi_info_file.h"
 
 namespace kavelo::orlendi {
 namespace {
@@ -145,8 +145,8 @@ TEST_F(OrlendiProgramTest, PrintsOnThePrintersPaperInTheGivenOrientation) {
     ASSERT_EQ(0, Run(&process)) << ReadAll(root_ + "/events.log");
 
     struct stat info;
-    EXPECT_EQ(0, stat(InfoFileName(html_).c_str(), &info));
-    unlink(InfoFileName(html_).c_str());
+    EXPECT_EQ(0, stat(protocol::InfoFileName(html_).c_str(), &info));
+    unlink(protocol::InfoFileName(html_).c_str());
     std::vector<std::string> pdfs = FilesIn(folder, ".pdf");
     ASSERT_EQ(1u, pdfs.size());
     EXPECT_EQ(c.pageSize, PageSize(pdfs[0]));
@@ -187,7 +187,7 @@ TEST_F(OrlendiProgramTest, FailuresGoToTheEventLogUnderTheGivenSource) {
     EXPECT_NE(std::string::npos, events.find("\"source\":\"ostrevo\"")) << events;
     EXPECT_NE(std::string::npos, events.find("\"id\":1,")) << events;
     EXPECT_NE(std::string::npos, events.find(c.reason)) << events;
-    EXPECT_NE(0, access(InfoFileName(html_).c_str(), F_OK));  // nothing was rendered
+    EXPECT_NE(0, access(protocol::InfoFileName(html_).c_str(), F_OK));  // nothing was rendered
     EXPECT_TRUE(FilesIn(root_ + "/printers/P").size() == 1);  // only printer.conf
     EXPECT_TRUE(FilesIn(root_ + "/tmp").empty());
   }
@@ -222,7 +222,7 @@ TEST_F(OrlendiProgramTest, WithCupsTheJobIsQueuedUnderTheHtmlPath) {
     spooler->ControlJob(kQueue, job.jobId, platform::JobCommand::kCancel);
   }
   EXPECT_EQ(1, found);
-  EXPECT_EQ(0, access(InfoFileName(html_).c_str(), F_OK));
+  EXPECT_EQ(0, access(protocol::InfoFileName(html_).c_str(), F_OK));
 }
 
 }  // namespace

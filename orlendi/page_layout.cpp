@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "orlendi/command_line.h"
 #include "platform/spooler.h"
+#include "protocol/orlendi_command_line.h"
 
 namespace kavelo::orlendi {
 

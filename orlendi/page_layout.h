@@ -7,13 +7,15 @@
 
 #include <string>
 
+#include "protocol/orlendi_command_line.h"
+
 namespace kavelo::platform {
 struct PageGeometry;
 }  // namespace kavelo::platform
 
 namespace kavelo::orlendi {
 
-struct PrintRequest;
+using protocol::PrintRequest;
 
 // In millimetres, as the page is read (landscape: width > height).
 struct PageLayout {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "orlendi/command_line.h"
 #include "platform/spooler.h"
+#include "protocol/orlendi_command_line.h"
 
 namespace kavelo::orlendi {
 namespace {

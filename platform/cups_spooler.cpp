@@ -28,9 +28,9 @@
 
 #include <cups/cups.h>
 
+#include "platform/internal/spooler_internal.h"
+#include "platform/internal/spooler_priority.h"
 #include "platform/spooler.h"
-#include "platform/spooler_internal.h"
-#include "platform/spooler_priority.h"
 
 namespace kavelo::platform {
 namespace {

@@ -45,8 +45,8 @@
 
 #include <sys/stat.h>
 
+#include "platform/internal/spooler_internal.h"
 #include "platform/spooler.h"
-#include "platform/spooler_internal.h"
 
 namespace kavelo::platform {
 namespace {
@@ -72,19 +72,10 @@ class Fd {
   int fd_;
 };
 
-int StatusFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ELOOP:
-      return kSpoolerInvalidPrinterName;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return kSpoolerAccessDenied;
-    default:
-      return kSpoolerFailed;
-  }
+// A printer folder that cannot be reached names no printer.
+int PrinterStatusFromErrno(int error) {
+  if (error == ENOENT || error == ENOTDIR || error == ELOOP) return kSpoolerInvalidPrinterName;
+  return static_cast<int>(StatusFromErrno(error, kSpoolerFailed));
 }
 
 bool IsValidPrinterName(const std::string& name) {
@@ -330,7 +321,7 @@ class FolderSpooler : public Spooler {
   // The printers' names, sorted.
   int PrinterNames(std::vector<std::string>* names) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder_.c_str()), closedir);
-    if (!dir) return errno == ENOENT ? kSpoolerOk : StatusFromErrno(errno);
+    if (!dir) return errno == ENOENT ? kSpoolerOk : PrinterStatusFromErrno(errno);
     while (dirent* entry = readdir(dir.get())) {
       std::string name = entry->d_name;
       if (!IsValidPrinterName(name)) continue;
@@ -355,7 +346,7 @@ class FolderSpooler : public Spooler {
       *name = printer;
       return kSpoolerOk;
     }
-    if (errno != ENOENT) return StatusFromErrno(errno);
+    if (errno != ENOENT) return PrinterStatusFromErrno(errno);
     std::vector<std::string> names;
     int status = PrinterNames(&names);
     if (status != kSpoolerOk) return status;
@@ -371,7 +362,7 @@ class FolderSpooler : public Spooler {
   // Opens the printer's folder without following a symbolic link.
   int OpenPrinterFolder(const std::string& name, Fd* out) {
     int fd = open((folder_ + "/" + name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return StatusFromErrno(errno);
+    if (fd < 0) return PrinterStatusFromErrno(errno);
     out->reset(fd);
     return kSpoolerOk;
   }
@@ -389,7 +380,7 @@ int FolderSpooler::GetPageGeometry(const std::string& printer, PageGeometry* geo
 
   GeometrySettings settings;
   Fd conf(openat(dir.get(), "printer.conf", O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (conf.get() < 0 && errno != ENOENT) return StatusFromErrno(errno);
+  if (conf.get() < 0 && errno != ENOENT) return PrinterStatusFromErrno(errno);
   if (conf.get() >= 0) {
     std::string text;
     char buffer[4096];
@@ -501,7 +492,7 @@ int FolderSpooler::SubmitDocument(const std::string& printer, const std::string&
     int error = PublishFile(dir.get(), dataName, source.get(), "");
     if (error == EEXIST) continue;
     if (error != 0)
-      return StatusFromErrno(error) == kSpoolerAccessDenied ? kSpoolerAccessDenied : kSpoolerFailed;
+      return static_cast<int>(StatusFromErrno(error, kSpoolerFailed));
     std::string meta;
     meta += "document=" + EscapeValue(document) + "\n";
     meta += "file=" + dataName + "\n";

@@ -21,8 +21,7 @@ uint32_t DwordOr(const RegKey& key, const char* name, uint32_t fallback) {
   std::vector<uint8_t> data;
   if (RegQueryValue(key, name, &type, &data) != 0) return fallback;
   if (type != REG_DWORD || data.size() != sizeof(uint32_t)) return fallback;
-  uint32_t value = 0;
-  std::memcpy(&value, data.data(), sizeof value);
+  uint32_t value = DwordFromBytes(data.data(), data.size());
   return value != 0 ? value : fallback;
 }
 

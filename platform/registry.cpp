@@ -2,11 +2,10 @@
 
 #include <strings.h>
 
-#include <cstdlib>
 #include <cstring>
 
-#include "platform/registry_commit.h"
-#include "platform/registry_store.h"
+#include "platform/internal/registry_commit.h"
+#include "platform/internal/registry_store.h"
 
 namespace kavelo::platform {
 
@@ -51,24 +50,6 @@ long SplitPath(const std::string& path, std::vector<std::string>* names) {
 
 bool ValidValueName(const std::string& name) {
   return name.size() <= kMaxValueNameLength && name.find('\0') == std::string::npos;
-}
-
-long KeyExists(HiveConnection* conn, int64_t id, bool* exists) {
-  Statement stmt(conn, Sql::kKeyExists);
-  if (!stmt.get()) return kErrorInvalidData;
-  sqlite3_bind_int64(stmt.get(), 1, id);
-  int rc = Step(stmt.get());
-  *exists = rc == SQLITE_ROW;
-  return StatusFromSqlite(rc);
-}
-
-// The status of an operation on a key whose rows were not found: the key
-// itself may have been deleted since it was opened.
-long MissingStatus(HiveConnection* conn, int64_t id, long notFound) {
-  bool exists = false;
-  long status = KeyExists(conn, id, &exists);
-  if (status != kErrorSuccess) return status;
-  return exists ? notFound : kErrorKeyDeleted;
 }
 
 // Walks names from the key start, creating missing keys when create is set
@@ -125,11 +106,6 @@ class RegistryImpl {
   }
   static int64_t Id(const RegKey& key) { return key.id_; }
 };
-
-std::string RegistryDirectory() {
-  const char* dir = std::getenv("KAVELO_REGISTRY_DIR");
-  return dir && *dir ? dir : "/var/lib/kavelo/registry";
-}
 
 std::string RegistryHiveFile(Hive hive) { return registry_store::HiveFilePath(hive); }
 
@@ -284,6 +260,18 @@ long RegQueryValue(const RegKey& key, const std::string& name, uint32_t* type,
     data->assign(bytes, bytes + sqlite3_column_bytes(stmt.get(), 1));
   }
   return kErrorSuccess;
+}
+
+long RegSetDword(const RegKey& key, const std::string& name, uint32_t value) {
+  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  return RegSetValue(key, name, REG_DWORD, bytes, sizeof bytes);
+}
+
+uint32_t DwordFromBytes(const uint8_t* data, size_t size) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < size && i < 4; ++i) value |= static_cast<uint32_t>(data[i]) << (8 * i);
+  return value;
 }
 
 long RegSetValue(const RegKey& key, const std::string& name, uint32_t type, const void* data,

@@ -16,22 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace kavelo::platform {
 
-// Windows status codes the registry returns.
-constexpr long kErrorSuccess = 0;
-constexpr long kErrorFileNotFound = 2;   // key or value does not exist
-constexpr long kErrorAccessDenied = 5;   // hive cannot be written, or key opened read-only
-constexpr long kErrorInvalidHandle = 6;  // a RegKey that is not open
-constexpr long kErrorNotEnoughMemory = 8;
-constexpr long kErrorInvalidData = 13;  // hive file is corrupt
-constexpr long kErrorInvalidParameter = 87;
-constexpr long kErrorMoreData = 234;     // caller's buffer too small
-constexpr long kErrorNoMoreItems = 259;  // enumeration past the end
-constexpr long kErrorBusy = 170;         // the hive stayed locked by another writer too long
-constexpr long kErrorKeyDeleted = 1018;  // the key was deleted after it was opened
-constexpr long kErrorBadPathname = 161;  // empty or malformed key path
-constexpr long kErrorCantWrite = 1013;   // the store failed to write (disk, I/O)
+// The registry returns the status codes of platform/status.h.
 
 // Value types, with their Windows numbers.
 constexpr uint32_t REG_NONE = 0;
@@ -125,6 +114,13 @@ long RegQueryValue(const RegKey& key, const std::string& name, uint32_t* type,
 // replaced in its place and keeps its spelling.
 long RegSetValue(const RegKey& key, const std::string& name, uint32_t type, const void* data,
                  uint32_t length);
+
+// Writes value as REG_DWORD: four bytes, least significant first.
+long RegSetDword(const RegKey& key, const std::string& name, uint32_t value);
+
+// The number in a REG_DWORD's bytes, least significant first: the first four
+// count, fewer fill the low bytes.  Each reader decides which sizes it takes.
+uint32_t DwordFromBytes(const uint8_t* data, size_t size);
 
 long RegDeleteValue(const RegKey& key, const std::string& name);
 

@@ -1,4 +1,4 @@
-#include "platform/registry_commit.h"
+#include "platform/internal/registry_commit.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "platform/internal/registry_store.h"
 
 namespace kavelo::platform::registry_commit {
 namespace {
@@ -56,17 +56,6 @@ long RunStatement(HiveConnection* conn, Sql which) {
   Statement stmt(conn, which);
   if (!stmt.get()) return kErrorInvalidData;
   return StatusFromSqlite(Step(stmt.get()));
-}
-
-// The status when a key's rows were not found: the key may be gone.
-long MissingStatus(HiveConnection* conn, int64_t id, long notFound) {
-  Statement stmt(conn, Sql::kKeyExists);
-  if (!stmt.get()) return kErrorInvalidData;
-  sqlite3_bind_int64(stmt.get(), 1, id);
-  int rc = Step(stmt.get());
-  if (rc == SQLITE_ROW) return notFound;
-  if (rc == SQLITE_DONE) return kErrorKeyDeleted;
-  return StatusFromSqlite(rc);
 }
 
 // Applies one write inside the open transaction.

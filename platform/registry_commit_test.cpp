@@ -1,4 +1,4 @@
-#include "platform/registry_commit.h"
+#include "platform/internal/registry_commit.h"
 
 #include <unistd.h>
 

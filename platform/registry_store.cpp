@@ -1,4 +1,4 @@
-#include "platform/registry_store.h"
+#include "platform/internal/registry_store.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -319,6 +320,16 @@ sqlite3_stmt* HiveConnection::Get(Sql which) {
   return stmt;
 }
 
+long MissingStatus(HiveConnection* conn, int64_t id, long notFound) {
+  Statement stmt(conn, Sql::kKeyExists);
+  if (!stmt.get()) return kErrorInvalidData;
+  sqlite3_bind_int64(stmt.get(), 1, id);
+  int rc = Step(stmt.get());
+  if (rc == SQLITE_ROW) return notFound;
+  if (rc == SQLITE_DONE) return kErrorKeyDeleted;
+  return StatusFromSqlite(rc);
+}
+
 std::string HiveFilePath(Hive hive) {
   std::string dir = RegistryDirectory();
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
@@ -441,3 +452,13 @@ long EndWrite(HiveConnection* conn, long status) {
 }
 
 }  // namespace kavelo::platform::registry_store
+
+namespace kavelo::platform {
+
+// The store decides where the hive files live; registry.h publishes it.
+std::string RegistryDirectory() {
+  const char* dir = std::getenv("KAVELO_REGISTRY_DIR");
+  return dir && *dir ? dir : "/var/lib/kavelo/registry";
+}
+
+}  // namespace kavelo::platform

@@ -13,7 +13,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include "platform/registry_store.h"
+#include "platform/internal/registry_store.h"
 #include "platform/registry_testing.h"
 
 namespace kavelo::platform {
@@ -158,6 +158,26 @@ TEST_F(RegistryTest, ValuesKeepExactBytesPlaceAndSpelling) {
   ASSERT_EQ(values.size(), 5u);
   EXPECT_EQ(values.back().name, "port");
   EXPECT_EQ(values.front().name, "PrinterApplication");
+}
+
+TEST_F(RegistryTest, DwordsAreFourBytesLeastSignificantFirst) {
+  RegKey key;
+  ASSERT_EQ(RegCreateKey(Hive::kLocalMachine, "K", KEY_ALL_ACCESS, &key), kErrorSuccess);
+  ASSERT_EQ(RegSetDword(key, "Port", 0x12345678u), kErrorSuccess);
+  uint32_t type = REG_NONE;
+  std::vector<uint8_t> data;
+  ASSERT_EQ(RegQueryValue(key, "Port", &type, &data), kErrorSuccess);
+  EXPECT_EQ(type, REG_DWORD);
+  EXPECT_EQ(data, (std::vector<uint8_t>{0x78, 0x56, 0x34, 0x12}));
+  struct Case {
+    std::vector<uint8_t> bytes;
+    uint32_t value;
+  } cases[] = {{{}, 0},
+               {{0xa0}, 0xa0},
+               {{0xa0, 0x0f}, 0x0fa0},
+               {{0x78, 0x56, 0x34, 0x12}, 0x12345678u},
+               {{0xff, 0xff, 0xff, 0xff, 0x01}, 0xffffffffu}};  // a fifth byte does not count
+  for (const Case& c : cases) EXPECT_EQ(DwordFromBytes(c.bytes.data(), c.bytes.size()), c.value);
 }
 
 TEST_F(RegistryTest, EnumerationReportsBufferSizes) {

@@ -26,20 +26,22 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace kavelo::platform {
 
-// Status codes, with their Windows numbers.
-constexpr long kScmOk = 0;
-constexpr long kScmAccessDenied = 5;              // ERROR_ACCESS_DENIED
-constexpr long kScmInvalidHandle = 6;             // ERROR_INVALID_HANDLE
-constexpr long kScmInvalidParameter = 87;         // ERROR_INVALID_PARAMETER
-constexpr long kScmInsufficientBuffer = 122;      // ERROR_INSUFFICIENT_BUFFER
-constexpr long kScmInvalidName = 123;             // ERROR_INVALID_NAME
-constexpr long kScmDatabaseLocked = 1055;         // ERROR_SERVICE_DATABASE_LOCKED
-constexpr long kScmServiceDoesNotExist = 1060;    // ERROR_SERVICE_DOES_NOT_EXIST
-constexpr long kScmControllerConnect = 1063;      // ERROR_FAILED_SERVICE_CONTROLLER_CONNECT
-constexpr long kScmServiceExists = 1073;          // ERROR_SERVICE_EXISTS
-constexpr long kScmServiceAlreadyRunning = 1056;  // ERROR_SERVICE_ALREADY_RUNNING
+// The service control's status codes: those of platform/status.h it returns.
+constexpr long kScmOk = kErrorSuccess;
+constexpr long kScmAccessDenied = kErrorAccessDenied;
+constexpr long kScmInvalidHandle = kErrorInvalidHandle;
+constexpr long kScmInvalidParameter = kErrorInvalidParameter;
+constexpr long kScmInsufficientBuffer = kErrorInsufficientBuffer;
+constexpr long kScmInvalidName = kErrorInvalidName;
+constexpr long kScmDatabaseLocked = kErrorServiceDatabaseLocked;
+constexpr long kScmServiceDoesNotExist = kErrorServiceDoesNotExist;
+constexpr long kScmControllerConnect = kErrorFailedServiceControllerConnect;
+constexpr long kScmServiceExists = kErrorServiceExists;
+constexpr long kScmServiceAlreadyRunning = kErrorServiceAlreadyRunning;
 
 // Service types, start types, error controls.
 constexpr uint32_t kServiceWin32OwnProcess = 0x10;

@@ -52,9 +52,7 @@ long SetText(const RegKey& key, const char* valueName, uint32_t type, const std:
 }
 
 long SetDword(const RegKey& key, const char* valueName, uint32_t value) {
-  uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                      static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-  return RegSetValue(key, valueName, REG_DWORD, bytes, sizeof bytes);
+  return RegSetDword(key, valueName, value);
 }
 
 // Each name followed by a NUL, the list ended by one more NUL.  An empty
@@ -92,7 +90,7 @@ uint32_t ReadDword(const RegKey& key, const char* valueName) {
       data.size() < 4) {
     return 0;
   }
-  return data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<uint32_t>(data[3]) << 24);
+  return DwordFromBytes(data.data(), data.size());
 }
 
 std::vector<std::string> ReadMultiText(const RegKey& key, const char* valueName) {
@@ -305,8 +303,7 @@ long LockServiceDatabase(const ScManager& manager, ScLock* lock) {
   // must still open for writing by the service's account.
   int fd = OpenSharedFile(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0)
-    return Fail(errno == EACCES || errno == EPERM || errno == EROFS ? kScmAccessDenied
-                                                                    : kScmInvalidHandle);
+    return Fail(StatusFromErrno(errno, kScmInvalidHandle));
   // flock locks belong to the open file description, so a second lock
   // taken in this same process is refused like one from another process.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

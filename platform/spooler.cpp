@@ -10,7 +10,7 @@
 
 #include <sys/stat.h>
 
-#include "platform/spooler_internal.h"
+#include "platform/internal/spooler_internal.h"
 
 namespace kavelo::platform {
 namespace {

@@ -16,18 +16,21 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace kavelo::platform {
 
-constexpr int kSpoolerOk = 0;
-constexpr int kSpoolerAccessDenied = 5;           // ERROR_ACCESS_DENIED
-constexpr int kSpoolerInvalidParameter = 87;      // ERROR_INVALID_PARAMETER
-constexpr int kSpoolerNotSupported = 50;          // ERROR_NOT_SUPPORTED
-constexpr int kSpoolerInvalidPrinterName = 1801;  // ERROR_INVALID_PRINTER_NAME
-constexpr int kSpoolerInvalidJob = 1168;          // ERROR_NOT_FOUND: no such active job
-constexpr int kSpoolerUnavailable = 1722;         // RPC_S_SERVER_UNAVAILABLE: scheduler down
-constexpr int kSpoolerTimeout = 1460;             // ERROR_TIMEOUT
-constexpr int kSpoolerFailed = 31;                // ERROR_GEN_FAILURE
-constexpr int kSpoolerFileNotFound = 2;           // ERROR_FILE_NOT_FOUND: no document to submit
+// The spooler's status codes: those of platform/status.h it returns.
+constexpr int kSpoolerOk = kErrorSuccess;
+constexpr int kSpoolerAccessDenied = kErrorAccessDenied;
+constexpr int kSpoolerInvalidParameter = kErrorInvalidParameter;
+constexpr int kSpoolerNotSupported = kErrorNotSupported;
+constexpr int kSpoolerInvalidPrinterName = kErrorInvalidPrinterName;
+constexpr int kSpoolerInvalidJob = kErrorNotFound;          // no such active job
+constexpr int kSpoolerUnavailable = kRpcServerUnavailable;  // scheduler down
+constexpr int kSpoolerTimeout = kErrorTimeout;
+constexpr int kSpoolerFailed = kErrorGenFailure;
+constexpr int kSpoolerFileNotFound = kErrorFileNotFound;  // no document to submit
 
 // Job status bits.  CUPS: held (pending-held) is paused; processing is
 // printing; a job whose data is still being received (job-incoming) is

@@ -16,8 +16,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include "platform/internal/spooler_internal.h"
 #include "platform/spooler.h"
-#include "platform/spooler_internal.h"
 
 namespace kavelo::platform {
 namespace {

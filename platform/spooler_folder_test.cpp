@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "platform/internal/spooler_internal.h"
 #include "platform/spooler.h"
-#include "platform/spooler_internal.h"
 
 namespace kavelo::platform {
 namespace {

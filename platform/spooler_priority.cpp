@@ -1,4 +1,4 @@
-#include "platform/spooler_priority.h"
+#include "platform/internal/spooler_priority.h"
 
 #include <cstdlib>
 

@@ -1,5 +1,5 @@
 // Choosing job priorities that give a wanted print order.
-#include "platform/spooler_priority.h"
+#include "platform/internal/spooler_priority.h"
 
 #include <algorithm>
 #include <string>

@@ -50,9 +50,7 @@ void InstallEventSource() {
                               static_cast<uint32_t>(programPath.size() + 1));
   }
   if (status == platform::kErrorSuccess) {
-    uint8_t types[4] = {static_cast<uint8_t>(kTypesSupported & 0xFF), 0, 0, 0};
-    status =
-        platform::RegSetValue(key, "TypesSupported", platform::REG_DWORD, types, sizeof(types));
+    status = platform::RegSetDword(key, "TypesSupported", kTypesSupported);
   }
   key.Close();
   if (status != platform::kErrorSuccess) Say("fail to install ostrevo.");

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "printcontrol/text_helpers.h"
+#include "protocol/orlendi_info_file.h"
 
 namespace kavelo {
 
@@ -45,17 +46,7 @@ void FormatReportName(const std::tm* localTime, char* destination, size_t size) 
 
 void MakeInfoName(const char* htmlPath, char* destination, size_t size) {
   if (destination == nullptr || size == 0) return;
-  if (htmlPath == nullptr) htmlPath = "";
-  size_t length = std::strlen(htmlPath);
-  char* out = destination;
-  size_t room = size;
-  if (length >= 6 && std::strcmp(htmlPath + length - 5, ".html") == 0) {
-    CopyText(out, room, htmlPath, length - 4);
-  } else {
-    CopyText(out, room, htmlPath);
-  }
-  size_t used = std::strlen(destination);
-  CopyText(destination + used, size - used, "info");
+  CopyText(destination, size, protocol::InfoFileName(htmlPath == nullptr ? "" : htmlPath).c_str());
 }
 
 }  // namespace kavelo

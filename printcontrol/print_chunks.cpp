@@ -10,7 +10,7 @@
 #include "printcontrol/print_job_control.h"
 #include "printcontrol/report_job.h"
 #include "printcontrol/string_list.h"
-#include "printcontrol/text_helpers.h"
+#include "protocol/integer_text.h"
 
 namespace kavelo {
 
@@ -50,7 +50,8 @@ bool RenameForCopy(const ReportJob& job, int copy, StringList* htmlFiles, char* 
 
 void CancelHeld(platform::Spooler& spooler, const char* printer, const StringList& held) {
   for (int i = 0; i < held.Count(); ++i) {
-    ControlJob(spooler, printer, ReadInteger(held.Item(i)), platform::JobCommand::kCancel);
+    ControlJob(spooler, printer, protocol::ReadInteger(held.Item(i)),
+               platform::JobCommand::kCancel);
   }
 }
 

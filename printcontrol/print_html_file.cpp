@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "platform/process.h"
 #include "printcontrol/file_utils.h"
 #include "printcontrol/job_watcher.h"
 #include "printcontrol/report_job.h"
+#include "protocol/orlendi_command_line.h"
 
 namespace kavelo {
 
@@ -34,17 +36,24 @@ void Finish(platform::Process* process, WatcherThread* watcher, const char* info
 bool MakeOrlendiCommandLine(const ReportJob& job, const char* htmlPath, int copies, int lock,
                             std::string* commandLine) {
   const PrinterSettings& s = job.settings;
-  char line[kOrlendiCommandLineSize];
-  int n = std::snprintf(
-      line, sizeof(line),
-      "\"%s/%s\" \"%s/%s\" html=%s;xsl=%s;printerName=%s;copy=%d;orien=%d;eventsource=%s;"
-      "unit=%d;left=%s;right=%s;top=%s;bottom=%s;colprint=%d;lock=%d;",
-      job.utilityDirectory, kOrlendiName, job.utilityDirectory, kOrlendiName, htmlPath,
-      job.effectiveXslPath, s.printerName(), copies, s.orientation(), job.eventSource,
-      static_cast<int>(s.unit()), s.marginLeft(), s.marginRight(), s.marginTop(), s.marginBottom(),
-      static_cast<int>(s.colorPrinting()), lock);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof(line)) return false;
-  commandLine->assign(line, static_cast<size_t>(n));
+  protocol::OrlendiArguments a;
+  a.htmlPath = htmlPath;
+  a.xslPath = job.effectiveXslPath;
+  a.printerName = s.printerName();
+  a.copies = copies;
+  a.orientation = s.orientation();
+  a.eventSource = job.eventSource;
+  a.unit = static_cast<int>(s.unit());
+  a.marginLeft = s.marginLeft();
+  a.marginRight = s.marginRight();
+  a.marginTop = s.marginTop();
+  a.marginBottom = s.marginBottom();
+  a.color = static_cast<int>(s.colorPrinting());
+  a.lock = lock;
+  std::string line =
+      protocol::FormatOrlendiCommandLine(std::string(job.utilityDirectory) + "/" + kOrlendiName, a);
+  if (line.size() >= kOrlendiCommandLineSize) return false;
+  *commandLine = std::move(line);
   return true;
 }
 

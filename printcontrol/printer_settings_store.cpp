@@ -7,6 +7,7 @@
 #include "platform/registry.h"
 #include "printcontrol/printer_settings.h"
 #include "printcontrol/text_helpers.h"
+#include "protocol/integer_text.h"
 
 namespace kavelo {
 
@@ -58,13 +59,14 @@ int ReadSettingsKey(const char* keyPath, PrinterSettings* settings) {
   if (ReadStringValue(path, "Margin_Bottom", &v)) settings->SetMarginBottom(v.c_str());
   if (ReadStringValue(path, "Margin_Left", &v)) settings->SetMarginLeft(v.c_str());
   if (ReadStringValue(path, "Margin_Right", &v)) settings->SetMarginRight(v.c_str());
-  if (ReadStringValue(path, "Orientation", &v)) settings->SetOrientation(ReadInteger(v.c_str()));
+  if (ReadStringValue(path, "Orientation", &v))
+    settings->SetOrientation(protocol::ReadInteger(v.c_str()));
   if (ReadStringValue(path, "FontName", &v)) settings->SetFontName(v.c_str());
   if (ReadStringValue(path, "FontSize", &v)) settings->SetFontSize(v.c_str());
   if (ReadStringValue(path, "LineHeight", &v)) settings->SetLineHeight(v.c_str());
   if (ReadStringValue(path, "Unit", &v)) settings->SetUnit(Flag(v));
   if (ReadStringValue(path, "ColorPrinting", &v)) settings->SetColorPrinting(Flag(v));
-  if (ReadStringValue(path, "FitPage", &v)) settings->SetFitPage(ReadInteger(v.c_str()));
+  if (ReadStringValue(path, "FitPage", &v)) settings->SetFitPage(protocol::ReadInteger(v.c_str()));
   return 0;
 }
 

@@ -6,6 +6,7 @@
 
 #include "printcontrol/html_entities.h"
 #include "printcontrol/text_helpers.h"
+#include "protocol/integer_text.h"
 
 namespace kavelo {
 
@@ -46,13 +47,13 @@ void Store(Element element, const std::string& value, const ReportHeaderFields& 
       if (fields.styleFlag != nullptr) *fields.styleFlag = value == "full" ? 0 : 1;
       return;
     case Element::kWidth:
-      if (fields.width != nullptr) *fields.width = ReadInteger(value.c_str());
+      if (fields.width != nullptr) *fields.width = protocol::ReadInteger(value.c_str());
       return;
     case Element::kRealLength:
-      if (fields.realLength != nullptr) *fields.realLength = ReadInteger(value.c_str());
+      if (fields.realLength != nullptr) *fields.realLength = protocol::ReadInteger(value.c_str());
       return;
     case Element::kRealWidth:
-      if (fields.realWidth != nullptr) *fields.realWidth = ReadInteger(value.c_str());
+      if (fields.realWidth != nullptr) *fields.realWidth = protocol::ReadInteger(value.c_str());
       return;
   }
 }

@@ -1,6 +1,5 @@
 #include "printcontrol/text_helpers.h"
 
-#include <climits>
 #include <cstring>
 
 namespace kavelo {
@@ -68,25 +67,6 @@ const char* FindIgnoreCase(const char* text, const char* needle) {
     if (i == n) return p;
   }
   return n == 0 ? text : nullptr;
-}
-
-int ReadInteger(const char* text) {
-  if (text == nullptr) return 0;
-  const char* p = text;
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = *p == '-';
-    ++p;
-  }
-  long long value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (*p - '0');
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
 }
 
 }  // namespace kavelo

@@ -30,11 +30,6 @@ bool EqualsIgnoreCase(const char* a, const char* b);
 // The first occurrence of needle in text ignoring ASCII letter case, or null.
 const char* FindIgnoreCase(const char* text, const char* needle);
 
-// Reads an optionally signed decimal integer as the C runtime's atoi does:
-// leading white space skipped, digits up to the first other character, 0
-// when there is none.  Values beyond the 32-bit range are held at its ends.
-int ReadInteger(const char* text);
-
 }  // namespace kavelo
 
 #endif  // KAVELO_PRINTCONTROL_TEXT_HELPERS_H_

@@ -1,6 +1,5 @@
 #include "printcontrol/text_helpers.h"
 
-#include <climits>
 #include <cstring>
 #include <string>
 
@@ -71,25 +70,6 @@ TEST(TextHelpersTest, CaseInsensitiveCompareAndFind) {
   const char* text = "/opt/kavelo/OSTREVO /x";
   EXPECT_EQ(text + 12, FindIgnoreCase(text, "Ostrevo"));
   EXPECT_EQ(nullptr, FindIgnoreCase(text, "orlendi"));
-}
-
-TEST(TextHelpersTest, ReadIntegerStopsAtTheFirstNonDigit) {
-  struct Case {
-    const char* in;
-    int value;
-  } cases[] = {{"12", 12},
-               {"-4", -4},
-               {"+7", 7},
-               {"abc", 0},
-               {"", 0},
-               {"  33x", 33},
-               {"3;", 3},
-               {"-", 0},
-               {"99999999999", INT_MAX},
-               {"-99999999999", INT_MIN},
-               {"1 2", 1}};
-  for (const Case& c : cases) EXPECT_EQ(c.value, ReadInteger(c.in)) << "[" << c.in << "]";
-  EXPECT_EQ(0, ReadInteger(nullptr));
 }
 
 }  // namespace

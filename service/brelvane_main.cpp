@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/sysinfo.h"
-#include "service/command_line.h"
+#include "protocol/arguments.h"
 #include "service/service_messages.h"
 #include "service/service_module.h"
 #include "service/service_texts.h"
@@ -45,5 +45,5 @@ int main(int argc, char** argv) {
   kavelo::InstallServiceMessageTable();
   theModule.Init(kavelo::kServiceNameText, kavelo::kDisplayNameText, kavelo::kDescriptionText,
                  kavelo::platform::kServiceWin32OwnProcess, kavelo::platform::kServiceAcceptStop);
-  return theModule.Run(kavelo::JoinArguments(argc, argv), ProgramTitle(argv[0]), stdout);
+  return theModule.Run(kavelo::protocol::JoinEveryArgument(argc, argv), ProgramTitle(argv[0]), stdout);
 }

@@ -51,15 +51,6 @@ bool ParseSigned32(const std::string& text, int32_t* value) {
 
 }  // namespace
 
-std::string JoinArguments(int argc, char** argv) {
-  std::string text;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) text += ' ';
-    text += argv[i];
-  }
-  return text;
-}
-
 std::vector<std::string> SplitCommandTokens(const std::string& commandLine) {
   std::vector<std::string> tokens;
   if (commandLine.empty()) return tokens;

@@ -8,9 +8,6 @@
 
 namespace kavelo {
 
-// The text after the program name: the arguments joined by single blanks.
-std::string JoinArguments(int argc, char** argv);
-
 // Splits the command line at every "-" and "/" (the separators are
 // dropped; blanks are not separators and stay in the tokens).  Every piece
 // is a token, the empty ones included: "-Hint 90000 -Version" gives "",

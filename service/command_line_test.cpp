@@ -21,13 +21,6 @@ TEST(CommandLineTest, TokensAreCutAtEveryDashAndSlash) {
   for (const Row& row : rows) EXPECT_EQ(SplitCommandTokens(row.line), row.tokens) << row.line;
 }
 
-TEST(CommandLineTest, JoinsArgumentsWithBlanks) {
-  char a0[] = "Brelvane", a1[] = "-Hint", a2[] = "90000", a3[] = "-Version";
-  char* argv[] = {a0, a1, a2, a3, nullptr};
-  EXPECT_EQ(JoinArguments(4, argv), "-Hint 90000 -Version");
-  EXPECT_EQ(JoinArguments(1, argv), "");
-}
-
 TEST(CommandLineTest, HintTokenAndValue) {
   struct Row {
     const char* token;

@@ -28,9 +28,7 @@ bool AddEventSource(const std::string& programPath, const std::string& sourceNam
   // event viewer that the source exists.
   platform::RegSetValue(key, "EventMessageFile", platform::REG_EXPAND_SZ, programPath.c_str(),
                         static_cast<uint32_t>(programPath.size() + 1));
-  const uint8_t dword[4] = {static_cast<uint8_t>(types), static_cast<uint8_t>(types >> 8),
-                            static_cast<uint8_t>(types >> 16), static_cast<uint8_t>(types >> 24)};
-  platform::RegSetValue(key, "TypesSupported", platform::REG_DWORD, dword, sizeof dword);
+  platform::RegSetDword(key, "TypesSupported", types);
   key.Close();
   return true;
 }

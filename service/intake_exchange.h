@@ -1,19 +1,12 @@
-// The job intake exchange: one print job over one connection.
-//
-// On the wire (integers unsigned big-endian; status words 2 bytes, sent by
-// the service):
-//   client  magic number 0x5850524E (4 bytes)     service  status 0 / 0xFFFF
-//   client  version "1.0.0" (counted string)      service  "1.0.0", status
-//   client  option text (counted string)          service  status 0
-//   client  XML file (4-byte length + content)
-//   client  XSL file (4-byte length + content)    service  status 0
-//                                                 service  final status 0 (queued) / 1
+// The job intake exchange: one print job over one connection, the service's
+// side of the wire format in protocol/intake_wire.h.
 #ifndef KAVELO_SERVICE_INTAKE_EXCHANGE_H_
 #define KAVELO_SERVICE_INTAKE_EXCHANGE_H_
 
 #include <cstdint>
 #include <string>
 
+#include "protocol/intake_wire.h"
 #include "service/job_values.h"
 
 namespace kavelo {
@@ -24,12 +17,12 @@ class SocketReader;
 class SocketWriter;
 class SpoolFile;
 
-constexpr uint32_t kIntakeMagic = 0x5850524E;
-constexpr char kIntakeVersion[] = "1.0.0";
-constexpr uint16_t kStatusAccepted = 0x0000;
-constexpr uint16_t kStatusRejected = 0xFFFF;
-constexpr uint16_t kFinalQueued = 0x0000;
-constexpr uint16_t kFinalNotQueued = 0x0001;
+using protocol::kFinalNotQueued;
+using protocol::kFinalQueued;
+using protocol::kIntakeMagic;
+using protocol::kIntakeVersion;
+using protocol::kStatusAccepted;
+using protocol::kStatusRejected;
 // A counted file is received in pieces of this size (the last one may be
 // shorter); a spool file left by a failed transfer holds whole pieces only.
 constexpr size_t kFileChunkSize = 8196;

@@ -1,39 +1,20 @@
 #include "service/job_limits.h"
 
 #include <climits>
-#include <vector>
 
 #include "common/registry_access.h"
 #include "platform/process.h"
-#include "service/queue_thread.h"
+#include "protocol/arguments.h"
+#include "protocol/job_command_line.h"
 
 namespace kavelo {
 
 namespace {
 
 // The text the print control works on: its arguments after the program's
-// own, joined with single blanks (an empty argument adds nothing).
+// own, joined as it joins them.
 std::string ControlText(const std::string& jobCommandLine) {
-  std::vector<std::string> args = platform::SplitCommandLine(jobCommandLine);
-  std::string text;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i].empty()) continue;
-    if (!text.empty()) text += ' ';
-    text += args[i];
-  }
-  return text;
-}
-
-// The value of key as the print control finds it: at the first "key=",
-// running to the first end mark behind it or the end of the text.
-bool ControlValue(const std::string& text, const std::string& key, const char* endMark,
-                  std::string* value) {
-  size_t at = text.find(key + "=");
-  if (at == std::string::npos) return false;
-  at += key.size() + 1;
-  size_t end = text.find(endMark, at);
-  *value = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
-  return true;
+  return protocol::JoinArguments(platform::SplitCommandLine(jobCommandLine), 1);
 }
 
 std::string Count(size_t n) { return std::to_string(n); }
@@ -58,18 +39,18 @@ std::string CommandLineFault(const std::string& jobCommandLine, const JobValues&
   } const paths[] = {{"xml", "report", job.xmlPath}, {"xsl", "stylesheet", job.xslPath}};
   for (const Path& path : paths) {
     std::string value;
-    ControlValue(text, path.key, ";", &value);
+    protocol::FindKeyValueText(text, path.key, &value);
     if (path.expected.size() >= kControlValueSize) {
       return std::string("the ") + path.what + " path has " + Count(path.expected.size()) +
              " characters, the print control reads at most " + Count(kControlValueSize - 1);
     }
     if (value != path.expected) {
-      return std::string("the print control would read the ") + path.what + " path as \"" +
-             value + "\"";
+      return std::string("the print control would read the ") + path.what + " path as \"" + value +
+             "\"";
     }
   }
   std::string printer;
-  ControlValue(text, "printerName", ";copy", &printer);
+  protocol::FindPrinterNameText(text, &printer);
   if (printer.size() >= kControlValueSize) {
     return "the printer name has " + Count(printer.size()) +
            " characters, the print control reads at most " + Count(kControlValueSize - 1);
@@ -82,9 +63,7 @@ std::string CommandLineFault(const std::string& jobCommandLine, const JobValues&
                        {"copy", job.copies},
                        {"orien", job.orientation}};
   for (const Number& number : numbers) {
-    std::string value;
-    ControlValue(text, number.key, ";", &value);
-    int32_t read = ReadDecimal(value.c_str());
+    int32_t read = protocol::FindKeyNumber(text.c_str(), number.key);
     if (read != number.expected) {
       return std::string("the print control would read ") + number.key + " as " +
              std::to_string(read) + " instead of " + std::to_string(number.expected);
@@ -97,10 +76,10 @@ std::string JobRefusal(const JobValues& job) {
   if (job.copies > kMaxCopies) {
     return "copies " + std::to_string(job.copies) + ", at most " + std::to_string(kMaxCopies);
   }
-  return CommandLineFault(
-      FormatJobCommandLine(job.printerApplication, job.xmlPath, job.xslPath, job.printerName,
-                           job.orientation, job.copies, job.fromPage, job.toPage),
-      job);
+  return CommandLineFault(protocol::FormatJobCommandLine(
+                              job.printerApplication, job.xmlPath, job.xslPath, job.printerName,
+                              job.orientation, job.copies, job.fromPage, job.toPage),
+                          job);
 }
 
 std::string SpoolDirectoryFault(const ParameterValues& values) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/parameter_values.h"
+#include "protocol/job_command_line.h"
 #include "service/job_values.h"
 
 namespace kavelo {
@@ -20,8 +21,8 @@ namespace kavelo {
 constexpr int32_t kMaxCopies = 9999;
 // The print control holds its command line (its arguments joined with
 // single blanks) in 1024 bytes and each path and value in 512 bytes.
-constexpr size_t kControlCommandLineSize = 1024;
-constexpr size_t kControlValueSize = 512;
+constexpr size_t kControlCommandLineSize = protocol::kJobCommandLineSize;
+constexpr size_t kControlValueSize = protocol::kJobValueSize;
 // The print control writes files of its own beside the spooled report
 // (HTML, chunk and stylesheet copies): names of up to this many characters.
 constexpr size_t kControlFileNameRoom = 40;

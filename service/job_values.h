@@ -19,14 +19,10 @@ struct JobValues {
   int32_t orientation = 0;
 };
 
-// Reads a decimal integer the way atoi does: leading white space, an
-// optional sign, digits up to the first other character; no digits give 0.
-// A number outside the 32-bit range gives the nearest limit.
-int32_t ReadDecimal(const char* text);
-
 // Parses optionText and applies its keys to *job: "printer" replaces the
 // printer name when its value is not empty; "copies", "frompage", "topage"
-// and "orientation" replace their value when ReadDecimal of it is not 0.
+// and "orientation" replace their value when it reads (as atoi reads) as
+// anything but 0.
 // Keys match ignoring case, the first occurrence counts, other keys are
 // ignored.  Raises what OptionList::Parse raises (a text whose first byte is
 // NUL, an entry with an empty key).

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "common/exceptions.h"
+#include "protocol/job_command_line.h"
 
 namespace kavelo {
 
@@ -12,24 +13,6 @@ void CheckText(const char* text) {
   if (*text == '\0') throw IllegalArgumentException();
 }
 }  // namespace
-
-std::string FormatJobCommandLine(const std::string& printerApplication, const std::string& xmlPath,
-                                 const std::string& xslPath, const std::string& printerName,
-                                 int32_t orientation, int32_t copies, int32_t fromPage,
-                                 int32_t toPage) {
-  // "\"%s\" \"%s\" xml=%s;xsl=%s;fromPage=%d;toPage=%d;printerName=%s;copy=%d;orien=%d"
-  std::string line;
-  line.reserve(2 * printerApplication.size() + xmlPath.size() + xslPath.size() +
-               printerName.size() + 96);
-  line += '"' + printerApplication + "\" \"" + printerApplication + "\" xml=" + xmlPath;
-  line += ";xsl=" + xslPath;
-  line += ";fromPage=" + std::to_string(fromPage);
-  line += ";toPage=" + std::to_string(toPage);
-  line += ";printerName=" + printerName;
-  line += ";copy=" + std::to_string(copies);
-  line += ";orien=" + std::to_string(orientation);
-  return line;
-}
 
 QueueThread::QueueThread(bool wakeOnStop) : WorkerThread(wakeOnStop) {}
 
@@ -48,8 +31,8 @@ bool QueueThread::AddJob(const char* printerApplication, const char* xmlPath, co
                          const char* printerName, int32_t orientation, int32_t copies,
                          int32_t fromPage, int32_t toPage) {
   for (const char* text : {printerApplication, xmlPath, xslPath, printerName}) CheckText(text);
-  std::string job = FormatJobCommandLine(printerApplication, xmlPath, xslPath, printerName,
-                                         orientation, copies, fromPage, toPage);
+  std::string job = protocol::FormatJobCommandLine(
+      printerApplication, xmlPath, xslPath, printerName, orientation, copies, fromPage, toPage);
   return Enqueue(job.c_str());
 }
 

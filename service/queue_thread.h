@@ -13,14 +13,6 @@
 
 namespace kavelo {
 
-// Formats the command line that starts the print control for one job:
-// "\"%s\" \"%s\" xml=%s;xsl=%s;fromPage=%d;toPage=%d;printerName=%s;copy=%d;orien=%d"
-// with the printer application twice.  Texts are written as they are.
-std::string FormatJobCommandLine(const std::string& printerApplication, const std::string& xmlPath,
-                                 const std::string& xslPath, const std::string& printerName,
-                                 int32_t orientation, int32_t copies, int32_t fromPage,
-                                 int32_t toPage);
-
 class QueueThread : public WorkerThread {
  public:
   // The platform id of the Windows NT family, whose event log the thread

@@ -19,10 +19,7 @@ namespace {
 constexpr uint32_t kSupportedEventTypes = 7;
 
 // The status code that stands for an errno value in the printed error.
-long FromErrno(int error) {
-  return error == EACCES || error == EPERM || error == EROFS ? platform::kScmAccessDenied
-                                                             : static_cast<long>(error);
-}
+long FromErrno(int error) { return platform::StatusFromErrno(error, error); }
 
 // Writes (or refreshes) the systemd unit for the installed service.  Where
 // the unit comes from a package (unless KAVELO_SYSTEMD_UNIT_DIR chooses a

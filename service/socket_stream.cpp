@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include "protocol/intake_wire.h"
+
 namespace kavelo {
 
 void SocketReader::BeginStep() {
@@ -177,7 +179,7 @@ bool SocketWriter::WriteStatus(uint16_t status) {
 }
 
 bool SocketWriter::WriteCountedString(const std::string& text) {
-  if (text.size() > 0xFFFF) return false;
+  if (text.size() > protocol::kCountedStringMax) return false;
   uint16_t wire = htons(static_cast<uint16_t>(text.size()));
   return Write(&wire, sizeof wire) && Write(text.data(), text.size()) && Flush();
 }

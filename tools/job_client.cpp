@@ -10,19 +10,21 @@
 #include <memory>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include "protocol/intake_wire.h"
+
 namespace kavelo {
 
 namespace {
 
-constexpr uint32_t kMagic = 0x5850524E;
-constexpr char kVersion[] = "1.0.0";
+using protocol::kIntakeMagic;
+using protocol::kIntakeVersion;
+using protocol::kStatusRejected;
 constexpr size_t kSendBlock = 64 * 1024;
 
 std::string ErrnoText(int error) { return std::strerror(error); }
@@ -66,16 +68,13 @@ class Wire {
     return true;
   }
   bool SendU32(uint32_t v, bool more) {
-    uint32_t wire = htonl(v);
-    return Send(&wire, 4, more);
+    std::string wire = protocol::EncodeU32(v);
+    return Send(wire.data(), wire.size(), more);
   }
   // One message in one send: split sends of a small message would wait for
   // the peer's delayed acknowledgement.
   bool SendCounted(const std::string& text) {
-    std::string message(2, '\0');
-    message[0] = static_cast<char>(text.size() >> 8);
-    message[1] = static_cast<char>(text.size() & 0xFF);
-    message += text;
+    std::string message = protocol::EncodeCountedString(text);
     return Send(message.data(), message.size());
   }
 
@@ -101,9 +100,9 @@ class Wire {
     return true;
   }
   bool ReceiveU16(uint16_t* v) {
-    uint16_t wire;
-    if (!Receive(&wire, 2)) return false;
-    *v = ntohs(wire);
+    unsigned char wire[2];
+    if (!Receive(wire, 2)) return false;
+    *v = protocol::DecodeU16(wire);
     return true;
   }
   bool ReceiveCounted(std::string* text) {
@@ -180,7 +179,7 @@ JobResult JobClient::Send(const std::string& options, const JobDocument& xml,
   auto note = [this](JobStep step, const std::string& text) {
     if (onStep_) onStep_(step, text);
   };
-  if (options.size() > 0xFFFF) {
+  if (options.size() > protocol::kCountedStringMax) {
     return fail(JobStep::kConnect, "the option text is longer than 65535 bytes");
   }
 
@@ -236,21 +235,22 @@ JobResult JobClient::Send(const std::string& options, const JobDocument& xml,
 
   uint16_t status;
   // Magic number.
-  if (!wire.SendU32(kMagic, false) || !wire.ReceiveU16(&status)) {
+  if (!wire.SendU32(kIntakeMagic, false) || !wire.ReceiveU16(&status)) {
     return fail(JobStep::kMagic, wire.error());
   }
-  if (status == 0xFFFF) return refused(JobStep::kMagic, "the service rejected the magic number");
+  if (status == kStatusRejected)
+    return refused(JobStep::kMagic, "the service rejected the magic number");
   if (status != 0) return unexpected(JobStep::kMagic, status);
   note(JobStep::kMagic, "The service accepted the magic number.");
 
   // Version challenge: the service sends its version, then its verdict.
-  if (!wire.SendCounted(kVersion) || !wire.ReceiveCounted(&result.serviceVersion) ||
+  if (!wire.SendCounted(kIntakeVersion) || !wire.ReceiveCounted(&result.serviceVersion) ||
       !wire.ReceiveU16(&status)) {
     return fail(JobStep::kVersion, wire.error());
   }
-  if (status == 0xFFFF) {
+  if (status == kStatusRejected) {
     return refused(JobStep::kVersion, "the service (protocol version " + result.serviceVersion +
-                                          ") rejected protocol version " + kVersion);
+                                          ") rejected protocol version " + kIntakeVersion);
   }
   if (status != 0) return unexpected(JobStep::kVersion, status);
   note(JobStep::kVersion,
@@ -317,7 +317,8 @@ JobResult JobClient::Send(const std::string& options, const JobDocument& xml,
 
   // Final status.
   if (!wire.ReceiveU16(&status)) return fail(JobStep::kFinal, wire.error());
-  if (status == 1) return refused(JobStep::kFinal, "the service did not queue the job");
+  if (status == protocol::kFinalNotQueued)
+    return refused(JobStep::kFinal, "the service did not queue the job");
   if (status != 0) return unexpected(JobStep::kFinal, status);
   result.outcome = JobOutcome::kQueued;
   result.step = JobStep::kFinal;

@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include "protocol/intake_wire.h"
+
 namespace kavelo::testing {
 
 TempDir::TempDir() {
@@ -136,21 +138,17 @@ bool EventLogFile::WaitFor(int id, int timeoutMs) const {
   }
 }
 
-std::string U16(uint16_t value) {
-  return std::string{static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
-}
+std::string U16(uint16_t value) { return protocol::EncodeU16(value); }
 
-std::string U32(uint32_t value) { return U16(value >> 16) + U16(value & 0xFFFF); }
+std::string U32(uint32_t value) { return protocol::EncodeU32(value); }
 
 std::string Counted(const std::string& text) {
   return U16(static_cast<uint16_t>(text.size())) + text;
 }
 
-std::string CountedFile(const std::string& data) {
-  return U32(static_cast<uint32_t>(data.size())) + data;
-}
+std::string CountedFile(const std::string& data) { return protocol::EncodeCountedFile(data); }
 
-std::string Magic() { return U32(0x5850524E); }
+std::string Magic() { return U32(protocol::kIntakeMagic); }
 
 RawClient::~RawClient() { Close(); }
 

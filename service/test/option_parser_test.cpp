@@ -231,22 +231,5 @@ TEST(ApplyPrintOptions, ARunOfEqualQuotesReachesTheJobAsOneIn32) {
   }
 }
 
-TEST(ReadDecimal, ReadsLikeAtoi) {
-  struct Case {
-    const char* text;
-    int32_t value;
-  } cases[] = {{"12", 12},
-               {"  -4x", -4},
-               {"+", 0},
-               {"", 0},
-               {"x1", 0},
-               {"\n\t 9", 9},
-               {"-2147483648", -2147483647 - 1},
-               {"-99999999999", -2147483647 - 1},
-               {"2147483647", 2147483647},
-               {"1 2", 1}};
-  for (const Case& c : cases) EXPECT_EQ(ReadDecimal(c.text), c.value) << c.text;
-}
-
 }  // namespace
 }  // namespace kavelo

@@ -19,6 +19,7 @@
 #include "common/service_parameters.h"
 #include "platform/print_limits.h"
 #include "platform/registry.h"
+#include "protocol/job_command_line.h"
 #include "service/service_messages.h"
 #include "service/test/intake_fixture.h"
 
@@ -106,7 +107,7 @@ std::string WriteJobFiles(const std::string& dir, const std::string& name,
   for (size_t i = 0; i < 4; ++i) std::ofstream((*files)[i]) << "x";
   mkdir(files->back().c_str(), 0700);
   std::ofstream(files->back() + "/120000.html") << "<html/>";
-  return FormatJobCommandLine(control, (*files)[0], (*files)[1], "lp0", 0, 1, 1, 1);
+  return protocol::FormatJobCommandLine(control, (*files)[0], (*files)[1], "lp0", 0, 1, 1, 1);
 }
 
 void SetPrintLimit(const char* name, uint32_t value) {

@@ -9,8 +9,8 @@
 // condition variable and never touch SQLite; a writer returns only after the
 // commit that holds its write has returned.  Other processes and the other
 // registry writes still meet these writes at the SQLite write lock.
-#ifndef KAVELO_PLATFORM_REGISTRY_COMMIT_H_
-#define KAVELO_PLATFORM_REGISTRY_COMMIT_H_
+#ifndef KAVELO_PLATFORM_INTERNAL_REGISTRY_COMMIT_H_
+#define KAVELO_PLATFORM_INTERNAL_REGISTRY_COMMIT_H_
 
 #include <cstdint>
 #include <string>
@@ -39,4 +39,4 @@ uint64_t BatchesRun();
 
 }  // namespace kavelo::platform::registry_commit
 
-#endif  // KAVELO_PLATFORM_REGISTRY_COMMIT_H_
+#endif  // KAVELO_PLATFORM_INTERNAL_REGISTRY_COMMIT_H_

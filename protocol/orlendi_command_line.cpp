@@ -1,23 +1,32 @@
-#include "orlendi/command_line.h"
+#include "protocol/orlendi_command_line.h"
 
-#include <cctype>
-#include <climits>
 #include <cstring>
 
-namespace kavelo::orlendi {
+#include "protocol/arguments.h"
+#include "protocol/integer_text.h"
+
+namespace kavelo::protocol {
+
+std::string FormatOrlendiKeys(const OrlendiArguments& a) {
+  return "html=" + a.htmlPath + ";xsl=" + a.xslPath + ";printerName=" + a.printerName +
+         ";copy=" + std::to_string(a.copies) + ";orien=" + std::to_string(a.orientation) +
+         ";eventsource=" + a.eventSource + ";unit=" + std::to_string(a.unit) +
+         ";left=" + a.marginLeft + ";right=" + a.marginRight + ";top=" + a.marginTop +
+         ";bottom=" + a.marginBottom + ";colprint=" + std::to_string(a.color) +
+         ";lock=" + std::to_string(a.lock) + ";";
+}
+
+std::string FormatOrlendiCommandLine(const std::string& programPath,
+                                     const OrlendiArguments& arguments) {
+  return "\"" + programPath + "\" \"" + programPath + "\" " + FormatOrlendiKeys(arguments);
+}
 
 std::string JoinKeyArguments(int argc, const char* const* argv) {
   int first = 1;
   while (first < argc && argv[first] != nullptr && std::strchr(argv[first], '=') == nullptr) {
     ++first;
   }
-  std::string text;
-  for (int i = first; i < argc; ++i) {
-    if (argv[i] == nullptr || argv[i][0] == '\0') continue;
-    if (!text.empty()) text += ' ';
-    text += argv[i];
-  }
-  return text;
+  return JoinArguments(argc, argv, first);
 }
 
 std::string KeyValue(const std::string& text, const char* key, size_t from) {
@@ -29,17 +38,14 @@ std::string KeyValue(const std::string& text, const char* key, size_t from) {
   return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-int ReadInteger(const std::string& text) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > INT_MAX) return negative ? INT_MIN : INT_MAX;  // saturate, never overflow
-  }
-  return static_cast<int>(negative ? -value : value);
+namespace {
+
+// The numbers of the request: no white space before them.
+int ReadNumber(const std::string& text) {
+  return ReadInteger(text.c_str(), LeadingSpace::kEndsTheNumber);
 }
+
+}  // namespace
 
 PrintRequest ParsePrintRequest(const std::string& text) {
   PrintRequest request;
@@ -57,18 +63,18 @@ PrintRequest ParsePrintRequest(const std::string& text) {
     request.printerName = text.substr(start, end - start);
     rest = end;
   }
-  int copies = ReadInteger(KeyValue(text, "copy", rest));
+  int copies = ReadNumber(KeyValue(text, "copy", rest));
   request.copies = copies > 0 ? copies : 1;
-  request.orientation = ReadInteger(KeyValue(text, "orien", rest)) == 2 ? 2 : 1;
+  request.orientation = ReadNumber(KeyValue(text, "orien", rest)) == 2 ? 2 : 1;
   request.eventSource = KeyValue(text, "eventsource", rest);
-  request.unit = ReadInteger(KeyValue(text, "unit", rest)) == 1 ? 1 : 0;
+  request.unit = ReadNumber(KeyValue(text, "unit", rest)) == 1 ? 1 : 0;
   request.marginLeft = KeyValue(text, "left", rest);
   request.marginRight = KeyValue(text, "right", rest);
   request.marginTop = KeyValue(text, "top", rest);
   request.marginBottom = KeyValue(text, "bottom", rest);
-  request.color = ReadInteger(KeyValue(text, "colprint", rest)) == 1;
-  request.lock = ReadInteger(KeyValue(text, "lock", rest)) == 1;
+  request.color = ReadNumber(KeyValue(text, "colprint", rest)) == 1;
+  request.lock = ReadNumber(KeyValue(text, "lock", rest)) == 1;
   return request;
 }
 
-}  // namespace kavelo::orlendi
+}  // namespace kavelo::protocol

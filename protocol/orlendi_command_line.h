@@ -1,4 +1,5 @@
-// orlendi's command line, as the print control builds it:
+// orlendi's command line: the print control formats it, orlendi parses it.
+//
 //   "DIR/orlendi" "DIR/orlendi" html=PATH;xsl=PATH;printerName=NAME;copy=N;
 //   orien=N;eventsource=NAME;unit=N;left=X;right=X;top=X;bottom=X;colprint=N;
 //   lock=N;
@@ -7,13 +8,38 @@
 // paths) and joins the rest with single blanks; a run of blanks inside a
 // value therefore arrives as one blank (the print control's own command line
 // behaves the same way).
-#ifndef KAVELO_ORLENDI_COMMAND_LINE_H_
-#define KAVELO_ORLENDI_COMMAND_LINE_H_
+#ifndef KAVELO_PROTOCOL_ORLENDI_COMMAND_LINE_H_
+#define KAVELO_PROTOCOL_ORLENDI_COMMAND_LINE_H_
 
+#include <cstddef>
 #include <string>
 
-namespace kavelo::orlendi {
+namespace kavelo::protocol {
 
+// The values the print control writes, as it holds them (numbers are not
+// brought into range here: orlendi's parse does that).
+struct OrlendiArguments {
+  std::string htmlPath;
+  std::string xslPath;
+  std::string printerName;
+  int copies = 1;
+  int orientation = 1;
+  std::string eventSource;
+  int unit = 0;
+  std::string marginLeft, marginRight, marginTop, marginBottom;
+  int color = 0;
+  int lock = 0;
+};
+
+// The key part: "html=...;xsl=...;printerName=...;copy=N;orien=N;
+// eventsource=...;unit=N;left=X;right=X;top=X;bottom=X;colprint=N;lock=N;".
+std::string FormatOrlendiKeys(const OrlendiArguments& arguments);
+
+// The whole line: the program path, quoted, twice, then the key part.
+std::string FormatOrlendiCommandLine(const std::string& programPath,
+                                     const OrlendiArguments& arguments);
+
+// What orlendi reads from the key part.
 struct PrintRequest {
   std::string htmlPath;
   std::string xslPath;  // passed along by the print control; not needed here
@@ -36,15 +62,11 @@ std::string JoinKeyArguments(int argc, const char* const* argv);
 // case); the value runs to the next ";" or the end.  Empty when absent.
 std::string KeyValue(const std::string& text, const char* key, size_t from = 0);
 
-// An optionally signed decimal integer; reading stops at the first character
-// that is not a digit, so a text that is no number reads as 0.
-int ReadInteger(const std::string& text);
-
 // Reads every key.  The printer name may hold blanks and semicolons: its
 // value runs to the first ";copy=" after it (or the end), and the keys after
 // it are looked up only behind it, so a printer name never shadows them.
 PrintRequest ParsePrintRequest(const std::string& text);
 
-}  // namespace kavelo::orlendi
+}  // namespace kavelo::protocol
 
-#endif  // KAVELO_ORLENDI_COMMAND_LINE_H_
+#endif  // KAVELO_PROTOCOL_ORLENDI_COMMAND_LINE_H_

@@ -1,7 +1,7 @@
 // Pieces shared by the spooler back ends and OpenSpooler; not part of the
 // interface.
-#ifndef KAVELO_PLATFORM_SPOOLER_INTERNAL_H_
-#define KAVELO_PLATFORM_SPOOLER_INTERNAL_H_
+#ifndef KAVELO_PLATFORM_INTERNAL_SPOOLER_INTERNAL_H_
+#define KAVELO_PLATFORM_INTERNAL_SPOOLER_INTERNAL_H_
 
 #include <string>
 
@@ -25,4 +25,4 @@ std::string EffectiveUserName();
 
 }  // namespace kavelo::platform
 
-#endif  // KAVELO_PLATFORM_SPOOLER_INTERNAL_H_
+#endif  // KAVELO_PLATFORM_INTERNAL_SPOOLER_INTERNAL_H_

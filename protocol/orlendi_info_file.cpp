@@ -1,6 +1,6 @@
-#include "orlendi/info_file.h"
+#include "protocol/orlendi_info_file.h"
 
-namespace kavelo::orlendi {
+namespace kavelo::protocol {
 
 std::string InfoFileName(const std::string& htmlPath) {
   static const char kHtml[] = ".html";
@@ -11,4 +11,4 @@ std::string InfoFileName(const std::string& htmlPath) {
   return htmlPath + "info";
 }
 
-}  // namespace kavelo::orlendi
+}  // namespace kavelo::protocol

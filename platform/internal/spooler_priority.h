@@ -1,8 +1,8 @@
 // Queue positions through job priorities.  A CUPS queue prints its active
 // jobs by priority (higher first, 1 to 100) and then by id (lower first);
 // moving a job to another place means choosing priorities that put it there.
-#ifndef KAVELO_PLATFORM_SPOOLER_PRIORITY_H_
-#define KAVELO_PLATFORM_SPOOLER_PRIORITY_H_
+#ifndef KAVELO_PLATFORM_INTERNAL_SPOOLER_PRIORITY_H_
+#define KAVELO_PLATFORM_INTERNAL_SPOOLER_PRIORITY_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -33,4 +33,4 @@ bool PlanPriorities(const std::vector<QueuedJob>& wanted, size_t moved,
 
 }  // namespace kavelo::platform
 
-#endif  // KAVELO_PLATFORM_SPOOLER_PRIORITY_H_
+#endif  // KAVELO_PLATFORM_INTERNAL_SPOOLER_PRIORITY_H_

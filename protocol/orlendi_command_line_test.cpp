@@ -1,4 +1,4 @@
-#include "orlendi/command_line.h"
+#include "protocol/orlendi_command_line.h"
 
 #include <climits>
 #include <string>
@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "orlendi/info_file.h"
+#include "protocol/orlendi_info_file.h"
 
-namespace kavelo::orlendi {
+namespace kavelo::protocol {
 namespace {
 
 PrintRequest ParseArgs(const std::vector<std::string>& args) {
@@ -82,11 +82,7 @@ TEST(CommandLineTest, NumbersAndMissingKeys) {
     EXPECT_EQ(c.orientation, r.orientation) << c.text;
     EXPECT_EQ(c.unit, r.unit) << c.text;
   }
-  EXPECT_EQ(-3, ReadInteger("-3;"));
-  EXPECT_EQ(7, ReadInteger("+7"));
-  EXPECT_EQ(12, ReadInteger("12ab"));
-  EXPECT_EQ(0, ReadInteger("x12"));
-  EXPECT_EQ(INT_MIN, ReadInteger("-99999999999"));
+  EXPECT_EQ(1, ParsePrintRequest("copy= 2").copies);  // a blank ends the number
   EXPECT_EQ("", KeyValue("html=a", "xsl"));
   EXPECT_EQ("", KeyValue("Html=a", "html"));  // names keep their case
 }
@@ -98,6 +94,47 @@ TEST(CommandLineTest, JoinSkipsTheProgramPaths) {
   EXPECT_EQ("printerName=P x;copy=2", JoinKeyArguments(4, bare));
   const char* none[] = {"orlendi", "/opt/orlendi"};
   EXPECT_EQ("", JoinKeyArguments(2, none));
+}
+
+TEST(CommandLineTest, WhatThePrintControlFormatsOrlendiReadsBack) {
+  OrlendiArguments sent;
+  sent.htmlPath = "/spool/a b.html";
+  sent.xslPath = "/spool/a.xsl";
+  sent.printerName = "Office Laser; 2nd;copyroom";
+  sent.copies = 3;
+  sent.orientation = 2;
+  sent.eventSource = "ostrevo";
+  sent.unit = 1;
+  sent.marginLeft = "0.5";
+  sent.marginRight = "0.25";
+  sent.marginTop = "10.0";
+  sent.marginBottom = "1";
+  sent.color = 1;
+  sent.lock = 1;
+  const std::string line = FormatOrlendiCommandLine("/opt/k/orlendi", sent);
+  ASSERT_EQ(0u, line.find("\"/opt/k/orlendi\" \"/opt/k/orlendi\" html=")) << line;
+  // orlendi sees the line split at its blanks, the program path first.
+  std::vector<std::string> args = {"/opt/k/orlendi", "\"/opt/k/orlendi\"", "\"/opt/k/orlendi\""};
+  std::string keys = FormatOrlendiKeys(sent);
+  for (size_t start = 0, blank;; start = blank + 1) {
+    blank = keys.find(' ', start);
+    args.push_back(keys.substr(start, blank == std::string::npos ? blank : blank - start));
+    if (blank == std::string::npos) break;
+  }
+  PrintRequest read = ParseArgs(args);
+  EXPECT_EQ(sent.htmlPath, read.htmlPath);
+  EXPECT_EQ(sent.xslPath, read.xslPath);
+  EXPECT_EQ(sent.printerName, read.printerName);
+  EXPECT_EQ(sent.copies, read.copies);
+  EXPECT_EQ(sent.orientation, read.orientation);
+  EXPECT_EQ(sent.eventSource, read.eventSource);
+  EXPECT_EQ(sent.unit, read.unit);
+  EXPECT_EQ(sent.marginLeft, read.marginLeft);
+  EXPECT_EQ(sent.marginRight, read.marginRight);
+  EXPECT_EQ(sent.marginTop, read.marginTop);
+  EXPECT_EQ(sent.marginBottom, read.marginBottom);
+  EXPECT_TRUE(read.color);
+  EXPECT_TRUE(read.lock);
 }
 
 TEST(InfoFileTest, HtmlEndingBecomesInfo) {
@@ -116,4 +153,4 @@ TEST(InfoFileTest, HtmlEndingBecomesInfo) {
 }
 
 }  // namespace
-}  // namespace kavelo::orlendi
+}  // namespace kavelo::protocol

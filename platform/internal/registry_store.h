@@ -8,8 +8,8 @@
 // Names compare without regard to ASCII letter case (COLLATE NOCASE) and keep
 // their spelling; ids grow (AUTOINCREMENT), so creation order is id order and
 // a deleted key's id is never given to a new key.
-#ifndef KAVELO_PLATFORM_REGISTRY_STORE_H_
-#define KAVELO_PLATFORM_REGISTRY_STORE_H_
+#ifndef KAVELO_PLATFORM_INTERNAL_REGISTRY_STORE_H_
+#define KAVELO_PLATFORM_INTERNAL_REGISTRY_STORE_H_
 
 #include <cstdint>
 #include <string>
@@ -111,10 +111,15 @@ long StatusFromSqlite(int rc);
 // SQLite code (SQLITE_ROW, SQLITE_DONE or an error).
 int Step(sqlite3_stmt* stmt);
 
+// The status of an operation on key id whose rows were not found: notFound
+// while the key exists, kErrorKeyDeleted once it has been deleted since it
+// was opened.
+long MissingStatus(HiveConnection* conn, int64_t id, long notFound);
+
 // Begins, and afterwards commits or rolls back, a write transaction.
 long BeginWrite(HiveConnection* conn);
 long EndWrite(HiveConnection* conn, long status);
 
 }  // namespace kavelo::platform::registry_store
 
-#endif  // KAVELO_PLATFORM_REGISTRY_STORE_H_
+#endif  // KAVELO_PLATFORM_INTERNAL_REGISTRY_STORE_H_
