@@ -62,7 +62,7 @@ fi
 export KAVELO_ORLENDI_RUNTIME="$work/orlendi-run"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$top/scripts/tsan.supp"
 cd "$build"
 ctest --output-on-failure --timeout 300 -j "$(nproc)" "${ctest_args[@]}"
 
