@@ -242,13 +242,21 @@ long OpenConnection(const std::string& path, bool forWrite, std::unique_ptr<Hive
   // journal_mode is stored in the file; setting it is a no-op when it holds.
   // It is the first statement that reads the file, so a file that is not a
   // database fails here, before anything could be written to it.
-  sqlite3_stmt* stmt = nullptr;
-  rc = sqlite3_prepare_v2(db, "PRAGMA journal_mode = WAL", -1, &stmt, nullptr);
-  if (rc == SQLITE_OK) {
-    rc = sqlite3_step(stmt);
-    if (rc == SQLITE_ROW) rc = SQLITE_OK;
+  // Switching a new file to WAL needs its exclusive lock, and SQLite does
+  // not always call the busy handler for it: when several processes open a
+  // new hive at once the loser gets SQLITE_BUSY at once, so it tries again
+  // within the busy time-out.
+  for (int waitedMs = 0;; waitedMs += 10) {
+    sqlite3_stmt* stmt = nullptr;
+    rc = sqlite3_prepare_v2(db, "PRAGMA journal_mode = WAL", -1, &stmt, nullptr);
+    if (rc == SQLITE_OK) {
+      rc = sqlite3_step(stmt);
+      if (rc == SQLITE_ROW) rc = SQLITE_OK;
+    }
+    sqlite3_finalize(stmt);
+    if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) || waitedMs >= kBusyTimeoutMs) break;
+    usleep(10000);
   }
-  sqlite3_finalize(stmt);
   if (rc == SQLITE_READONLY && !forWrite) rc = SQLITE_OK;
   status = StatusFromSqlite(rc);
   if (status == kErrorSuccess) status = Exec(db, "PRAGMA synchronous = FULL");
