@@ -298,12 +298,7 @@ int Process::Start(const std::vector<std::string>& args, bool quiet) {
                : posix_spawn(&pid, path, &setup.actions, &setup.attr, argv.data(), environ);
   if (rc != 0) return rc;
 
-  std::lock_guard<std::mutex> lock(mutex_);
-  pid_ = pid;
-  // Without a pidfd (a kernel before 5.3) Wait polls instead.
-  pidfd_ = PidfdOpen(pid);
-  reaped_ = false;
-  exitCode_ = 0;
+  Adopt(pid);
   return 0;
 }
 
@@ -366,12 +361,17 @@ int Process::Start(const std::vector<std::string>& args, bool quiet, const Resou
     return childError;
   }
 
+  Adopt(pid);
+  return 0;
+}
+
+void Process::Adopt(int pid) {
   std::lock_guard<std::mutex> lock(mutex_);
   pid_ = pid;
+  // Without a pidfd (a kernel before 5.3) Wait polls instead.
   pidfd_ = PidfdOpen(pid);
   reaped_ = false;
   exitCode_ = 0;
-  return 0;
 }
 
 int Process::ReapLocked(bool block) {

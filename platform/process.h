@@ -83,6 +83,8 @@ class Process {
 
  private:
   void Release();
+  // Takes the started program pid as this object's; takes mutex_.
+  void Adopt(int pid);
   // Reaps the ended program; mutex_ held.  Returns 0 or errno.
   int ReapLocked(bool block);
   int pid_ = -1;
