@@ -27,19 +27,6 @@ constexpr const char* kParametersKey = "SYSTEM\\CurrentControlSet\\Services\\Bre
 // A non-root account: tests run as root in CI, and the service refuses root.
 constexpr const char* kAccount = "nobody";
 
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  int port = ntohs(address.sin_port);
-  close(fd);
-  return port;
-}
-
 // True when a socket listens on the port (read from /proc, so that no
 // probe connection reaches the service as a client).
 bool IsListening(int port) {

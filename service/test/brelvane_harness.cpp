@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -25,6 +27,19 @@ extern char** environ;
 namespace kavelo::service_test {
 
 namespace fs = std::filesystem;
+
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  int port = ntohs(address.sin_port);
+  close(fd);
+  return port;
+}
 using platform::Hive;
 using platform::RegKey;
 

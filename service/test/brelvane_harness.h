@@ -13,6 +13,9 @@
 
 namespace kavelo::service_test {
 
+// A TCP port on 127.0.0.1 that was free a moment ago, for a service under test.
+int FreePort();
+
 struct LoggedEvent {
   int id = 0;
   std::string type;

@@ -27,19 +27,6 @@ namespace fs = std::filesystem;
 constexpr const char* kParametersKey = "SYSTEM\\CurrentControlSet\\Services\\Brelvane\\Parameters";
 constexpr const char* kPrintQueueKey = "SYSTEM\\CurrentControlSet\\Services\\Brelvane\\PrintQueue";
 
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  int port = ntohs(address.sin_port);
-  close(fd);
-  return port;
-}
-
 // Starts the service as "nobody" and waits for message 1.
 void StartService(const BrelvaneWorld& world, Child* child) {
   ASSERT_TRUE(child->Start(BinPath("Brelvane"), {"Brelvane"}, world.Environment(false)));
