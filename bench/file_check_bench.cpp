@@ -12,7 +12,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 
-#include "printcontrol/file_check.h"
+#include "printcontrol/job/file_check.h"
 
 namespace {
 

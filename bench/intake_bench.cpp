@@ -37,10 +37,10 @@
 
 #include "platform/process.h"
 #include "protocol/intake_wire.h"
-#include "service/event_log_channel.h"
-#include "service/intake_listener.h"
-#include "service/print_thread.h"
-#include "service/service_messages.h"
+#include "service/host/event_log_channel.h"
+#include "service/intake/intake_listener.h"
+#include "service/queue/print_thread.h"
+#include "service/host/service_messages.h"
 #include "tools/job_client.h"
 
 namespace kavelo {

@@ -18,10 +18,10 @@
 #include <xalanc/XalanTransformer/XalanTransformer.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
-#include "printcontrol/html_output_sink.h"
-#include "printcontrol/separate_xml_file.h"
-#include "printcontrol/string_list.h"
-#include "printcontrol/transform_to_html.h"
+#include "printcontrol/render/html_output_sink.h"
+#include "printcontrol/render/separate_xml_file.h"
+#include "printcontrol/render/string_list.h"
+#include "printcontrol/render/transform_to_html.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <sys/time.h>
 
 #include "fuzz/fuzz_support.h"
-#include "service/event_log_channel.h"
-#include "service/intake_exchange.h"
-#include "service/queue_thread.h"
+#include "service/host/event_log_channel.h"
+#include "service/intake/intake_exchange.h"
+#include "service/queue/queue_thread.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include "common/exceptions.h"
 #include "fuzz/fuzz_support.h"
-#include "service/option_entry.h"
-#include "service/option_list.h"
+#include "service/intake/option_entry.h"
+#include "service/intake/option_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text = kavelo::fuzz::AsText(data, size);

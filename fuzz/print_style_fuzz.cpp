@@ -8,8 +8,8 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "printcontrol/print_style.h"
-#include "printcontrol/print_style_rewrite.h"
+#include "printcontrol/layout/print_style.h"
+#include "printcontrol/layout/print_style_rewrite.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "printcontrol/command_line.h"
+#include "printcontrol/job/command_line.h"
 #include "protocol/arguments.h"
 #include "protocol/job_command_line.h"
 

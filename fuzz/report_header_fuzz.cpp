@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
-#include "printcontrol/report_header.h"
+#include "printcontrol/job/report_header.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = kavelo::fuzz::WriteScratchFile("report.xml", data, size);

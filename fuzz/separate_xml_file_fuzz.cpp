@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
-#include "printcontrol/separate_xml_file.h"
-#include "printcontrol/string_list.h"
+#include "printcontrol/render/separate_xml_file.h"
+#include "printcontrol/render/string_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;

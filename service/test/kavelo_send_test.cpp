@@ -12,10 +12,10 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 
-#include "service/event_log_channel.h"
-#include "service/intake_listener.h"
-#include "service/queue_thread.h"
-#include "service/service_messages.h"
+#include "service/host/event_log_channel.h"
+#include "service/intake/intake_listener.h"
+#include "service/queue/queue_thread.h"
+#include "service/host/service_messages.h"
 #include "service/test/intake_fixture.h"
 
 extern char** environ;
