@@ -44,6 +44,8 @@
 #include "tools/job_client.h"
 
 namespace kavelo {
+
+using namespace kavelo::service;  // the service parts this bench drives
 namespace {
 
 using Clock = std::chrono::steady_clock;

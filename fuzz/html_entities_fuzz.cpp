@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t destinationSize = 1 + data[0];
   const std::string source = kavelo::fuzz::AsText(data + 1, size - 1);
   char* destination = new char[destinationSize];  // exact size: overruns show
-  kavelo::DecodeHtmlEntities(source.c_str(), destination, destinationSize);
+  kavelo::printcontrol::DecodeHtmlEntities(source.c_str(), destination, destinationSize);
   const size_t length = strnlen(destination, destinationSize);
   if (length >= destinationSize) __builtin_trap();  // not terminated
   // Decoding never makes a text longer.

@@ -4,7 +4,7 @@
 
 #include "printcontrol/job/text_helpers.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 bool FindUtilityDirectory(const char* programPath, const char* commandLine, char* directory,
                           size_t size) {
@@ -29,4 +29,4 @@ bool FindUtilityDirectory(const char* programPath, const char* commandLine, char
   return true;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

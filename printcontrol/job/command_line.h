@@ -10,7 +10,7 @@
 #include "protocol/arguments.h"
 #include "protocol/job_command_line.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 using protocol::FindKeyNumber;
 using protocol::FindKeyValue;
@@ -32,6 +32,6 @@ constexpr size_t kValueSize = protocol::kJobValueSize;
 bool FindUtilityDirectory(const char* programPath, const char* commandLine, char* directory,
                           size_t size);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_COMMAND_LINE_H_

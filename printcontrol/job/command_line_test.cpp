@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 TEST(CommandLineTest, UtilityDirectory) {
@@ -30,4 +30,4 @@ TEST(CommandLineTest, UtilityDirectory) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -10,7 +10,7 @@
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -76,4 +76,4 @@ void ReportToEventLog(const char* sourceName, const char* message) {
   platform::ReportEvent(source.get(), platform::EventType::kError, 0, kEventId, {text});
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

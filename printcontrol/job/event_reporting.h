@@ -3,7 +3,7 @@
 #ifndef KAVELO_PRINTCONTROL_EVENT_REPORTING_H_
 #define KAVELO_PRINTCONTROL_EVENT_REPORTING_H_
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // The print control's event source name.
 constexpr const char kOstrevoEventSource[] = "ostrevo";
@@ -33,6 +33,6 @@ void UninstallEventSource();
 // ignored, reporting never fails the job.
 void ReportToEventLog(const char* sourceName, const char* message);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_EVENT_REPORTING_H_

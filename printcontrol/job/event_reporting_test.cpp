@@ -8,7 +8,7 @@
 
 #include "printcontrol/test/job_files.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 TEST(EventReportingTest, OneErrorEventPerMessageAndNoneForEmptyTexts) {
@@ -41,4 +41,4 @@ TEST(EventReportingTest, OneErrorEventPerMessageAndNoneForEmptyTexts) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -13,7 +13,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -125,4 +125,4 @@ int CheckInputFile(const char* path, int64_t* size, char* message, size_t messag
   return 0;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // Tests that path names a regular file that can be opened for reading, that
 // no other process holds locked or open for writing, and whose size can be
@@ -28,6 +28,6 @@ int CheckInputFile(const char* path, int64_t* size, char* message, size_t messag
 // without privilege) are not seen.
 bool OpenForWritingElsewhere(uint64_t device, uint64_t inode);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_FILE_CHECK_H_

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 enum class Hold { kWrite, kRead, kLock };
@@ -139,4 +139,4 @@ TEST_F(FileCheckTest, MessageIsCutToItsBuffer) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

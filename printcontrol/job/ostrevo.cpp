@@ -10,7 +10,7 @@
 #include "printcontrol/job/spool_files.h"
 #include "printcontrol/job/text_helpers.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -69,4 +69,4 @@ int RunOstrevo(int argc, const char* const* argv) {
   return 0;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

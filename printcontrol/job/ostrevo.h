@@ -3,7 +3,7 @@
 #ifndef KAVELO_PRINTCONTROL_OSTREVO_H_
 #define KAVELO_PRINTCONTROL_OSTREVO_H_
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // Runs the program on its arguments:
 //   (none)                     nothing but starting and ending the XML libraries
@@ -17,6 +17,6 @@ namespace kavelo {
 // exit status, always 0: nobody reads it, failures go to the event log.
 int RunOstrevo(int argc, const char* const* argv);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_OSTREVO_H_

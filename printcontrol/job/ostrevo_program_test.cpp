@@ -24,7 +24,7 @@
 
 extern char** environ;
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing::FileExists;
@@ -372,4 +372,4 @@ TEST_F(RegistrationTest, NoArgumentsDoNothing) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

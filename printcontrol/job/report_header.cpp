@@ -8,7 +8,7 @@
 #include "printcontrol/job/text_helpers.h"
 #include "protocol/integer_text.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -91,4 +91,4 @@ void ReadReportHeaderFile(const char* xmlFilePath, const ReportHeaderFields& fie
   std::fclose(file);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

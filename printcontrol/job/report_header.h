@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // Where the header values go.  Fields whose element is not found keep their
 // values.
@@ -33,6 +33,6 @@ struct ReportHeaderFields {
 // earlier one.  A file that cannot be read changes nothing.
 void ReadReportHeaderFile(const char* xmlFilePath, const ReportHeaderFields& fields);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_REPORT_HEADER_H_

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 struct Header {
@@ -151,4 +151,4 @@ TEST_F(ReportHeaderTest, MissingFileChangesNothing) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

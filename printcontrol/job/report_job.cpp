@@ -18,7 +18,7 @@
 #include "printcontrol/job/text_helpers.h"
 #include "printcontrol/render/xml_libraries.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -171,4 +171,4 @@ void ReportJob::ReadReportHeader(const char* xmlFilePath) {
   ReadReportHeaderFile(xmlFilePath, fields);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

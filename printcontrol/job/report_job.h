@@ -13,7 +13,7 @@
 #include "printcontrol/job/command_line.h"
 #include "printcontrol/layout/printer_settings.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 class XmlLibraries;
 
@@ -100,6 +100,6 @@ class ReportJob {
   std::unique_ptr<XmlLibraries> libraries_;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_REPORT_JOB_H_

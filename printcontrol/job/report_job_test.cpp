@@ -9,7 +9,7 @@
 #include "printcontrol/job/command_line.h"
 #include "printcontrol/test/job_files.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing::FileExists;
@@ -201,4 +201,4 @@ TEST_F(ReportJobTest, AnEmptyInputFileEndsTheSetUpWithAMessage) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

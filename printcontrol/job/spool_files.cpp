@@ -8,7 +8,7 @@
 
 #include "printcontrol/job/command_line.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 bool IsSpoolFilePath(const std::string& path, const char* extension) {
   if (extension == nullptr) return false;
@@ -44,4 +44,4 @@ void RemoveSpoolFilesNamedIn(const std::string& commandLine) {
   if (FindKeyValueText(commandLine, "xsl", &path)) RemoveSpoolFile(path, ".xsl");
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // Whether path has the form of a job file: an absolute path whose last
 // component is a name followed by extension (".xml" or ".xsl", letter case
@@ -25,6 +25,6 @@ bool RemoveSpoolFile(const std::string& path, const char* extension);
 // line or values do not fit the job object.
 void RemoveSpoolFilesNamedIn(const std::string& commandLine);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_SPOOL_FILES_H_

@@ -9,7 +9,7 @@
 
 #include "printcontrol/test/rendering_files.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing_files::FileExists;
@@ -57,4 +57,4 @@ TEST(SpoolFilesTest, OnlyRegularJobFilesOfThisUserAreRemoved) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

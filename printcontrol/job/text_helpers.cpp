@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -69,4 +69,4 @@ const char* FindIgnoreCase(const char* text, const char* needle) {
   return n == 0 ? text : nullptr;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

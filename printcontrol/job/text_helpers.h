@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // Turns "A".."Z" into small letters in place.  Returns whether anything
 // changed.  Null is allowed.
@@ -30,6 +30,6 @@ bool EqualsIgnoreCase(const char* a, const char* b);
 // The first occurrence of needle in text ignoring ASCII letter case, or null.
 const char* FindIgnoreCase(const char* text, const char* needle);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_TEXT_HELPERS_H_

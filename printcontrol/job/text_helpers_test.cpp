@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 TEST(TextHelpersTest, LowerAsciiChangesOnlyCapitals) {
@@ -73,4 +73,4 @@ TEST(TextHelpersTest, CaseInsensitiveCompareAndFind) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 double MillimetresToInches(double x) { return x * 0.03937; }
 
@@ -32,4 +32,4 @@ void TrimTrailingZeros(char* text) {
   *end = '\0';
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -2,7 +2,7 @@
 #ifndef KAVELO_PRINTCONTROL_NUMBER_HELPERS_H_
 #define KAVELO_PRINTCONTROL_NUMBER_HELPERS_H_
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // x millimetres in inches (x * 0.03937).
 double MillimetresToInches(double x);
@@ -21,6 +21,6 @@ double FloorToPlaces(double x, int places);
 // "10" stays.  Null is allowed.
 void TrimTrailingZeros(char* text);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_NUMBER_HELPERS_H_

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 TEST(NumberHelpersTest, RoundAndFloorToPlaces) {
@@ -48,4 +48,4 @@ TEST(NumberHelpersTest, TrimTrailingZeros) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -7,7 +7,7 @@
 #include "printcontrol/layout/number_helpers.h"
 #include "printcontrol/job/text_helpers.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -142,4 +142,4 @@ void ComputeFitWithStyle(const PrinterMetrics& metrics, const FitInputs& inputs,
   WriteNumber(z, lineHeight, size);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -8,7 +8,7 @@
 
 #include "printcontrol/layout/printer_metrics.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 struct FitInputs {
   int orientation = 1;  // 1 portrait, any other value landscape
@@ -43,6 +43,6 @@ void ComputeFitToPage(const PrinterMetrics& metrics, const FitInputs& inputs, ch
 void ComputeFitWithStyle(const PrinterMetrics& metrics, const FitInputs& inputs, char* fontSize,
                          char* lineHeight, size_t size);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_PAGE_FIT_H_

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 PrinterMetrics A4(int resolutionX = 600, int resolutionY = 600, int offsetX = 100,
@@ -154,4 +154,4 @@ TEST(PageFitTest, LineHeightStaysBetweenOneAndTwo) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -7,7 +7,7 @@
 #include "printcontrol/render/byte_reader.h"
 #include "printcontrol/job/text_helpers.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -131,4 +131,4 @@ void ReadPrintStyle(const char* xslPath, const PrintStyleFields& fields) {
   }
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

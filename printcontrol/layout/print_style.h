@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 class ByteReader;
 
@@ -42,6 +42,6 @@ bool ReadPrintBlock(ByteReader* reader, std::string* block);
 // braces, or npos.
 size_t MatchingBrace(const std::string& text, size_t open);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_PRINT_STYLE_H_

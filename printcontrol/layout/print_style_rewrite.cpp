@@ -10,7 +10,7 @@
 #include "printcontrol/layout/print_style.h"
 #include "printcontrol/job/text_helpers.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -146,4 +146,4 @@ int RewritePrintStyle(const char* xslPath, char* copyPath, size_t copyPathSize,
   return 0;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

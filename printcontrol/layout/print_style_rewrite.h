@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // The copy's path for a stylesheet path: a final ".xsl" (only in a path of
 // more than four characters) is replaced by "st.xsl", any other path gets
@@ -38,6 +38,6 @@ bool RewritePrintBlock(const std::string& block, const char* fontName, const cha
 int RewritePrintStyle(const char* xslPath, char* copyPath, size_t copyPathSize,
                       const char* fontName, const char* fontSize, const char* lineHeight);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_PRINT_STYLE_REWRITE_H_

@@ -9,7 +9,7 @@
 #include "printcontrol/layout/print_style_rewrite.h"
 #include "printcontrol/test/rendering_files.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing_files::FileExists;
@@ -172,4 +172,4 @@ TEST(PrintStyleRewriteTest, CopyPathReplacesTheXslEnding) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

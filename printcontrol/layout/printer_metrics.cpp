@@ -7,7 +7,7 @@
 
 #include "platform/spooler.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 int GetPrinterMetrics(platform::Spooler& spooler, const char* printerName,
                       PrinterMetrics* metrics) {
@@ -34,4 +34,4 @@ int GetPrinterMetrics(platform::Spooler& spooler, const char* printerName,
   return 0;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -5,11 +5,11 @@
 
 #include <cstdint>
 
-namespace kavelo {
-
-namespace platform {
+namespace kavelo::platform {
 class Spooler;
-}  // namespace platform
+}  // namespace kavelo::platform
+
+namespace kavelo::printcontrol {
 
 struct PrinterMetrics {
   int32_t physicalWidth = 0;  // whole sheet, portrait
@@ -30,6 +30,6 @@ int GetPrinterMetrics(platform::Spooler& spooler, const char* printerName, Print
 // The same on the spooler chosen by KAVELO_SPOOLER.
 int GetPrinterMetrics(const char* printerName, PrinterMetrics* metrics);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_PRINTER_METRICS_H_

@@ -4,7 +4,7 @@
 
 #include "printcontrol/test/fake_spooler.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing::FakeSpooler;
@@ -42,4 +42,4 @@ TEST(PrinterMetricsTest, GeometryOfTheLastPrinterOfThatName) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -3,7 +3,7 @@
 #include "platform/sysinfo.h"
 #include "printcontrol/job/text_helpers.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 PrinterSettings::PrinterSettings() {
   printerName_[0] = '\0';
@@ -63,4 +63,4 @@ void PrinterSettings::SetLineHeight(const char* value) {
   if (!IsEmpty(value)) CopyText(lineHeight_, kValueSize, value);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 class PrinterSettings {
  public:
@@ -84,6 +84,6 @@ class PrinterSettings {
   int32_t fitPage_ = 2;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_PRINTER_SETTINGS_H_

@@ -9,7 +9,7 @@
 #include "printcontrol/job/text_helpers.h"
 #include "protocol/integer_text.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -94,4 +94,4 @@ int LoadPrinterSettings(const char* title, const char* printerName, int width,
   return -1;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 class PrinterSettings;
 
@@ -32,6 +32,6 @@ int ReadSettingsKey(const char* keyPath, PrinterSettings* settings);
 int LoadPrinterSettings(const char* title, const char* printerName, int width,
                         PrinterSettings* settings, char* keyPath, size_t keyPathSize);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_PRINTER_SETTINGS_STORE_H_

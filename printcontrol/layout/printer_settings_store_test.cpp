@@ -15,7 +15,7 @@
 #include "printcontrol/test/job_files.h"
 #include "printcontrol/test/rendering_files.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing::JobWorld;
@@ -308,4 +308,4 @@ TEST(ChoosePrintLayoutTest, SettingsFitAndPrintStyleCopy) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -9,7 +9,7 @@
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/job/text_helpers.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -88,4 +88,4 @@ void ReportJob::ChoosePrintLayout(int orientation) {
   }
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

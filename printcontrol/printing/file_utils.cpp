@@ -10,7 +10,7 @@
 #include "printcontrol/job/text_helpers.h"
 #include "protocol/orlendi_info_file.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -49,4 +49,4 @@ void MakeInfoName(const char* htmlPath, char* destination, size_t size) {
   CopyText(destination, size, protocol::InfoFileName(htmlPath == nullptr ? "" : htmlPath).c_str());
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -8,7 +8,7 @@
 
 #include "printcontrol/printing/stop_process.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // The job's time-stamp name: the local time as six digits "HHMMSS" (24-hour
 // clock, e.g. "093015").  Without a local time it is the decimal text of
@@ -26,6 +26,6 @@ void FormatReportName(const std::tm* localTime, char* destination, size_t size);
 // "x.htminfo").  Written into destination of size bytes (cut to fit).
 void MakeInfoName(const char* htmlPath, char* destination, size_t size);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_FILE_UTILS_H_

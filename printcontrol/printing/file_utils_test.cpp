@@ -13,7 +13,7 @@
 #include "platform/process.h"
 #include "printcontrol/printing/stop_process.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 TEST(FileUtilsTest, ReportNameIsTheLocalTimeInSixDigits) {
@@ -95,4 +95,4 @@ TEST(FileUtilsTest, StopProcessKillsReapsAndEmptiesTheRecord) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

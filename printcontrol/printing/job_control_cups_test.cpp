@@ -17,7 +17,7 @@
 #include "printcontrol/layout/printer_metrics.h"
 #include "printcontrol/render/string_list.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 constexpr char kRawQueue[] = "kavelo-raw";
@@ -145,4 +145,4 @@ TEST_F(JobControlCupsTest, WatcherWaitsForAsManyJobsAsCopies) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -12,7 +12,7 @@
 #include "printcontrol/printing/print_job_control.h"
 #include "printcontrol/layout/printer_metrics.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 TEST(JobControlFolderTest, DefaultSpoolerCallsReachTheFolderSpooler) {
@@ -51,4 +51,4 @@ TEST(JobControlFolderTest, DefaultSpoolerCallsReachTheFolderSpooler) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -10,7 +10,7 @@
 #include "platform/spooler.h"
 #include "printcontrol/printing/print_job_control.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -139,4 +139,4 @@ void StopWatcherThread(WatcherThread* watcher, int graceMs) {
   watcher->shared_.reset();
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -16,11 +16,11 @@
 
 #include "printcontrol/printing/spool_job_list.h"
 
-namespace kavelo {
-
-namespace platform {
+namespace kavelo::platform {
 class Spooler;
-}  // namespace platform
+}  // namespace kavelo::platform
+
+namespace kavelo::printcontrol {
 
 // What the watcher follows.  Process-wide (one watcher at a time): written
 // with SetWatcherValues before the thread starts, never while it runs.
@@ -100,6 +100,6 @@ class WatcherThread {
 // end by itself (it owns what it uses), so the call never hangs.
 void StopWatcherThread(WatcherThread* watcher, int graceMs = kWatcherGraceMs);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_JOB_WATCHER_H_

@@ -8,7 +8,7 @@
 
 #include "printcontrol/test/fake_spooler.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using platform::kJobStatusPaused;
@@ -144,4 +144,4 @@ TEST(JobWatcherTest, ValuesAreCutToTheirFields) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

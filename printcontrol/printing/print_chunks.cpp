@@ -12,7 +12,7 @@
 #include "printcontrol/render/string_list.h"
 #include "protocol/integer_text.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -97,4 +97,4 @@ void PrintChunksHeld(const ReportJob& job, platform::Spooler& spooler, const Htm
   }
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

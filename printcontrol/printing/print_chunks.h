@@ -7,7 +7,7 @@
 
 #include "platform/spooler.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 class ReportJob;
 class StringList;
@@ -33,6 +33,6 @@ void PrintChunksPlain(const ReportJob& job, const StringList& htmlFiles, const H
 void PrintChunksHeld(const ReportJob& job, platform::Spooler& spooler, const HtmlPrinter& print,
                      StringList* htmlFiles, char* error);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_PRINT_CHUNKS_H_

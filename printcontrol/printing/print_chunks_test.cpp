@@ -16,7 +16,7 @@
 #include "printcontrol/test/fake_spooler.h"
 #include "printcontrol/test/rendering_files.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing::FakeJob;
@@ -142,4 +142,4 @@ TEST_F(PrintChunksTest, PlainCopiesRepeatTheChunksAndStopAtAFailure) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

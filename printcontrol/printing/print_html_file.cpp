@@ -13,7 +13,7 @@
 #include "printcontrol/job/report_job.h"
 #include "protocol/orlendi_command_line.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -125,4 +125,4 @@ void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int l
   }
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

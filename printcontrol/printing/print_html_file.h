@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 class ReportJob;
 
@@ -43,6 +43,6 @@ bool MakeOrlendiCommandLine(const ReportJob& job, const char* htmlPath, int copi
 void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int lock, char* error,
                    size_t errorSize, const OrlendiLimits& limits = OrlendiLimits());
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_PRINT_HTML_FILE_H_

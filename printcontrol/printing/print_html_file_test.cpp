@@ -15,7 +15,7 @@
 #include "printcontrol/test/job_files.h"
 #include "printcontrol/test/rendering_files.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing::FileExists;
@@ -141,4 +141,4 @@ TEST_F(PrintHtmlFileTest, TooLongCommandLineIsRefused) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

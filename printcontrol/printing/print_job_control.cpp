@@ -12,7 +12,7 @@
 #include "printcontrol/printing/spool_job_list.h"
 #include "printcontrol/render/string_list.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -205,4 +205,4 @@ void ReleaseHeldJobs(Spooler& spooler, const char* printerName, const StringList
   }
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -15,7 +15,7 @@
 
 #include "platform/spooler.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 struct SpoolJobInfo;
 class SpoolJobList;
@@ -77,6 +77,6 @@ void ReleaseHeldJobs(platform::Spooler& spooler, const char* printerName, const 
 constexpr int kReleaseAttempts = 20;
 constexpr int kReleaseAttemptPauseMs = 100;
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_PRINT_JOB_CONTROL_H_

@@ -9,7 +9,7 @@
 #include "printcontrol/printing/print_job_control.h"
 #include "printcontrol/layout/printer_metrics.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 void ResolvePrinterName(const char* givenName, char* result, size_t resultSize) {
   if (result != nullptr && resultSize > 0) result[0] = '\0';
@@ -28,4 +28,4 @@ int GetPrinterMetrics(const char* printerName, PrinterMetrics* metrics) {
   return GetPrinterMetrics(*spooler, printerName, metrics);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

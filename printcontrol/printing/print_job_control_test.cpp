@@ -11,7 +11,7 @@
 #include "printcontrol/render/string_list.h"
 #include "printcontrol/test/fake_spooler.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using platform::JobCommand;
@@ -277,4 +277,4 @@ TEST_F(ReleaseHeldJobsTest, GivesUpAfterTwentyAttempts) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

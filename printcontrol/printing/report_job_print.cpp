@@ -24,7 +24,7 @@
 #include "printcontrol/render/string_list.h"
 #include "printcontrol/job/text_helpers.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -211,4 +211,4 @@ void ReportJob::PrintReport() {
   if (error[0] != '\0') Report(*this, error);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -15,7 +15,7 @@
 #include "printcontrol/test/job_files.h"
 #include "printcontrol/test/rendering_files.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing::JobWorld;
@@ -166,4 +166,4 @@ TEST_F(PrintReportProgramTest, RunawayStylesheetsEndAtTheirLimitsAndTheNextJobPr
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

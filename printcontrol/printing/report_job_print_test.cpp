@@ -18,7 +18,7 @@
 #include "printcontrol/test/job_files.h"
 #include "printcontrol/test/rendering_files.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing::JobWorld;
@@ -189,4 +189,4 @@ TEST_F(PrintReportTest, AnEndlessTransformEndsAtItsTimeLimit) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

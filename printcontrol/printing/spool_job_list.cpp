@@ -4,7 +4,7 @@
 
 #include "platform/spooler.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -39,4 +39,4 @@ void SpoolJobList::Clear() {
   items_.shrink_to_fit();
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

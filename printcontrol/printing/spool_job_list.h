@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <vector>
 
-namespace kavelo {
-
-namespace platform {
+namespace kavelo::platform {
 struct SpoolerJob;
-}  // namespace platform
+}  // namespace kavelo::platform
+
+namespace kavelo::printcontrol {
 
 constexpr size_t kSpoolTextSize = 512;  // 511 characters and the NUL
 
@@ -53,6 +53,6 @@ class SpoolJobList {
   std::vector<SpoolJobInfo> items_;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_SPOOL_JOB_LIST_H_

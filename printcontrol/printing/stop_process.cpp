@@ -2,7 +2,7 @@
 
 #include "platform/process.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -19,4 +19,4 @@ void StopProcess(platform::Process* process) {
   *process = platform::Process();
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -4,16 +4,16 @@
 #ifndef KAVELO_PRINTCONTROL_STOP_PROCESS_H_
 #define KAVELO_PRINTCONTROL_STOP_PROCESS_H_
 
-namespace kavelo {
-
-namespace platform {
+namespace kavelo::platform {
 class Process;
-}
+}  // namespace kavelo::platform
+
+namespace kavelo::printcontrol {
 
 // Kills a started program (its whole process group), reaps it, and releases
 // the handle: *process is left empty.  Nothing for an empty record.
 void StopProcess(platform::Process* process);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_STOP_PROCESS_H_

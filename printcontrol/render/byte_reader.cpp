@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 ByteReader::ByteReader(size_t bufferSize)
     : capacity_(bufferSize > 0 ? bufferSize : 1), buffer_(new unsigned char[capacity_]) {}
@@ -52,4 +52,4 @@ void ByteReader::Close() {
   failed_ = false;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <memory>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 class ByteReader {
  public:
@@ -67,6 +67,6 @@ class ByteReader {
   std::unique_ptr<unsigned char[]> buffer_;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_BYTE_READER_H_

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 class ByteReaderTest : public ::testing::Test {
@@ -116,4 +116,4 @@ TEST_F(ByteReaderTest, OpenFailuresAndClose) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -13,7 +13,7 @@
 #include "printcontrol/render/xml_exception.h"
 #include "printcontrol/render/xml_text.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -178,4 +178,4 @@ void WriteFilteredStylesheet(const char* xslPath, const char* outputPath, char* 
   }
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -13,7 +13,7 @@
 
 #include "printcontrol/render/xml_safety.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // Whether an attribute list holds a style attribute that hides its element:
 // the first attribute named "style" (any case) whose value, in small letters
@@ -75,6 +75,6 @@ void ParseXmlFile(const char* path, xercesc::HandlerBase* handler, bool doNamesp
 // `outputPath` is deleted whatever the outcome.
 void WriteFilteredStylesheet(const char* xslPath, const char* outputPath, char* error);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_HIDDEN_BLOCK_FILTER_H_

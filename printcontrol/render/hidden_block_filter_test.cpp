@@ -7,7 +7,7 @@
 #include "printcontrol/test/rendering_files.h"
 #include "printcontrol/render/transform_to_html.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing_files::FileExists;
@@ -161,4 +161,4 @@ TEST(HiddenBlockFilterTest, HostileStylesheetsStayBounded) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -5,7 +5,7 @@
 #include "printcontrol/render/string_list.h"
 #include "printcontrol/job/text_helpers.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -78,4 +78,4 @@ void DecodeHtmlEntities(const char* source, char* destination, size_t destinatio
   CopyText(destination, destinationSize, decoded.Text());
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

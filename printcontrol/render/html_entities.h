@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // Replaces the known entity references of a single-byte (ISO 8859-1) text by
 // the bytes they stand for, in one pass: "&nbsp;" (an ordinary blank),
@@ -15,6 +15,6 @@ namespace kavelo {
 // destinationSize - 1 characters of the result, always terminated.
 void DecodeHtmlEntities(const char* source, char* destination, size_t destinationSize);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_HTML_ENTITIES_H_

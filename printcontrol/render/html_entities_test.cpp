@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 std::string Decode(const std::string& source, size_t size = 512) {
@@ -73,4 +73,4 @@ TEST(HtmlEntitiesTest, ResultIsCutAndTerminatedInsideTheDestination) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -88,4 +88,4 @@ size_t HtmlOutputSink::Write(const char* chunk, size_t length, void* context) {
 
 void HtmlOutputSink::Flush(void* context) { fflush(static_cast<Context*>(context)->file); }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 class HtmlOutputSink {
  public:
@@ -32,6 +32,6 @@ class HtmlOutputSink {
   static void Flush(void* context);
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_HTML_OUTPUT_SINK_H_

@@ -19,7 +19,7 @@
 
 #include "printcontrol/render/transform_to_html.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -167,4 +167,4 @@ bool LimitedTransform(const char* xmlPath, const char* xslPath, const char* html
   return true;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

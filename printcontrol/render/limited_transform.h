@@ -11,7 +11,7 @@
 
 #include "platform/print_limits.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // The limits of one transform.
 struct TransformLimits {
@@ -37,6 +37,6 @@ bool LimitedTransform(const char* xmlPath, const char* xslPath, const char* html
                       const TransformLimits& limits, const char* title, char* error,
                       size_t errorSize);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_LIMITED_TRANSFORM_H_

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -97,4 +97,4 @@ void removeEquals(const char* htmlPath, char* error) {
   }
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -2,7 +2,7 @@
 #ifndef KAVELO_PRINTCONTROL_REMOVE_EQUALS_H_
 #define KAVELO_PRINTCONTROL_REMOVE_EQUALS_H_
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // Drops a separator line of at least 71 equals signs that stands directly
 // before a "</pre>" line inside an h1 block of the HTML file at `htmlPath`,
@@ -12,6 +12,6 @@ namespace kavelo {
 // and no error.
 void removeEquals(const char* htmlPath, char* error);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_REMOVE_EQUALS_H_

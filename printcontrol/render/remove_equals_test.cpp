@@ -7,7 +7,7 @@
 
 #include "printcontrol/test/rendering_files.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing_files::ReadFile;
@@ -86,4 +86,4 @@ TEST(RemoveEqualsTest, ReadFailureKeepsTheHtml) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

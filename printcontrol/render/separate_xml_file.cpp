@@ -10,7 +10,7 @@
 #include "printcontrol/render/byte_reader.h"
 #include "printcontrol/render/string_list.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -235,4 +235,4 @@ void SeparateXmlFile(const char* xmlPath, int factor, int pageCount, StringList*
   chunks.Discard();
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

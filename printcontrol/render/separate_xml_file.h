@@ -5,7 +5,7 @@
 #ifndef KAVELO_PRINTCONTROL_SEPARATE_XML_FILE_H_
 #define KAVELO_PRINTCONTROL_SEPARATE_XML_FILE_H_
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 class StringList;
 
@@ -20,6 +20,6 @@ class StringList;
 void SeparateXmlFile(const char* xmlPath, int factor, int pageCount, StringList* chunkFiles,
                      char* error);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_SEPARATE_XML_FILE_H_

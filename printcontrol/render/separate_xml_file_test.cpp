@@ -9,7 +9,7 @@
 #include "printcontrol/render/string_list.h"
 #include "printcontrol/test/rendering_files.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing_files::ReadFile;
@@ -254,4 +254,4 @@ TEST(SeparateXmlFileTest, LargePagesStreamThroughWhole) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

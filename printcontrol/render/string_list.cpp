@@ -5,7 +5,7 @@
 
 #include "printcontrol/job/text_helpers.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -151,4 +151,4 @@ void StringList::Clear() {
   capacity_ = 0;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

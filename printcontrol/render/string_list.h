@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 class StringList {
  public:
@@ -84,6 +84,6 @@ class StringList {
   std::vector<std::unique_ptr<char[]>> items_;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_STRING_LIST_H_

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 TEST(StringListTest, TypeTextChoosesTheKind) {
@@ -140,4 +140,4 @@ TEST(StringListTest, PopAppendAllAndClear) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

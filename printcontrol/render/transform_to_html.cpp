@@ -10,7 +10,7 @@
 #include "printcontrol/render/xml_exception.h"
 #include "printcontrol/render/xml_safety.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -77,4 +77,4 @@ void TransformToHtml(const char* xmlPath, const char* xslPath, const char* htmlP
   if (error[0] == '\0' && styleFlag == 1) removeEquals(request.htmlPath, error);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

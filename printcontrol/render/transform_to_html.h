@@ -2,7 +2,7 @@
 #ifndef KAVELO_PRINTCONTROL_TRANSFORM_TO_HTML_H_
 #define KAVELO_PRINTCONTROL_TRANSFORM_TO_HTML_H_
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // The three paths of one transform, each at most 1023 characters; a null
 // or empty argument leaves its field empty.
@@ -29,6 +29,6 @@ struct TransformRequest {
 void TransformToHtml(const char* xmlPath, const char* xslPath, const char* htmlPath, int styleFlag,
                      char* error, long long maxHtmlBytes = -1, bool* overLimit = nullptr);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_TRANSFORM_TO_HTML_H_

@@ -10,7 +10,7 @@
 #include "printcontrol/render/hidden_block_filter.h"
 #include "printcontrol/test/rendering_files.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 using testing_files::FileExists;
@@ -222,4 +222,4 @@ TEST(TransformToHtmlTest, StandardErrorStaysQuiet) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 namespace {
 
@@ -77,4 +77,4 @@ void EscapeXmlText(const char16_t* source, char* destination, size_t destination
   destination[used] = '\0';
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

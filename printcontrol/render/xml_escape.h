@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // Converts at most limit - 1 UTF-16 code units of source (the XML library's
 // XMLCh text; null allowed) into escaped single-byte text:
@@ -20,6 +20,6 @@ namespace kavelo {
 // that does not fit whole, so no reference is ever cut in half.
 void EscapeXmlText(const char16_t* source, char* destination, size_t destinationSize, size_t limit);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_XML_ESCAPE_H_

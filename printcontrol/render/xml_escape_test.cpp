@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace {
 
 std::string Escape(const std::u16string& source, size_t size = 1024, size_t limit = 1023) {
@@ -75,4 +75,4 @@ TEST(XmlEscapeTest, NeverWritesOutsideTheDestinationAndNeverCutsAReference) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 XmlException::XmlException(const char* message) { CopyLimited(message_, message, kMaxMessage); }
 
@@ -28,4 +28,4 @@ void CopyLimited(char* buffer, const char* text, int limit) {
   buffer[n] = '\0';
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -6,7 +6,7 @@
 
 #include <exception>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 class XmlException : public std::exception {
  public:
@@ -31,6 +31,6 @@ class XmlException : public std::exception {
 // texts the XML operations report.
 void CopyLimited(char* buffer, const char* text, int limit);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_XML_EXCEPTION_H_

@@ -3,7 +3,7 @@
 #include <xalanc/XalanTransformer/XalanTransformer.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 XmlLibraries::~XmlLibraries() { Terminate(); }
 
@@ -33,4 +33,4 @@ void XmlLibraries::Terminate() {
   xercesUp_ = false;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -3,7 +3,7 @@
 #ifndef KAVELO_PRINTCONTROL_XML_LIBRARIES_H_
 #define KAVELO_PRINTCONTROL_XML_LIBRARIES_H_
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 class XmlLibraries {
  public:
@@ -25,6 +25,6 @@ class XmlLibraries {
   bool xalanUp_ = false;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_XML_LIBRARIES_H_

@@ -15,7 +15,7 @@
 #include "printcontrol/render/xml_exception.h"
 #include "printcontrol/render/xml_text.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 using xercesc::XMLUni;
 
@@ -93,4 +93,4 @@ void ScreenXmlFile(const char* path) {
   }
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -6,7 +6,7 @@
 
 #include <xercesc/sax/EntityResolver.hpp>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // Most entity expansions a document may use.  Ordinary stylesheets use a
 // few character entities; a hostile one nests them to expand exponentially.
@@ -35,6 +35,6 @@ void DisableXmlNetworkAccess();
 // read passes: the processor reports that itself.
 void ScreenXmlFile(const char* path);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_XML_SAFETY_H_

@@ -1,6 +1,6 @@
 #include "printcontrol/render/xml_text.h"
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 size_t NarrowXmlText(const char16_t* text, size_t count, char* dest, size_t capacity) {
   if (capacity == 0) return 0;
@@ -78,4 +78,4 @@ void AppendXmlUtf8(const char16_t* text, size_t count, XmlEscape escape, std::st
   }
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

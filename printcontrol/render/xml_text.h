@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 
 // Converts at most `count` code units of `text` (stops early at a NUL) into
 // single-byte ISO 8859-1 text in `dest`, which holds `capacity` bytes: at most
@@ -27,6 +27,6 @@ enum class XmlEscape {
 // so that the result reads back as the same characters.
 void AppendXmlUtf8(const char16_t* text, size_t count, XmlEscape escape, std::string* out);
 
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_XML_TEXT_H_

@@ -16,7 +16,7 @@
 namespace {
 
 // The program's one service module; it lives as long as the process.
-kavelo::ServiceModule theModule;
+kavelo::service::ServiceModule theModule;
 
 // The program's file name as the usage text names it.
 std::string ProgramTitle(const char* argv0) {
@@ -42,8 +42,9 @@ int main(int argc, char** argv) {
   // A client that goes away mid-send must not end the service.
   signal(SIGPIPE, SIG_IGN);
   RaiseDescriptorLimit();
-  kavelo::InstallServiceMessageTable();
-  theModule.Init(kavelo::kServiceNameText, kavelo::kDisplayNameText, kavelo::kDescriptionText,
-                 kavelo::platform::kServiceWin32OwnProcess, kavelo::platform::kServiceAcceptStop);
+  kavelo::service::InstallServiceMessageTable();
+  theModule.Init(kavelo::service::kServiceNameText, kavelo::service::kDisplayNameText,
+                 kavelo::service::kDescriptionText, kavelo::platform::kServiceWin32OwnProcess,
+                 kavelo::platform::kServiceAcceptStop);
   return theModule.Run(kavelo::protocol::JoinEveryArgument(argc, argv), ProgramTitle(argv[0]), stdout);
 }

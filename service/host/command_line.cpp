@@ -8,7 +8,7 @@
 #include "common/exceptions.h"
 #include "service/intake/text_scanner.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 
@@ -79,4 +79,4 @@ bool ReadHintValue(const std::string& token, uint32_t* waitHint) {
   return true;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace kavelo {
+namespace kavelo::service {
 
 // Splits the command line at every "-" and "/" (the separators are
 // dropped; blanks are not separators and stay in the tokens).  Every piece
@@ -24,6 +24,6 @@ bool IsHintToken(const std::string& token);
 // and the number fits a signed 32-bit value.  Returns whether it changed.
 bool ReadHintValue(const std::string& token, uint32_t* waitHint);
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_COMMAND_LINE_H_

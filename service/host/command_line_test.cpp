@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 TEST(CommandLineTest, TokensAreCutAtEveryDashAndSlash) {
@@ -51,4 +51,4 @@ TEST(CommandLineTest, HintTokenAndValue) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -1,6 +1,6 @@
 #include "service/host/control_queue.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 bool ControlQueue::Create() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -39,4 +39,4 @@ bool ControlQueue::Take(uint32_t* code) {
   return true;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -9,7 +9,7 @@
 #include <deque>
 #include <mutex>
 
-namespace kavelo {
+namespace kavelo::service {
 
 // Thread safe.  Codes are taken in the order they were posted.  A code
 // posted before Create is kept for the loop (a stop that arrives while the
@@ -41,6 +41,6 @@ class ControlQueue {
   bool open_ = false;           // guarded by mutex_
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_CONTROL_QUEUE_H_

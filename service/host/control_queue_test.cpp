@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 TEST(ControlQueueTest, CodesArriveInOrderAndAStopBeforeCreateIsKept) {
@@ -42,4 +42,4 @@ TEST(ControlQueueTest, TakeWaitsForAPostFromAnotherThreadAndCloseDropsTheRest) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -8,7 +8,7 @@
 
 #include "common/exceptions.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 DiagnosticLog::~DiagnosticLog() { Close(); }
 
@@ -58,4 +58,4 @@ void DiagnosticLog::Close() {
   fd_ = -1;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

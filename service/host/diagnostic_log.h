@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace kavelo {
+namespace kavelo::service {
 
 // Not thread safe: one thread at a time uses a log.
 class DiagnosticLog {
@@ -44,6 +44,6 @@ class DiagnosticLog {
   std::string path_;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_DIAGNOSTIC_LOG_H_

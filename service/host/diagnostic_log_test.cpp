@@ -15,7 +15,7 @@
 
 #include "common/exceptions.h"
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 class DiagnosticLogTest : public ::testing::Test {
@@ -144,4 +144,4 @@ TEST_F(DiagnosticLogTest, NullAndEmptyArgumentsThrow) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -4,7 +4,7 @@
 
 #include "common/exceptions.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 EventLogChannel::~EventLogChannel() { Deregister(); }
 
@@ -50,4 +50,4 @@ std::string EventLogChannel::sourceName() const {
   return sourceName_;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -10,7 +10,7 @@
 
 #include "platform/eventlog.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 class EventLogChannel {
  public:
@@ -48,6 +48,6 @@ class EventLogChannel {
   std::string sourceName_;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_EVENT_LOG_CHANNEL_H_

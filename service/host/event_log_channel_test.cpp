@@ -14,7 +14,7 @@
 #include "common/exceptions.h"
 #include "service/host/service_messages.h"
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 std::vector<std::string> ReadLines(const std::string& path) {
@@ -130,4 +130,4 @@ TEST_F(EventLogChannelTest, InsertionTextsEndAtTheFirstNull) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::service

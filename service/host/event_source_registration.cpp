@@ -2,7 +2,7 @@
 
 #include "platform/registry.h"
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 constexpr char kApplicationLogKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
@@ -43,4 +43,4 @@ bool RemoveEventSource(const std::string& sourceName) {
   return platform::RegDeleteTree(application, sourceName) == platform::kErrorSuccess;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-namespace kavelo {
+namespace kavelo::service {
 
 // The key path of a source's registration below HKEY_LOCAL_MACHINE.
 std::string EventSourceKeyPath(const std::string& sourceName);
@@ -27,6 +27,6 @@ bool AddEventSource(const std::string& programPath, const std::string& sourceNam
 // source was not registered).
 bool RemoveEventSource(const std::string& sourceName);
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_EVENT_SOURCE_REGISTRATION_H_

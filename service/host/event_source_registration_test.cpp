@@ -12,7 +12,7 @@
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 using platform::Hive;
@@ -85,4 +85,4 @@ TEST(EventSourceRegistrationTest, UnwritableRegistryFails) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -1,6 +1,6 @@
 #include "service/host/service_messages.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 const platform::MessageEntry kServiceMessages[] = {
     {1, "The service was started.\r\n"},
@@ -75,4 +75,4 @@ void InstallServiceMessageTable() {
   platform::SetMessageTable(kServiceMessages, kServiceMessageCount);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

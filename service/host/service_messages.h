@@ -8,7 +8,7 @@
 
 #include "platform/eventlog.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 // The event source under which the service and its threads report.
 constexpr char kServiceEventSource[] = "Brelvane";
@@ -58,6 +58,6 @@ extern const size_t kServiceMessageCount;
 // Call once at the start of the service program.
 void InstallServiceMessageTable();
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_SERVICE_MESSAGES_H_

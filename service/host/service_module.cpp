@@ -14,7 +14,7 @@
 #include "service/queue/print_thread.h"
 #include "service/host/service_messages.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 
@@ -158,4 +158,4 @@ void ServiceModule::OnStop() {
   eventLog_->Report(platform::EventType::kInformation, kMsgServiceStopped);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -15,10 +15,13 @@
 #include "service/host/control_queue.h"
 
 namespace kavelo {
-
-class EventLogChannel;
 class ServiceParameters;
 struct ParameterValues;
+}  // namespace kavelo
+
+namespace kavelo::service {
+
+class EventLogChannel;
 class PrintThread;
 class IntakeListener;
 
@@ -154,6 +157,6 @@ class ServiceModule {
   char** argv_ = nullptr;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_SERVICE_MODULE_H_

@@ -8,7 +8,7 @@
 #include "service/host/command_line.h"
 #include "service/host/service_module.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 
@@ -97,4 +97,4 @@ int ServiceModule::Run(const std::string& commandLine, const std::string& progra
   return failed ? 1 : 0;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

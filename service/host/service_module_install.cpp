@@ -11,7 +11,7 @@
 #include "service/host/service_module.h"
 #include "service/host/systemd_unit.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 
@@ -155,4 +155,4 @@ bool ServiceModule::SetDependencies(const std::vector<std::string>& names) {
   return result == platform::kScmOk;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -24,7 +24,7 @@
 #include "service/host/service_messages.h"
 #include "service/host/service_module.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 
@@ -201,4 +201,4 @@ bool ServiceModule::CheckSpoolerDirectory(const ParameterValues& values) {
   return true;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -2,7 +2,7 @@
 #ifndef KAVELO_SERVICE_SERVICE_TEXTS_H_
 #define KAVELO_SERVICE_SERVICE_TEXTS_H_
 
-namespace kavelo {
+namespace kavelo::service {
 
 constexpr const char kServiceNameText[] = "Brelvane";
 constexpr const char kDisplayNameText[] = "KAVELO - Brelvane";
@@ -10,6 +10,6 @@ constexpr const char kDisplayNameText[] = "KAVELO - Brelvane";
 constexpr const char kDescriptionText[] =
     "Provides connection and communication with a KAVELO print server.";
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_SERVICE_TEXTS_H_

@@ -12,7 +12,7 @@
 
 #include "platform/process.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 
@@ -155,4 +155,4 @@ void ReloadSystemd(const std::string& directory) {
   }
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

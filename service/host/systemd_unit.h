@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace kavelo {
+namespace kavelo::service {
 
 // The folder for the unit: KAVELO_SYSTEMD_UNIT_DIR when set (the caller
 // chose it), else /etc/systemd/system when systemd runs the machine
@@ -53,6 +53,6 @@ int RemoveSystemdUnit(const std::string& directory, const std::string& unitName)
 // Asks systemd to read its units again, when the folder is systemd's own.
 void ReloadSystemd(const std::string& directory);
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_SYSTEMD_UNIT_H_

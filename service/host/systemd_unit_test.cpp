@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 TEST(SystemdUnitTest, TextQuotesWhatSystemdWouldOtherwiseExpand) {
@@ -77,4 +77,4 @@ TEST(SystemdUnitTest, PackagedUnitIsTheFirstFolderHoldingAFileOfThatName) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::service

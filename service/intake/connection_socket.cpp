@@ -7,7 +7,7 @@
 
 #include "common/exceptions.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 
@@ -55,4 +55,4 @@ bool ConnectionSocket::SetReceiveBufferSize(int32_t bytes) {
   return SetInt(socket_, SOL_SOCKET, SO_RCVBUF, bytes);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

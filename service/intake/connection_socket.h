@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace kavelo {
+namespace kavelo::service {
 
 // Each setter sets one socket option and returns whether the system took
 // it.  Does not own the socket.
@@ -32,6 +32,6 @@ class ConnectionSocket {
   int socket_;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_CONNECTION_SOCKET_H_

@@ -17,7 +17,7 @@
 #include "service/intake/socket_stream.h"
 #include "service/intake/spool_file.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 
@@ -246,4 +246,4 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
   return result;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -9,7 +9,7 @@
 #include "protocol/intake_wire.h"
 #include "service/queue/job_values.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 class EventLogChannel;
 class QueueThread;
@@ -71,6 +71,6 @@ class IntakeExchange {
   JobValues job_;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_INTAKE_EXCHANGE_H_

@@ -21,7 +21,7 @@
 #include "service/host/service_messages.h"
 #include "service/test/intake_fixture.h"
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 using testing::Counted;
@@ -408,4 +408,4 @@ TEST_F(IntakeExchangeTest, AClientTricklingADocumentIsCutOffByTheStepLimit) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::service

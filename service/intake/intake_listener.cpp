@@ -25,7 +25,7 @@
 #include "service/host/service_messages.h"
 #include "service/intake/spool_file.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 
@@ -425,4 +425,4 @@ void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
   listener->ConnectionEnded(entry);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -15,7 +15,7 @@
 #include "common/parameter_values.h"
 #include "service/queue/worker_thread.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 class EventLogChannel;
 class QueueThread;
@@ -132,6 +132,6 @@ class IntakeListener : public WorkerThread {
   ConnectionList connections_;  // guarded by connectionsMutex_
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_INTAKE_LISTENER_H_

@@ -30,7 +30,7 @@
 #include "service/test/intake_fixture.h"
 #include "tools/job_client.h"
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 using testing::Counted;
@@ -355,4 +355,4 @@ TEST_F(IntakeListenerTest, StopEndsOpenExchangesAtOnce) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -7,7 +7,7 @@
 #include "protocol/arguments.h"
 #include "protocol/job_command_line.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 
@@ -100,4 +100,4 @@ std::string SpoolDirectoryFault(const ParameterValues& values) {
   return JobRefusal(job);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -13,7 +13,7 @@
 #include "protocol/job_command_line.h"
 #include "service/queue/job_values.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 // The most copies a job may ask for (the usual spooler maximum).  Every
 // copy of a split report is one run of the HTML printer per chunk, so a
@@ -48,6 +48,6 @@ std::string JobRefusal(const JobValues& job);
 // pass CommandLineFault.
 std::string SpoolDirectoryFault(const ParameterValues& values);
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_JOB_LIMITS_H_

@@ -8,7 +8,7 @@
 #include "service/intake/quoted_text.h"
 #include "service/intake/text_scanner.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 
@@ -109,4 +109,4 @@ std::string OptionEntry::value() const {
   return value_;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-namespace kavelo {
+namespace kavelo::service {
 
 // The key is stored lower-cased and trimmed of white space; the value is
 // stored through CollapseQuotes.  Every copy (construction from another
@@ -42,6 +42,6 @@ class OptionEntry {
   std::string value_;  // guarded by mutex_
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_OPTION_ENTRY_H_

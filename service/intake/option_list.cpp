@@ -3,7 +3,7 @@
 #include "common/exceptions.h"
 #include "service/intake/text_scanner.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -84,4 +84,4 @@ std::vector<std::pair<std::string, std::string>> OptionList::Items() const {
   return items;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

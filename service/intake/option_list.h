@@ -10,7 +10,7 @@
 
 #include "service/intake/option_entry.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 // Thread safe: Add takes the list's lock, and so do Find and Lookup.
 class OptionList {
@@ -47,6 +47,6 @@ class OptionList {
   std::list<OptionEntry> entries_;  // guarded by mutex_
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_OPTION_LIST_H_

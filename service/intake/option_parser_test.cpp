@@ -12,7 +12,7 @@
 #include "service/intake/quoted_text.h"
 #include "service/intake/text_scanner.h"
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 TEST(TextScanner, EveryMoveOnTheEmptyTextRaises) {
@@ -232,4 +232,4 @@ TEST(ApplyPrintOptions, ARunOfEqualQuotesReachesTheJobAsOneIn32) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -4,7 +4,7 @@
 
 #include "common/exceptions.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 size_t CheckedLength(const char* text) {
@@ -47,4 +47,4 @@ std::string CollapseQuotes(const char* value) {
   return out;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

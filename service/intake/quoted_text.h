@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace kavelo {
+namespace kavelo::service {
 
 // True when text has 3 or more characters, begins with open and ends with
 // close (a bare pair of quotes is not a quoted value).  Raises
@@ -23,6 +23,6 @@ std::string StripQuotes(const char* text, char open, char close);
 // quotes becomes ceil(k/2).  A null value gives the empty text.
 std::string CollapseQuotes(const char* value);
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_QUOTED_TEXT_H_

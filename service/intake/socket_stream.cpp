@@ -11,7 +11,7 @@
 
 #include "protocol/intake_wire.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 void SocketReader::BeginStep() {
   if (readTimeoutMs_ < 0) {
@@ -184,4 +184,4 @@ bool SocketWriter::WriteCountedString(const std::string& text) {
   return Write(&wire, sizeof wire) && Write(text.data(), text.size()) && Flush();
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace kavelo {
+namespace kavelo::service {
 
 constexpr size_t kStreamBufferSize = 4096;
 // The slowest average rate, in bytes per second, at which a receive step
@@ -103,6 +103,6 @@ class SocketWriter {
   int lastError_ = 0;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_SOCKET_STREAM_H_

@@ -6,7 +6,7 @@
 
 #include <sys/file.h>
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 // Spool files hold client documents: readable by the service's account only.
@@ -73,4 +73,4 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

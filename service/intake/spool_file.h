@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace kavelo {
+namespace kavelo::service {
 
 // While the intake holds a spool file open for writing it keeps an
 // exclusive advisory lock (flock) on it, so that another process can tell
@@ -44,6 +44,6 @@ class SpoolFile {
 // The directory part of a path ("." when it has none).
 std::string DirectoryOf(const std::string& path);
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_SPOOL_FILE_H_

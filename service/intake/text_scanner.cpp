@@ -4,7 +4,7 @@
 
 #include "common/exceptions.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -108,4 +108,4 @@ void TextScanner::SkipQuoted(char q) {
   position_ = last;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace kavelo {
+namespace kavelo::service {
 
 // The scanner does not copy its text: *text must stay alive and unchanged
 // while the scanner is in use.  Its length L is the number of bytes before
@@ -67,6 +67,6 @@ class TextScanner {
   int32_t mark_ = 0;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_TEXT_SCANNER_H_

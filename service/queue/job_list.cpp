@@ -1,6 +1,6 @@
 #include "service/queue/job_list.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 void JobList::Append(const std::string& job) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -26,4 +26,4 @@ size_t JobList::size() const {
   return jobs_.size();
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

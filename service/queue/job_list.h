@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-namespace kavelo {
+namespace kavelo::service {
 
 // Thread safe: each operation takes the list's lock.  Many threads append;
 // the print thread alone reads and removes the first entry.
@@ -25,6 +25,6 @@ class JobList {
   std::deque<std::string> jobs_;  // guarded by mutex_
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_JOB_LIST_H_

@@ -3,7 +3,7 @@
 #include "protocol/integer_text.h"
 #include "service/intake/option_list.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 void ApplyPrintOptions(const char* optionText, JobValues* job) {
   OptionList options;
@@ -28,4 +28,4 @@ void ApplyPrintOptions(const char* optionText, JobValues* job) {
   }
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

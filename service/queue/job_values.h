@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace kavelo {
+namespace kavelo::service {
 
 struct JobValues {
   std::string printerApplication;
@@ -28,6 +28,6 @@ struct JobValues {
 // NUL, an entry with an empty key).
 void ApplyPrintOptions(const char* optionText, JobValues* job);
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_JOB_VALUES_H_

@@ -9,7 +9,7 @@
 #include "platform/process.h"
 #include "service/host/service_messages.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 // Insertion texts of exception reports are cut to what a 256-byte buffer
@@ -141,4 +141,4 @@ void PrintThread::ReportException(const std::exception& e) {
   channel().Report(platform::EventType::kError, kMsgExceptionCaught, ReportText(e).c_str());
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -13,7 +13,7 @@
 #include "platform/process.h"
 #include "service/queue/queue_thread.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 class PrintThread : public QueueThread {
  public:
@@ -70,6 +70,6 @@ class PrintThread : public QueueThread {
   int stopGraceMs_ = kStopGraceMs;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_PRINT_THREAD_H_

@@ -5,7 +5,7 @@
 #include "common/service_parameters.h"
 #include "service/queue/print_thread.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 long PrintThread::PersistJob(const std::string& jobCommandLine) {
   ServiceParameters parameters;
@@ -32,4 +32,4 @@ void PrintThread::RemoveUnlistableJobs(std::vector<std::string>* removed) {
   parameters.RemoveUnlistableJobs(removed);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

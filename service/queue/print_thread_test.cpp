@@ -23,7 +23,7 @@
 #include "service/host/service_messages.h"
 #include "service/test/intake_fixture.h"
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 std::vector<std::string> Lines(const std::string& path) {
@@ -387,4 +387,4 @@ TEST(ThreadLayer, SignalsAreCountedAndStopWakesAnIdleThread) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::service

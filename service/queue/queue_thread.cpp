@@ -5,7 +5,7 @@
 #include "common/exceptions.h"
 #include "protocol/job_command_line.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 namespace {
 void CheckText(const char* text) {
@@ -65,4 +65,4 @@ void QueueThread::ReportException(const std::exception&) {}
 
 void QueueThread::ProcessJob(const std::string&) {}
 
-}  // namespace kavelo
+}  // namespace kavelo::service

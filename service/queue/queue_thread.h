@@ -11,7 +11,7 @@
 #include "service/queue/job_list.h"
 #include "service/queue/worker_thread.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 class QueueThread : public WorkerThread {
  public:
@@ -65,6 +65,6 @@ class QueueThread : public WorkerThread {
   JobList jobs_;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_QUEUE_THREAD_H_

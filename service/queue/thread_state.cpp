@@ -2,7 +2,7 @@
 
 #include <thread>
 
-namespace kavelo {
+namespace kavelo::service {
 
 void ThreadState::SetState(int32_t state) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -29,4 +29,4 @@ int32_t ThreadState::state() const {
   return state_;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -8,7 +8,7 @@
 
 #include "service/queue/wake_signal.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 // Thread safe.  The state lock is held while the state's own signal is
 // given (state lock, then signal lock): the only nesting of these locks.
@@ -40,6 +40,6 @@ class ThreadState {
   WakeSignal changed_;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_THREAD_STATE_H_

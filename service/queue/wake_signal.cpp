@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-namespace kavelo {
+namespace kavelo::service {
 
 void WakeSignal::Signal() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -30,4 +30,4 @@ int32_t WakeSignal::count() const {
   return count_;
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

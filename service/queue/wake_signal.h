@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
-namespace kavelo {
+namespace kavelo::service {
 
 // Every Signal gives one count and every Wait takes one, so no wake-up is
 // lost when several signals arrive before the waiter runs.
@@ -39,6 +39,6 @@ class WakeSignal {
   bool waiting_ = false;  // guarded by mutex_: a waiter is inside Wait
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_WAKE_SIGNAL_H_

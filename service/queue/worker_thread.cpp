@@ -5,7 +5,7 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 
-namespace kavelo {
+namespace kavelo::service {
 
 WorkerThread::WorkerThread(bool wakeOnStop) : wakeOnStop_(wakeOnStop) {}
 
@@ -49,4 +49,4 @@ void WorkerThread::Stop() {
   state_.SetState(ThreadState::kStopped);
 }
 
-}  // namespace kavelo
+}  // namespace kavelo::service

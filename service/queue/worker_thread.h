@@ -11,7 +11,7 @@
 #include "service/queue/thread_state.h"
 #include "service/queue/wake_signal.h"
 
-namespace kavelo {
+namespace kavelo::service {
 
 // A thread whose body (Run) polls the running flag between its waits.  The
 // object's own WakeSignal is what a body waits on for work; Stop gives it
@@ -53,6 +53,6 @@ class WorkerThread : public WakeSignal {
   const bool wakeOnStop_;
 };
 
-}  // namespace kavelo
+}  // namespace kavelo::service
 
 #endif  // KAVELO_SERVICE_WORKER_THREAD_H_

@@ -20,7 +20,7 @@
 
 extern char** environ;
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 struct SendRun {
@@ -212,4 +212,4 @@ TEST_F(KaveloSendTest, RefusalsFailuresAndUsageErrorsHaveTheirExitCodes) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::service
