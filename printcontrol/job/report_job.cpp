@@ -11,7 +11,7 @@
 #include "printcontrol/job/command_line.h"
 #include "printcontrol/job/event_reporting.h"
 #include "printcontrol/job/file_check.h"
-#include "printcontrol/printing/file_utils.h"
+#include "printcontrol/job/report_name.h"
 #include "printcontrol/printing/print_job_control.h"
 #include "printcontrol/job/report_header.h"
 #include "printcontrol/job/spool_files.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/sysinfo.h"
-#include "printcontrol/printing/file_utils.h"
+#include "printcontrol/job/report_name.h"
 #include "printcontrol/printing/print_job_control.h"
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/render/string_list.h"

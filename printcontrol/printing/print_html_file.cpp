@@ -8,10 +8,12 @@
 #include <utility>
 
 #include "platform/process.h"
-#include "printcontrol/printing/file_utils.h"
 #include "printcontrol/printing/job_watcher.h"
+#include "printcontrol/printing/stop_process.h"
 #include "printcontrol/job/report_job.h"
+#include "printcontrol/job/text_helpers.h"
 #include "protocol/orlendi_command_line.h"
+#include "protocol/orlendi_info_file.h"
 
 namespace kavelo::printcontrol {
 
@@ -32,6 +34,11 @@ void Finish(platform::Process* process, WatcherThread* watcher, const char* info
 }
 
 }  // namespace
+
+void MakeInfoName(const char* htmlPath, char* destination, size_t size) {
+  if (destination == nullptr || size == 0) return;
+  CopyText(destination, size, protocol::InfoFileName(htmlPath == nullptr ? "" : htmlPath).c_str());
+}
 
 bool MakeOrlendiCommandLine(const ReportJob& job, const char* htmlPath, int copies, int lock,
                             std::string* commandLine) {

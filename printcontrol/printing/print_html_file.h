@@ -25,6 +25,12 @@ struct OrlendiLimits {
   int cyclesAfterWatcher = 60;   // after the watcher saw the jobs spooled
 };
 
+// The marker file name of a printed HTML page: a path of at least six
+// characters ending in ".html" gets ".info" in its place ("page3.html" ->
+// "page3.info"); any other path gets "info" appended ("x.htm" ->
+// "x.htminfo").  Written into destination of size bytes (cut to fit).
+void MakeInfoName(const char* htmlPath, char* destination, size_t size);
+
 // orlendi's command line for one HTML file of the job; false when it would
 // be longer than kOrlendiCommandLineSize - 1 characters (a cut line would
 // name other files or another printer).

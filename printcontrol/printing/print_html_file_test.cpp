@@ -140,5 +140,27 @@ TEST_F(PrintHtmlFileTest, TooLongCommandLineIsRefused) {
   EXPECT_STREQ(error, "Error:orlendi command line too long, Report Title:Monthly Sales");
 }
 
+TEST(MakeInfoNameTest, InfoName) {
+  struct Case {
+    const char* html;
+    const char* info;
+  } cases[] = {{"page3.html", "page3.info"},
+               {"/spool/093015.html", "/spool/093015.info"},
+               {"x.htm", "x.htminfo"},
+               {".html", ".htmlinfo"},  // shorter than six characters
+               {"a.html", "a.info"},
+               {"a.HTML", "a.HTMLinfo"},  // the ending is matched in small letters only
+               {"", "info"},
+               {"page.html.bak", "page.html.bakinfo"}};
+  for (const Case& c : cases) {
+    char out[512];
+    MakeInfoName(c.html, out, sizeof(out));
+    EXPECT_STREQ(c.info, out) << c.html;
+  }
+  char small[6];
+  MakeInfoName("abcdefgh.html", small, sizeof(small));
+  EXPECT_EQ(5u, std::strlen(small));
+}
+
 }  // namespace
 }  // namespace kavelo::printcontrol

@@ -1,12 +1,9 @@
-// Names of the files a print job makes; StopProcess comes along for callers
-// that use both.
-#ifndef KAVELO_PRINTCONTROL_FILE_UTILS_H_
-#define KAVELO_PRINTCONTROL_FILE_UTILS_H_
+// The report name: the base name of a job's HTML files.
+#ifndef KAVELO_PRINTCONTROL_REPORT_NAME_H_
+#define KAVELO_PRINTCONTROL_REPORT_NAME_H_
 
 #include <cstddef>
 #include <ctime>
-
-#include "printcontrol/printing/stop_process.h"
 
 namespace kavelo::printcontrol {
 
@@ -20,12 +17,6 @@ void MakeReportName(char* destination, size_t size);
 // gives the fallback form.
 void FormatReportName(const std::tm* localTime, char* destination, size_t size);
 
-// The marker file name of a printed HTML page: a path of at least six
-// characters ending in ".html" gets ".info" in its place ("page3.html" ->
-// "page3.info"); any other path gets "info" appended ("x.htm" ->
-// "x.htminfo").  Written into destination of size bytes (cut to fit).
-void MakeInfoName(const char* htmlPath, char* destination, size_t size);
-
 }  // namespace kavelo::printcontrol
 
-#endif  // KAVELO_PRINTCONTROL_FILE_UTILS_H_
+#endif  // KAVELO_PRINTCONTROL_REPORT_NAME_H_

@@ -1,4 +1,4 @@
-#include "printcontrol/printing/file_utils.h"
+#include "printcontrol/job/report_name.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "printcontrol/job/text_helpers.h"
-#include "protocol/orlendi_info_file.h"
 
 namespace kavelo::printcontrol {
 
@@ -42,11 +41,6 @@ void FormatReportName(const std::tm* localTime, char* destination, size_t size) 
     std::snprintf(name, sizeof(name), "%ld", value);
   }
   CopyText(destination, size, name);
-}
-
-void MakeInfoName(const char* htmlPath, char* destination, size_t size) {
-  if (destination == nullptr || size == 0) return;
-  CopyText(destination, size, protocol::InfoFileName(htmlPath == nullptr ? "" : htmlPath).c_str());
 }
 
 }  // namespace kavelo::printcontrol
