@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/ascii_text.h"
+#include "printcontrol/job/text_field.h"
 
 namespace kavelo::printcontrol {
 

@@ -8,7 +8,7 @@
 #include "printcontrol/job/event_reporting.h"
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/job/spool_files.h"
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/ascii_text.h"
 
 namespace kavelo::printcontrol {
 

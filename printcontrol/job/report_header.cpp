@@ -5,7 +5,7 @@
 #include <string>
 
 #include "printcontrol/render/html_entities.h"
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/text_field.h"
 #include "protocol/integer_text.h"
 
 namespace kavelo::printcontrol {

@@ -15,7 +15,7 @@
 #include "printcontrol/printing/print_job_control.h"
 #include "printcontrol/job/report_header.h"
 #include "printcontrol/job/spool_files.h"
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/text_field.h"
 #include "printcontrol/render/xml_libraries.h"
 
 namespace kavelo::printcontrol {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/text_field.h"
 
 namespace kavelo::printcontrol {
 

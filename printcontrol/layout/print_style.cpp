@@ -5,7 +5,7 @@
 #include <cctype>
 
 #include "printcontrol/render/byte_reader.h"
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/text_field.h"
 
 namespace kavelo::printcontrol {
 

@@ -8,7 +8,7 @@
 
 #include "printcontrol/render/byte_reader.h"
 #include "printcontrol/layout/print_style.h"
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/text_field.h"
 
 namespace kavelo::printcontrol {
 

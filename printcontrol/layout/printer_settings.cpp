@@ -1,7 +1,7 @@
 #include "printcontrol/layout/printer_settings.h"
 
 #include "platform/sysinfo.h"
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/text_field.h"
 
 namespace kavelo::printcontrol {
 

@@ -6,7 +6,7 @@
 
 #include "platform/registry.h"
 #include "printcontrol/layout/printer_settings.h"
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/text_field.h"
 #include "protocol/integer_text.h"
 
 namespace kavelo::printcontrol {

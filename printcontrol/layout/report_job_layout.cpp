@@ -7,7 +7,7 @@
 #include "printcontrol/layout/printer_metrics.h"
 #include "printcontrol/layout/printer_settings_store.h"
 #include "printcontrol/job/report_job.h"
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/text_field.h"
 
 namespace kavelo::printcontrol {
 

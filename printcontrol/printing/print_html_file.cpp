@@ -11,7 +11,7 @@
 #include "printcontrol/printing/job_watcher.h"
 #include "printcontrol/printing/stop_process.h"
 #include "printcontrol/job/report_job.h"
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/text_field.h"
 #include "protocol/orlendi_command_line.h"
 #include "protocol/orlendi_info_file.h"
 

@@ -22,7 +22,7 @@
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/render/separate_xml_file.h"
 #include "printcontrol/render/string_list.h"
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/text_field.h"
 
 namespace kavelo::printcontrol {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "printcontrol/render/string_list.h"
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/text_field.h"
 
 namespace kavelo::printcontrol {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/ascii_text.h"
 
 namespace kavelo::printcontrol {
 

@@ -1,4 +1,4 @@
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/ascii_text.h"
 
 #include <cstring>
 #include <string>
@@ -8,7 +8,7 @@
 namespace kavelo::printcontrol {
 namespace {
 
-TEST(TextHelpersTest, LowerAsciiChangesOnlyCapitals) {
+TEST(AsciiTextTest, LowerAsciiChangesOnlyCapitals) {
   struct Case {
     const char* in;
     const char* out;
@@ -27,7 +27,7 @@ TEST(TextHelpersTest, LowerAsciiChangesOnlyCapitals) {
   EXPECT_FALSE(LowerAscii(nullptr));
 }
 
-TEST(TextHelpersTest, TrimLeadingBlanks) {
+TEST(AsciiTextTest, TrimLeadingBlanks) {
   struct Case {
     const char* in;
     const char* out;
@@ -44,24 +44,7 @@ TEST(TextHelpersTest, TrimLeadingBlanks) {
   EXPECT_EQ(std::string(1095, 'x'), longText.c_str());
 }
 
-TEST(TextHelpersTest, CopyTextCutsAndAlwaysTerminates) {
-  char field[8];
-  std::memset(field, '#', sizeof(field));
-  char guard[4] = "ok";
-  EXPECT_FALSE(CopyText(field, sizeof(field), "0123456789"));
-  EXPECT_STREQ("0123456", field);
-  EXPECT_STREQ("ok", guard);
-  EXPECT_TRUE(CopyText(field, sizeof(field), "0123456"));
-  EXPECT_STREQ("0123456", field);
-  EXPECT_TRUE(CopyText(field, sizeof(field), nullptr));
-  EXPECT_STREQ("", field);
-  EXPECT_TRUE(CopyText(field, sizeof(field), "abcdef", 3));
-  EXPECT_STREQ("abc", field);
-  EXPECT_TRUE(CopyText(field, 1, "abc") == false);
-  EXPECT_STREQ("", field);
-}
-
-TEST(TextHelpersTest, CaseInsensitiveCompareAndFind) {
+TEST(AsciiTextTest, CaseInsensitiveCompareAndFind) {
   EXPECT_TRUE(EqualsIgnoreCase("/REGSERVER", "/regserver"));
   EXPECT_TRUE(EqualsIgnoreCase("/RegServer", "/regserver"));
   EXPECT_FALSE(EqualsIgnoreCase("/regserverx", "/regserver"));

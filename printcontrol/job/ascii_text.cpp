@@ -1,4 +1,4 @@
-#include "printcontrol/job/text_helpers.h"
+#include "printcontrol/job/ascii_text.h"
 
 #include <cstring>
 
@@ -28,25 +28,6 @@ void TrimLeadingBlanks(char* text) {
   while (text[blanks] == ' ') ++blanks;
   if (blanks == 0 || text[blanks] == '\0') return;
   std::memmove(text, text + blanks, std::strlen(text + blanks) + 1);
-}
-
-bool CopyText(char* field, size_t size, const char* source) {
-  return CopyText(field, size, source, static_cast<size_t>(-1));
-}
-
-bool CopyText(char* field, size_t size, const char* source, size_t length) {
-  if (field == nullptr || size == 0) return false;
-  if (source == nullptr) {
-    field[0] = '\0';
-    return true;
-  }
-  size_t n = 0;
-  while (n < length && n + 1 < size && source[n] != '\0') {
-    field[n] = source[n];
-    ++n;
-  }
-  field[n] = '\0';
-  return n == length || source[n] == '\0';
 }
 
 bool EqualsIgnoreCase(const char* a, const char* b) {
