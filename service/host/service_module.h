@@ -36,7 +36,7 @@ class ServiceModule {
   // parameters, print thread (wake-on-stop), listener.
   ServiceModule();
   // Destroys them in reverse order.
-  virtual ~ServiceModule();
+  ~ServiceModule();
   ServiceModule(const ServiceModule&) = delete;
   ServiceModule& operator=(const ServiceModule&) = delete;
 
@@ -52,31 +52,18 @@ class ServiceModule {
   // file name for the usage text.  Returns the process exit code.
   int Run(const std::string& commandLine, const std::string& programTitle, std::FILE* out);
 
-  // ---- Service entry points and the hooks of the other controls ----
+  // ---- Service entry points ----
 
   // Posts the control code to the control queue; nothing else.  Runs on the
   // dispatcher's thread.
-  virtual void Handler(uint32_t code);
+  void Handler(uint32_t code);
   // The service entry, on the service thread.
-  virtual void ServiceMain(int argc, char** argv);
+  void ServiceMain(int argc, char** argv);
   // The start sequence; true when the service runs.  Service thread.
-  virtual bool OnStart(int argc, char** argv);
-  // The stop sequence.  Service thread.
-  virtual void OnStop();
-  // The service accepts only the stop control; these do nothing.
-  virtual void OnPause() {}
-  virtual void OnContinue() {}
-  virtual void OnShutdown() {}
-  virtual void OnParamChange() {}
-  virtual void OnNetBindAdd() {}
-  virtual void OnNetBindRemove() {}
-  virtual void OnNetBindEnable() {}
-  virtual void OnNetBindDisable() {}
-  virtual void OnUnknownRequest(uint32_t code) { (void)code; }
-  virtual bool OnUserControl(uint32_t code) {
-    (void)code;
-    return false;
-  }
+  bool OnStart(int argc, char** argv);
+  // The stop sequence.  Service thread.  The service accepts only the stop
+  // control, so no other control has a routine.
+  void OnStop();
 
   // ---- Installation ----
 

@@ -20,9 +20,8 @@ QueueThread::~QueueThread() { channel_.Deregister(); }
 
 void QueueThread::BindLog(const char* serviceName) {
   CheckText(serviceName);
-  // Linux stands in for the NT family: the thread reports to the event log
-  // (and never to a diagnostic log file in the current directory).
-  platformId_ = kPlatformNt;
+  // The thread reports to the event log (never to a diagnostic log file in
+  // the current directory).
   serviceName_ = serviceName;
   channel_.Register(serviceName);
 }

@@ -15,10 +15,6 @@ namespace kavelo::service {
 
 class QueueThread : public WorkerThread {
  public:
-  // The platform id of the Windows NT family, whose event log the thread
-  // reports to; the only platform this service runs on.
-  static constexpr int32_t kPlatformNt = 2;
-
   explicit QueueThread(bool wakeOnStop);
   ~QueueThread() override;
 
@@ -42,7 +38,6 @@ class QueueThread : public WorkerThread {
 
   // Set by BindLog; empty before.  Read-only once the thread runs.
   const std::string& serviceName() const { return serviceName_; }
-  int32_t platformId() const { return platformId_; }
   const JobList& jobs() const { return jobs_; }
 
  protected:
@@ -59,7 +54,6 @@ class QueueThread : public WorkerThread {
   EventLogChannel& channel() { return channel_; }
 
  private:
-  int32_t platformId_ = 0;
   std::string serviceName_;
   EventLogChannel channel_;
   JobList jobs_;
