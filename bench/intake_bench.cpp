@@ -38,9 +38,9 @@
 #include "platform/process.h"
 #include "protocol/intake_wire.h"
 #include "service/host/event_log_channel.h"
+#include "service/host/service_messages.h"
 #include "service/intake/intake_listener.h"
 #include "service/queue/print_thread.h"
-#include "service/host/service_messages.h"
 #include "tools/job_client.h"
 
 namespace kavelo {

@@ -4,11 +4,11 @@
 #include <memory>
 #include <string>
 
+#include "printcontrol/job/ascii_text.h"
 #include "printcontrol/job/command_line.h"
 #include "printcontrol/job/event_reporting.h"
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/job/spool_files.h"
-#include "printcontrol/job/ascii_text.h"
 
 namespace kavelo::printcontrol {
 

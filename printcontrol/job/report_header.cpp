@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "printcontrol/render/html_entities.h"
 #include "printcontrol/job/text_field.h"
+#include "printcontrol/render/html_entities.h"
 #include "protocol/integer_text.h"
 
 namespace kavelo::printcontrol {

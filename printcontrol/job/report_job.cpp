@@ -11,11 +11,11 @@
 #include "printcontrol/job/command_line.h"
 #include "printcontrol/job/event_reporting.h"
 #include "printcontrol/job/file_check.h"
-#include "printcontrol/job/report_name.h"
-#include "printcontrol/printing/print_job_control.h"
 #include "printcontrol/job/report_header.h"
+#include "printcontrol/job/report_name.h"
 #include "printcontrol/job/spool_files.h"
 #include "printcontrol/job/text_field.h"
+#include "printcontrol/printing/print_job_control.h"
 #include "printcontrol/render/xml_libraries.h"
 
 namespace kavelo::printcontrol {

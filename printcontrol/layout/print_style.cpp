@@ -4,8 +4,8 @@
 
 #include <cctype>
 
-#include "printcontrol/render/byte_reader.h"
 #include "printcontrol/job/text_field.h"
+#include "printcontrol/render/byte_reader.h"
 
 namespace kavelo::printcontrol {
 

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "printcontrol/render/byte_reader.h"
-#include "printcontrol/layout/print_style.h"
 #include "printcontrol/job/text_field.h"
+#include "printcontrol/layout/print_style.h"
+#include "printcontrol/render/byte_reader.h"
 
 namespace kavelo::printcontrol {
 

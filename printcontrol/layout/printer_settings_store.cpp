@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "platform/registry.h"
-#include "printcontrol/layout/printer_settings.h"
 #include "printcontrol/job/text_field.h"
+#include "printcontrol/layout/printer_settings.h"
 #include "protocol/integer_text.h"
 
 namespace kavelo::printcontrol {

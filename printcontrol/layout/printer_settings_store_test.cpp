@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/registry.h"
-#include "printcontrol/layout/printer_settings.h"
 #include "printcontrol/job/report_job.h"
+#include "printcontrol/layout/printer_settings.h"
 #include "printcontrol/test/job_files.h"
 #include "printcontrol/test/rendering_files.h"
 

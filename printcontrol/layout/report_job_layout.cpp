@@ -1,13 +1,13 @@
 // The print layout step of the job set-up: the stylesheet's print style, the
 // printer settings chosen for the orientation, the page fit and the
 // print-style copy of the stylesheet.
+#include "printcontrol/job/report_job.h"
+#include "printcontrol/job/text_field.h"
 #include "printcontrol/layout/page_fit.h"
 #include "printcontrol/layout/print_style.h"
 #include "printcontrol/layout/print_style_rewrite.h"
 #include "printcontrol/layout/printer_metrics.h"
 #include "printcontrol/layout/printer_settings_store.h"
-#include "printcontrol/job/report_job.h"
-#include "printcontrol/job/text_field.h"
 
 namespace kavelo::printcontrol {
 

@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/spooler.h"
+#include "printcontrol/layout/printer_metrics.h"
 #include "printcontrol/printing/job_watcher.h"
 #include "printcontrol/printing/print_job_control.h"
-#include "printcontrol/layout/printer_metrics.h"
 #include "printcontrol/render/string_list.h"
 
 namespace kavelo::printcontrol {

@@ -8,9 +8,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "printcontrol/layout/printer_metrics.h"
 #include "printcontrol/printing/job_watcher.h"
 #include "printcontrol/printing/print_job_control.h"
-#include "printcontrol/layout/printer_metrics.h"
 
 namespace kavelo::printcontrol {
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "platform/sysinfo.h"
+#include "printcontrol/job/report_job.h"
 #include "printcontrol/job/report_name.h"
 #include "printcontrol/printing/print_job_control.h"
-#include "printcontrol/job/report_job.h"
 #include "printcontrol/render/string_list.h"
 #include "protocol/integer_text.h"
 

@@ -8,10 +8,10 @@
 #include <utility>
 
 #include "platform/process.h"
-#include "printcontrol/printing/job_watcher.h"
-#include "printcontrol/printing/stop_process.h"
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/job/text_field.h"
+#include "printcontrol/printing/job_watcher.h"
+#include "printcontrol/printing/stop_process.h"
 #include "protocol/orlendi_command_line.h"
 #include "protocol/orlendi_info_file.h"
 

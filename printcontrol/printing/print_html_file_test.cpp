@@ -10,8 +10,8 @@
 #include <sys/stat.h>
 
 #include "platform/process.h"
-#include "printcontrol/printing/job_watcher.h"
 #include "printcontrol/job/report_job.h"
+#include "printcontrol/printing/job_watcher.h"
 #include "printcontrol/test/job_files.h"
 #include "printcontrol/test/rendering_files.h"
 

@@ -5,9 +5,9 @@
 
 #include "platform/spooler.h"
 #include "platform/sysinfo.h"
+#include "printcontrol/layout/printer_metrics.h"
 #include "printcontrol/printing/job_watcher.h"
 #include "printcontrol/printing/print_job_control.h"
-#include "printcontrol/layout/printer_metrics.h"
 
 namespace kavelo::printcontrol {
 

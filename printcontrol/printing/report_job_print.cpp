@@ -14,15 +14,15 @@
 #include "platform/spooler.h"
 #include "printcontrol/job/event_reporting.h"
 #include "printcontrol/job/file_check.h"
-#include "printcontrol/render/hidden_block_filter.h"
-#include "printcontrol/render/limited_transform.h"
+#include "printcontrol/job/report_job.h"
+#include "printcontrol/job/text_field.h"
 #include "printcontrol/printing/print_chunks.h"
 #include "printcontrol/printing/print_html_file.h"
 #include "printcontrol/printing/print_job_control.h"
-#include "printcontrol/job/report_job.h"
+#include "printcontrol/render/hidden_block_filter.h"
+#include "printcontrol/render/limited_transform.h"
 #include "printcontrol/render/separate_xml_file.h"
 #include "printcontrol/render/string_list.h"
-#include "printcontrol/job/text_field.h"
 
 namespace kavelo::printcontrol {
 

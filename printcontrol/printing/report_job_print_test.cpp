@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "printcontrol/render/limited_transform.h"
 #include "printcontrol/job/report_job.h"
+#include "printcontrol/render/limited_transform.h"
 #include "printcontrol/test/job_files.h"
 #include "printcontrol/test/rendering_files.h"
 

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "printcontrol/test/rendering_files.h"
 #include "printcontrol/render/transform_to_html.h"
+#include "printcontrol/test/rendering_files.h"
 
 namespace kavelo::printcontrol {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "printcontrol/render/string_list.h"
 #include "printcontrol/job/text_field.h"
+#include "printcontrol/render/string_list.h"
 
 namespace kavelo::printcontrol {
 

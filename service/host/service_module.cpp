@@ -10,9 +10,9 @@
 #include "platform/eventlog.h"
 #include "platform/registry.h"
 #include "service/host/event_log_channel.h"
+#include "service/host/service_messages.h"
 #include "service/intake/intake_listener.h"
 #include "service/queue/print_thread.h"
-#include "service/host/service_messages.h"
 
 namespace kavelo::service {
 

@@ -20,9 +20,9 @@
 #include "platform/spooler.h"
 #include "platform/sysinfo.h"
 #include "service/host/event_log_channel.h"
-#include "service/intake/job_limits.h"
 #include "service/host/service_messages.h"
 #include "service/host/service_module.h"
+#include "service/intake/job_limits.h"
 
 namespace kavelo::service {
 

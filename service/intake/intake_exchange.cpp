@@ -11,11 +11,11 @@
 
 #include "common/exceptions.h"
 #include "service/host/event_log_channel.h"
-#include "service/intake/job_limits.h"
-#include "service/queue/queue_thread.h"
 #include "service/host/service_messages.h"
+#include "service/intake/job_limits.h"
 #include "service/intake/socket_stream.h"
 #include "service/intake/spool_file.h"
+#include "service/queue/queue_thread.h"
 
 namespace kavelo::service {
 

@@ -17,8 +17,8 @@
 #include <sys/time.h>
 
 #include "service/host/event_log_channel.h"
-#include "service/queue/queue_thread.h"
 #include "service/host/service_messages.h"
+#include "service/queue/queue_thread.h"
 #include "service/test/intake_fixture.h"
 
 namespace kavelo::service {

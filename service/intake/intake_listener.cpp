@@ -19,10 +19,10 @@
 #include <sys/syscall.h>
 
 #include "common/exceptions.h"
-#include "service/intake/connection_socket.h"
 #include "service/host/event_log_channel.h"
-#include "service/intake/intake_exchange.h"
 #include "service/host/service_messages.h"
+#include "service/intake/connection_socket.h"
+#include "service/intake/intake_exchange.h"
 #include "service/intake/spool_file.h"
 
 namespace kavelo::service {

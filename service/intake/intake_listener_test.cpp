@@ -25,8 +25,8 @@
 #include <sys/syscall.h>
 
 #include "service/host/event_log_channel.h"
-#include "service/queue/queue_thread.h"
 #include "service/host/service_messages.h"
+#include "service/queue/queue_thread.h"
 #include "service/test/intake_fixture.h"
 #include "tools/job_client.h"
 

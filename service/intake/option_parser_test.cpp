@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "common/exceptions.h"
-#include "service/queue/job_values.h"
 #include "service/intake/option_list.h"
 #include "service/intake/quoted_text.h"
 #include "service/intake/text_scanner.h"
+#include "service/queue/job_values.h"
 
 namespace kavelo::service {
 namespace {

@@ -13,9 +13,9 @@
 #include <sys/wait.h>
 
 #include "service/host/event_log_channel.h"
+#include "service/host/service_messages.h"
 #include "service/intake/intake_listener.h"
 #include "service/queue/queue_thread.h"
-#include "service/host/service_messages.h"
 #include "service/test/intake_fixture.h"
 
 extern char** environ;
