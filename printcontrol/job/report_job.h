@@ -2,6 +2,9 @@
 // of the run.  Text fields are fixed, always terminated fields; a value that
 // does not fit its field is refused, never cut into another path or name.
 // One per process; used by the main thread only.
+// Its members are defined by step: report_job.cpp (set-up and end),
+// layout/report_job_layout.cpp (print layout), printing/report_job_print.cpp
+// (HTML and printing).
 #ifndef KAVELO_PRINTCONTROL_REPORT_JOB_H_
 #define KAVELO_PRINTCONTROL_REPORT_JOB_H_
 

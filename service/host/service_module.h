@@ -2,6 +2,10 @@
 // and its own installer: the command table acts on the command line, the
 // service entry runs the control loop with the start and stop routines, and
 // the installation operations keep the service database entry.
+// Its members are defined by part: service_module.cpp (life cycle, control
+// loop, status), service_module_commands.cpp (command table),
+// service_module_install.cpp (installation), service_module_startup.cpp
+// (start-up checks).
 #ifndef KAVELO_SERVICE_SERVICE_MODULE_H_
 #define KAVELO_SERVICE_SERVICE_MODULE_H_
 
