@@ -12,7 +12,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 
-#include "printcontrol/file_check.h"
+#include "printcontrol/job/file_check.h"
 
 namespace {
 
@@ -44,7 +44,8 @@ void BM_CheckInputFile(benchmark::State& state) {
   char message[1024];
   for (auto _ : state) {
     int64_t size = 0;
-    benchmark::DoNotOptimize(kavelo::CheckInputFile(path.c_str(), &size, message, sizeof(message)));
+    benchmark::DoNotOptimize(
+        kavelo::printcontrol::CheckInputFile(path.c_str(), &size, message, sizeof(message)));
   }
   std::remove(path.c_str());
 }

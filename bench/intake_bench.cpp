@@ -37,13 +37,15 @@
 
 #include "platform/process.h"
 #include "protocol/intake_wire.h"
-#include "service/event_log_channel.h"
-#include "service/intake_listener.h"
-#include "service/print_thread.h"
-#include "service/service_messages.h"
+#include "service/host/event_log_channel.h"
+#include "service/host/service_messages.h"
+#include "service/intake/intake_listener.h"
+#include "service/queue/print_thread.h"
 #include "tools/job_client.h"
 
 namespace kavelo {
+
+using namespace kavelo::service;  // the service parts this bench drives
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -18,10 +18,10 @@
 #include <xalanc/XalanTransformer/XalanTransformer.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
-#include "printcontrol/html_output_sink.h"
-#include "printcontrol/separate_xml_file.h"
-#include "printcontrol/string_list.h"
-#include "printcontrol/transform_to_html.h"
+#include "printcontrol/render/html_output_sink.h"
+#include "printcontrol/render/separate_xml_file.h"
+#include "printcontrol/render/string_list.h"
+#include "printcontrol/render/transform_to_html.h"
 
 namespace {
 
@@ -88,10 +88,10 @@ void BM_SeparateXmlFile(benchmark::State& state) {
   // /tmp, so the chunk files land there too.
   Report report(6000);
   long long size = FileSize(report.path());
-  kavelo::StringList chunks("string2");
+  kavelo::printcontrol::StringList chunks("string2");
   char error[1024];
   for (auto _ : state) {
-    kavelo::SeparateXmlFile(report.path().c_str(), 8, 400, &chunks, error);
+    kavelo::printcontrol::SeparateXmlFile(report.path().c_str(), 8, 400, &chunks, error);
     if (error[0] != '\0') {
       state.SkipWithError(error);
       break;
@@ -133,10 +133,10 @@ void RunSinkBenchmark(benchmark::State& state, WriteChunk write_chunk) {
 }
 
 void BM_HtmlOutputSink(benchmark::State& state) {
-  kavelo::HtmlOutputSink::Context sink;
+  kavelo::printcontrol::HtmlOutputSink::Context sink;
   RunSinkBenchmark(state, [&sink](const char* data, size_t n, FILE* file) {
-    if (sink.file != file) sink = kavelo::HtmlOutputSink::Context{file, 0};
-    return kavelo::HtmlOutputSink::Write(data, n, &sink);
+    if (sink.file != file) sink = kavelo::printcontrol::HtmlOutputSink::Context{file, 0};
+    return kavelo::printcontrol::HtmlOutputSink::Write(data, n, &sink);
   });
 }
 BENCHMARK(BM_HtmlOutputSink)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -156,7 +156,8 @@ void BM_TransformToHtml(benchmark::State& state) {
   std::string html = TempPath("page.html");
   char error[1024];
   for (auto _ : state) {
-    kavelo::TransformToHtml(report.path().c_str(), stylesheet.c_str(), html.c_str(), 0, error);
+    kavelo::printcontrol::TransformToHtml(report.path().c_str(), stylesheet.c_str(), html.c_str(),
+                                          0, error);
     if (error[0] != '\0') {
       state.SkipWithError(error);
       break;

@@ -1,4 +1,5 @@
-# Conventions of an area folder:
+# Conventions of an area folder and its sub-folders (paths are relative to
+# the area folder, at any depth):
 #   *.cpp                     the area's core library (kavelo_<area>)
 #   *_main.cpp                a program's entry; named in kavelo_program()
 #   *_test.cpp, test/*.cpp    the area's GoogleTest binary (<area>_tests)
@@ -46,9 +47,13 @@ endif()
 # is neither a test, a test helper nor a program entry.
 function(kavelo_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  # Relative paths, so that a "test" folder above the checkout excludes
+  # nothing.
+  file(GLOB_RECURSE srcs RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER srcs EXCLUDE REGEX "(_test|_main)\\.cpp$")
-  list(FILTER srcs EXCLUDE REGEX "/test/")
+  list(FILTER srcs EXCLUDE REGEX "(^|/)test/")
+  list(TRANSFORM srcs PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
   if(NOT srcs)
     # A folder whose code has not been written yet still links.
     add_library(${name} INTERFACE)
@@ -78,8 +83,12 @@ endfunction()
 # KAVELO_BIN_DIR and the sample files through KAVELO_SOURCE_DIR.
 function(kavelo_tests name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp
-       ${CMAKE_CURRENT_SOURCE_DIR}/test/*.cpp)
+  # Exactly the files kavelo_library leaves out as tests: a test/ folder of
+  # a sub-folder counts as well.
+  file(GLOB_RECURSE srcs RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER srcs INCLUDE REGEX "(_test\\.cpp$|(^|/)test/)")
+  list(TRANSFORM srcs PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
   if(NOT srcs)
     return()
   endif()

@@ -12,9 +12,9 @@
 #include <sys/time.h>
 
 #include "fuzz/fuzz_support.h"
-#include "service/event_log_channel.h"
-#include "service/intake_exchange.h"
-#include "service/queue_thread.h"
+#include "service/host/event_log_channel.h"
+#include "service/intake/intake_exchange.h"
+#include "service/queue/queue_thread.h"
 
 namespace {
 
@@ -58,9 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MakeEmpty(xml);  // reserved by the listener's name choice
   MakeEmpty(xsl);
   {
-    kavelo::EventLogChannel channel;
-    kavelo::QueueThread queue(false);  // not started: AddJob only lists the job
-    kavelo::IntakeExchange exchange(&channel, &queue, "/opt/kavelo/PrintService/Ostrevo", "lp0");
+    kavelo::service::EventLogChannel channel;
+    kavelo::service::QueueThread queue(false);  // not started: AddJob only lists the job
+    kavelo::service::IntakeExchange exchange(&channel, &queue, "/opt/kavelo/PrintService/Ostrevo",
+                                             "lp0");
     exchange.Run(service, xml, xsl, true);  // closes the service's side
   }
   char sink[4096];

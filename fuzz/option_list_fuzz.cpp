@@ -5,12 +5,12 @@
 
 #include "common/exceptions.h"
 #include "fuzz/fuzz_support.h"
-#include "service/option_entry.h"
-#include "service/option_list.h"
+#include "service/intake/option_entry.h"
+#include "service/intake/option_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text = kavelo::fuzz::AsText(data, size);
-  kavelo::OptionList options;
+  kavelo::service::OptionList options;
   try {
     options.Parse(text.c_str());
   } catch (const kavelo::FrameworkException&) {
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // before them stays and is read below.
   }
   for (const char* key : {"printer", "copies", "frompage", "topage", "orientation"}) {
-    kavelo::OptionEntry entry;
+    kavelo::service::OptionEntry entry;
     if (options.Lookup(key, &entry)) {
       std::string value = entry.value();
       if (!entry.KeyEquals(key)) __builtin_trap();  // Lookup found another key

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "printcontrol/print_style.h"
-#include "printcontrol/print_style_rewrite.h"
+#include "printcontrol/layout/print_style.h"
+#include "printcontrol/layout/print_style_rewrite.h"
 
 namespace {
 
@@ -25,28 +25,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* fontSize = new char[kFieldSize];
   char* lineHeight = new char[kFieldSize];
   family[0] = fontSize[0] = lineHeight[0] = '\0';
-  kavelo::PrintStyleFields fields;
+  kavelo::printcontrol::PrintStyleFields fields;
   fields.fontFamily = family;
   fields.fontSize = fontSize;
   fields.lineHeight = lineHeight;
   fields.fieldSize = kFieldSize;
-  kavelo::ReadPrintStyle(path.c_str(), fields);
+  kavelo::printcontrol::ReadPrintStyle(path.c_str(), fields);
   if (!Terminated(family) || !Terminated(fontSize) || !Terminated(lineHeight)) __builtin_trap();
 
   char copyPath[kFieldSize] = "";
-  int result = kavelo::RewritePrintStyle(path.c_str(), copyPath, sizeof copyPath, "Courier New",
-                                         "9.5", "1.25");
+  int result = kavelo::printcontrol::RewritePrintStyle(path.c_str(), copyPath, sizeof copyPath,
+                                                       "Courier New", "9.5", "1.25");
   if (result == 0 && access(copyPath, F_OK) != 0) __builtin_trap();
   if (result != 0 && copyPath[0] != '\0' && access(copyPath, F_OK) == 0) __builtin_trap();
 
   const std::string text(reinterpret_cast<const char*>(data), size);
   std::string rewritten;
   int changes = 0;
-  kavelo::RewritePrintBlock(text, "Arial", "12", "1.5", &rewritten, &changes);
-  kavelo::RewriteDeclarations(text, "", "10", "");
+  kavelo::printcontrol::RewritePrintBlock(text, "Arial", "12", "1.5", &rewritten, &changes);
+  kavelo::printcontrol::RewriteDeclarations(text, "", "10", "");
   size_t open = text.find('{');
   if (open != std::string::npos) {
-    size_t close = kavelo::MatchingBrace(text, open);
+    size_t close = kavelo::printcontrol::MatchingBrace(text, open);
     if (close != std::string::npos && (close <= open || text[close] != '}')) __builtin_trap();
   }
   delete[] family;

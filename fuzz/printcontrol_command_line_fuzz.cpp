@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "printcontrol/command_line.h"
+#include "printcontrol/job/command_line.h"
 #include "protocol/arguments.h"
 #include "protocol/job_command_line.h"
 
@@ -25,22 +25,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<const char*> argv;
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   std::string text = kavelo::protocol::JoinArguments(static_cast<int>(argv.size()), argv.data());
-  if (text.size() >= kavelo::kCommandLineSize) text.resize(kavelo::kCommandLineSize - 1);
+  if (text.size() >= kavelo::printcontrol::kCommandLineSize)
+    text.resize(kavelo::printcontrol::kCommandLineSize - 1);
 
-  char* value = new char[kavelo::kValueSize];  // exact size: overruns show
+  char* value = new char[kavelo::printcontrol::kValueSize];  // exact size: overruns show
   for (const char* key : {"xml", "xsl", "orien", "copy"}) {
-    CheckField(value, kavelo::kValueSize,
-               kavelo::protocol::FindKeyValue(text.c_str(), key, value, kavelo::kValueSize));
+    CheckField(
+        value, kavelo::printcontrol::kValueSize,
+        kavelo::protocol::FindKeyValue(text.c_str(), key, value, kavelo::printcontrol::kValueSize));
   }
-  CheckField(value, kavelo::kValueSize,
-             kavelo::protocol::FindPrinterName(text.c_str(), value, kavelo::kValueSize));
+  CheckField(
+      value, kavelo::printcontrol::kValueSize,
+      kavelo::protocol::FindPrinterName(text.c_str(), value, kavelo::printcontrol::kValueSize));
   for (const char* key : {"fromPage", "toPage", "copy", "orien"}) {
     kavelo::protocol::FindKeyNumber(text.c_str(), key);
   }
-  kavelo::FindUtilityDirectory("", text.c_str(), value, kavelo::kValueSize);
-  if (strnlen(value, kavelo::kValueSize) >= kavelo::kValueSize) __builtin_trap();
-  kavelo::FindUtilityDirectory(args[0].c_str(), text.c_str(), value, kavelo::kValueSize);
-  if (strnlen(value, kavelo::kValueSize) >= kavelo::kValueSize) __builtin_trap();
+  kavelo::printcontrol::FindUtilityDirectory("", text.c_str(), value,
+                                             kavelo::printcontrol::kValueSize);
+  if (strnlen(value, kavelo::printcontrol::kValueSize) >= kavelo::printcontrol::kValueSize)
+    __builtin_trap();
+  kavelo::printcontrol::FindUtilityDirectory(args[0].c_str(), text.c_str(), value,
+                                             kavelo::printcontrol::kValueSize);
+  if (strnlen(value, kavelo::printcontrol::kValueSize) >= kavelo::printcontrol::kValueSize)
+    __builtin_trap();
   delete[] value;
   return 0;
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
-#include "printcontrol/report_header.h"
+#include "printcontrol/job/report_header.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = kavelo::fuzz::WriteScratchFile("report.xml", data, size);
@@ -14,14 +14,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* title = new char[titleSize];
   title[0] = '\0';
   int32_t styleFlag = -1, width = 0, realLength = 0, realWidth = 0;
-  kavelo::ReportHeaderFields fields;
+  kavelo::printcontrol::ReportHeaderFields fields;
   fields.title = title;
   fields.titleSize = titleSize;
   fields.styleFlag = &styleFlag;
   fields.width = &width;
   fields.realLength = &realLength;
   fields.realWidth = &realWidth;
-  kavelo::ReadReportHeaderFile(path.c_str(), fields);
+  kavelo::printcontrol::ReadReportHeaderFile(path.c_str(), fields);
   if (strnlen(title, titleSize) >= titleSize) __builtin_trap();  // not terminated
   delete[] title;
   return 0;

@@ -7,17 +7,17 @@
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
-#include "printcontrol/separate_xml_file.h"
-#include "printcontrol/string_list.h"
+#include "printcontrol/render/separate_xml_file.h"
+#include "printcontrol/render/string_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const int factor = 1 + data[0] % 8;
   const int pageCount = data[1];
   const std::string path = kavelo::fuzz::WriteScratchFile("report.xml", data + 2, size - 2);
-  kavelo::StringList chunks("string2");
+  kavelo::printcontrol::StringList chunks("string2");
   char error[1024] = "";
-  kavelo::SeparateXmlFile(path.c_str(), factor, pageCount, &chunks, error);
+  kavelo::printcontrol::SeparateXmlFile(path.c_str(), factor, pageCount, &chunks, error);
   if (strnlen(error, sizeof error) >= sizeof error) __builtin_trap();
   // A failure leaves no chunk listed; every listed chunk exists.
   if (error[0] != '\0' && chunks.Count() != 0) __builtin_trap();

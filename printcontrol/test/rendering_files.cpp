@@ -11,7 +11,7 @@
 
 #include <sys/stat.h>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace testing_files {
 
 TempFolder::TempFolder() {
@@ -58,4 +58,4 @@ bool FileExists(const std::string& path) {
 }
 
 }  // namespace testing_files
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace kavelo {
+namespace kavelo::printcontrol {
 namespace testing_files {
 
 class TempFolder {
@@ -31,6 +31,6 @@ std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 
 }  // namespace testing_files
-}  // namespace kavelo
+}  // namespace kavelo::printcontrol
 
 #endif  // KAVELO_PRINTCONTROL_TEST_RENDERING_FILES_H_

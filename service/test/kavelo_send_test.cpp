@@ -12,15 +12,15 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 
-#include "service/event_log_channel.h"
-#include "service/intake_listener.h"
-#include "service/queue_thread.h"
-#include "service/service_messages.h"
+#include "service/host/event_log_channel.h"
+#include "service/host/service_messages.h"
+#include "service/intake/intake_listener.h"
+#include "service/queue/queue_thread.h"
 #include "service/test/intake_fixture.h"
 
 extern char** environ;
 
-namespace kavelo {
+namespace kavelo::service {
 namespace {
 
 struct SendRun {
@@ -212,4 +212,4 @@ TEST_F(KaveloSendTest, RefusalsFailuresAndUsageErrorsHaveTheirExitCodes) {
 }
 
 }  // namespace
-}  // namespace kavelo
+}  // namespace kavelo::service

@@ -1,4 +1,0 @@
-// Ostrevo, the print control: prints one report job for the print service.
-#include "printcontrol/ostrevo.h"
-
-int main(int argc, char** argv) { return kavelo::RunOstrevo(argc, argv); }

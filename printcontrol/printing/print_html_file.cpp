@@ -1,0 +1,135 @@
+#include "printcontrol/printing/print_html_file.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <utility>
+
+#include "platform/process.h"
+#include "printcontrol/job/report_job.h"
+#include "printcontrol/job/text_field.h"
+#include "printcontrol/printing/job_watcher.h"
+#include "printcontrol/printing/stop_process.h"
+#include "protocol/orlendi_command_line.h"
+#include "protocol/orlendi_info_file.h"
+
+namespace kavelo::printcontrol {
+
+namespace {
+
+bool Exists(const char* path) { return ::access(path, F_OK) == 0; }
+
+// The end of one orlendi run, whatever the way: the watcher is stopped, a
+// still running orlendi is killed, and the info file is removed (orlendi
+// writes it before it submits, so an orlendi that ends quickly leaves it).
+// Once orlendi has ended nothing waits for what the watcher sees, so it is
+// stopped at once rather than given its grace (a pause on every file).
+void Finish(platform::Process* process, WatcherThread* watcher, const char* infoPath) {
+  const bool ended = !process->IsValid();
+  if (!ended) StopProcess(process);
+  StopWatcherThread(watcher, ended ? 0 : kWatcherGraceMs);
+  ::unlink(infoPath);
+}
+
+}  // namespace
+
+void MakeInfoName(const char* htmlPath, char* destination, size_t size) {
+  if (destination == nullptr || size == 0) return;
+  CopyText(destination, size, protocol::InfoFileName(htmlPath == nullptr ? "" : htmlPath).c_str());
+}
+
+bool MakeOrlendiCommandLine(const ReportJob& job, const char* htmlPath, int copies, int lock,
+                            std::string* commandLine) {
+  const PrinterSettings& s = job.settings;
+  protocol::OrlendiArguments a;
+  a.htmlPath = htmlPath;
+  a.xslPath = job.effectiveXslPath;
+  a.printerName = s.printerName();
+  a.copies = copies;
+  a.orientation = s.orientation();
+  a.eventSource = job.eventSource;
+  a.unit = static_cast<int>(s.unit());
+  a.marginLeft = s.marginLeft();
+  a.marginRight = s.marginRight();
+  a.marginTop = s.marginTop();
+  a.marginBottom = s.marginBottom();
+  a.color = static_cast<int>(s.colorPrinting());
+  a.lock = lock;
+  std::string line =
+      protocol::FormatOrlendiCommandLine(std::string(job.utilityDirectory) + "/" + kOrlendiName, a);
+  if (line.size() >= kOrlendiCommandLineSize) return false;
+  *commandLine = std::move(line);
+  return true;
+}
+
+void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int lock, char* error,
+                   size_t errorSize, const OrlendiLimits& limits) {
+  if (error == nullptr || errorSize == 0) return;
+  error[0] = '\0';
+  if (copies < 1) copies = 1;
+  char infoPath[kOrlendiCommandLineSize];
+  MakeInfoName(htmlPath, infoPath, sizeof(infoPath));
+  std::string commandLine;
+  if (!MakeOrlendiCommandLine(job, htmlPath, copies, lock, &commandLine)) {
+    std::snprintf(error, errorSize, "Error:orlendi command line too long, Report Title:%s",
+                  job.title);
+    return;
+  }
+
+  platform::Process process;
+  int rc = process.Start(commandLine, /*quiet=*/true);
+  if (rc != 0) {
+    std::snprintf(error, errorSize, "Can't create process %s, Report Title:%s, errno = %d",
+                  commandLine.c_str(), job.title, rc);
+    return;
+  }
+  // Without a watcher the waits go on with the full limits.
+  SetWatcherValues(copies, htmlPath, job.settings.printerName());
+  WatcherThread watcher;
+  watcher.Start();
+
+  // Loading: until orlendi has rendered the page (its info file exists).
+  bool loaded = false;
+  for (int cycle = 0; cycle < limits.loadCycles && !loaded; ++cycle) {
+    rc = process.Wait(limits.cycleMs);
+    if (rc != platform::kWaitTimeout) {
+      // Ended: done.  (A failed wait kills it in Finish.)
+      if (rc == 0) process = platform::Process();
+      Finish(&process, &watcher, infoPath);
+      return;
+    }
+    loaded = Exists(infoPath);
+  }
+  if (!loaded) {
+    Finish(&process, &watcher, infoPath);
+    std::snprintf(error, errorSize, "Error in orlendi(load html file). Report Title:%s", job.title);
+    return;
+  }
+
+  // Printing: copies times the load limit, shortened once the watcher has
+  // seen every job of the file leave the queue.
+  const int64_t limit = static_cast<int64_t>(copies) * limits.printCyclesPerCopy;
+  int64_t counter = 0;
+  bool watcherSeenEnded = false;
+  for (;;) {
+    rc = process.Wait(limits.cycleMs);
+    if (rc != platform::kWaitTimeout) {
+      if (rc == 0) process = platform::Process();
+      Finish(&process, &watcher, infoPath);
+      return;
+    }
+    if (++counter >= limit) {
+      Finish(&process, &watcher, infoPath);
+      std::snprintf(error, errorSize, "Error in orlendi. Report Title:%s", job.title);
+      return;
+    }
+    if (!watcherSeenEnded && watcher.Exists() && watcher.WaitEnded(5)) {
+      watcherSeenEnded = true;
+      counter = std::max(counter, limit - limits.cyclesAfterWatcher);
+    }
+  }
+}
+
+}  // namespace kavelo::printcontrol

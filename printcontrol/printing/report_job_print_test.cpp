@@ -1,0 +1,192 @@
+// The run of a job in this process with a stand-in orlendi that logs what it
+// is asked to print and what the spool folder holds at that moment: the
+// whole report as one file, and a report whose HTML is larger than 4 MiB in
+// chunks, copy after copy.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "printcontrol/job/report_job.h"
+#include "printcontrol/render/limited_transform.h"
+#include "printcontrol/test/job_files.h"
+#include "printcontrol/test/rendering_files.h"
+
+namespace kavelo::printcontrol {
+namespace {
+
+using testing::JobWorld;
+using testing_files::ReadFile;
+using testing_files::WriteFile;
+
+const std::string kTestData = KAVELO_SOURCE_DIR "/printcontrol/testdata/";
+
+// One orlendi call: the key text and the spool folder's listing.
+struct Call {
+  std::string keys;
+  std::string listing;
+  std::string Key(const std::string& name) const {
+    size_t at = keys.find(name + "=");
+    if (at == std::string::npos) return "";
+    at += name.size() + 1;
+    return keys.substr(at, keys.find(';', at) - at);
+  }
+};
+
+class PrintReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    world_.AddPrinter("Office");
+    programs_ = world_.root() + "/programs";
+    log_ = programs_ + "/calls.log";
+    mkdir(programs_.c_str(), 0700);
+    // Logs its keys and the spool folder; an HTML file that is missing when
+    // orlendi starts is logged as such.
+    std::string script =
+        "#!/bin/sh\nshift\nkeys=\"$*\"\nhtml=${keys#html=}\nhtml=${html%%;*}\n"
+        "[ -f \"$html\" ] || echo MISSING >> '" +
+        log_ +
+        "'\n"
+        "echo \"$keys\" >> '" +
+        log_ + "'\nls -R '" + world_.spool() + "' | tr '\\n' ' ' >> '" + log_ + "'\necho >> '" +
+        log_ + "'\n";
+    WriteFile(programs_ + "/orlendi", script);
+    chmod((programs_ + "/orlendi").c_str(), 0700);
+  }
+
+  // Sets the job up as the program would (orlendi taken from the stand-in's
+  // folder) and runs it.
+  void RunJob(const std::string& xml, const std::string& xsl, int toPage, int copies) {
+    std::string xmlPath = world_.WriteSpoolFile("00000001.xml", xml);
+    std::string xslPath = world_.WriteSpoolFile("00000001.xsl", xsl);
+    char commandLine[1024];
+    std::snprintf(commandLine, sizeof(commandLine),
+                  "\"Ostrevo\" \"Ostrevo\" xml=%s;xsl=%s;fromPage=1;toPage=%d;printerName=Office;"
+                  "copy=%d;orien=0",
+                  xmlPath.c_str(), xslPath.c_str(), toPage, copies);
+    ReportJob job;
+    char message[1024] = "";
+    job.SetUp(commandLine, (programs_ + "/Ostrevo").c_str(), message, sizeof(message));
+    ASSERT_STREQ(message, "");
+    reportName_ = job.reportName;
+    job.PrintReport();
+  }
+
+  // The job's work folder, with a trailing "/".
+  std::string Work() const { return world_.spool() + "/00000001.xml.work/"; }
+
+  // The names in the spool folder, blank-separated.
+  std::string SpoolListing() const {
+    std::string names;
+    for (const auto& entry : std::filesystem::directory_iterator(world_.spool())) {
+      names += entry.path().filename().string() + " ";
+    }
+    return names;
+  }
+
+  std::vector<Call> Calls() const {
+    std::vector<Call> calls;
+    std::istringstream in(ReadFile(log_));
+    std::string keys, listing;
+    while (std::getline(in, keys) && std::getline(in, listing)) calls.push_back({keys, listing});
+    return calls;
+  }
+
+  JobWorld world_;
+  std::string programs_;
+  std::string log_;
+  std::string reportName_;
+};
+
+// A report of pages pages of lines lines each, 100 characters a line.
+std::string BigReport(int pages, int lines) {
+  std::string report =
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<report>\n<report_info>\n"
+      "<title>Big</title>\n<style_sheet_type>full</style_sheet_type>\n<width>100</width>\n"
+      "<real_length>60</real_length>\n<real_width>100</real_width>\n</report_info>\n";
+  const std::string line = "<line>" + std::string(100, 'x') + "</line>\n";
+  for (int p = 0; p < pages; ++p) {
+    if (p > 0) report += "<page/>\n";
+    report += "<page_header><line>PAGE " + std::to_string(p + 1) + "</line></page_header>\n";
+    report += "<detail>\n";
+    for (int l = 0; l < lines; ++l) report += line;
+    report += "</detail>\n";
+  }
+  return report + "</report>\n";
+}
+
+TEST_F(PrintReportTest, WholeReportPrintsOnceWithAllCopies) {
+  struct Case {
+    const char* name;
+    const char* sample;
+    bool filtered;  // the hidden-block copy is the stylesheet in use
+  };
+  const Case cases[] = {{"full type", "sales", true}, {"other type", "ledger", false}};
+  for (const Case& c : cases) {
+    std::remove(log_.c_str());
+    RunJob(ReadFile(kTestData + c.sample + ".xml"), ReadFile(kTestData + c.sample + ".xsl"), 3, 3);
+    std::vector<Call> calls = Calls();
+    ASSERT_EQ(calls.size(), 1u) << c.name;
+    EXPECT_EQ(calls[0].Key("html"), Work() + reportName_ + ".html") << c.name;
+    EXPECT_EQ(calls[0].Key("copy"), "3") << c.name;
+    EXPECT_EQ(calls[0].Key("lock"), "0") << c.name;
+    const std::string none = reportName_ + "none.xsl";
+    EXPECT_EQ(calls[0].Key("xsl"), c.filtered ? Work() + none : world_.spool() + "/00000001st.xsl")
+        << c.name;
+    EXPECT_EQ(calls[0].listing.find(none) != std::string::npos, c.filtered)
+        << c.name << ": " << calls[0].listing;
+    // Everything the job made, and its own files, are gone.
+    EXPECT_EQ(testing_files::ReadFile(log_).find("MISSING"), std::string::npos) << c.name;
+    EXPECT_EQ(SpoolListing(), "") << c.name;
+  }
+}
+
+TEST_F(PrintReportTest, LargeHtmlPrintsInChunksCopyAfterCopy) {
+  // 12 x 4300 lines of 101 characters: 4.97 MiB of HTML, factor 4, chunks
+  // of 12 / 4 + 1 = 4 pages, so 3 chunks.
+  RunJob(BigReport(12, 4300), ReadFile(kTestData + "sales.xsl"), 12, 2);
+  std::vector<Call> calls = Calls();
+  ASSERT_EQ(calls.size(), 6u);
+  for (size_t i = 0; i < calls.size(); ++i) {
+    const std::string chunk = Work() + reportName_ + std::to_string(i % 3) + ".html";
+    EXPECT_EQ(calls[i].Key("html"), chunk) << i;
+    EXPECT_EQ(calls[i].Key("copy"), "1") << i;
+    EXPECT_EQ(calls[i].Key("lock"), "0") << i;
+    // The whole-report HTML and the chunk reports are gone before printing.
+    EXPECT_EQ(calls[i].listing.find(reportName_ + ".html"), std::string::npos) << calls[i].listing;
+    EXPECT_EQ(calls[i].listing.find("000000010.xml"), std::string::npos) << calls[i].listing;
+  }
+  EXPECT_EQ(ReadFile(log_).find("MISSING"), std::string::npos);
+  EXPECT_EQ(SpoolListing(), "");
+}
+
+// The time limit, with a limit short enough for a test.
+TEST_F(PrintReportTest, AnEndlessTransformEndsAtItsTimeLimit) {
+  std::string xml = world_.WriteSpoolFile("r.xml", testing::kSampleReport);
+  std::string xsl = world_.WriteSpoolFile("r.xsl", testing::kEndlessStylesheet);
+  std::string html = world_.spool() + "/r.html";
+  TransformLimits limits;
+  limits.timeMs = 300;
+  char error[1024];
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(LimitedTransform(xml.c_str(), xsl.c_str(), html.c_str(), 0, limits, "T", error,
+                               sizeof error));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_STREQ(error, "Error:The transform stopped at its time limit of 1 s. Report Title:T");
+  EXPECT_FALSE(testing::FileExists(html));
+  // Within its limits the same call is TransformToHtml.
+  std::string sample = world_.WriteSpoolFile("s.xsl", testing::kSampleStylesheet);
+  EXPECT_FALSE(LimitedTransform(xml.c_str(), sample.c_str(), html.c_str(), 0, limits, "T", error,
+                                sizeof error));
+  EXPECT_STREQ(error, "");
+  EXPECT_NE(ReadFile(html).find("NORTH"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kavelo::printcontrol

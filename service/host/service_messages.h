@@ -1,0 +1,63 @@
+// The service's message table: the numbered texts of every event the service
+// reports.  The event id of a report is the message id itself.
+#ifndef KAVELO_SERVICE_SERVICE_MESSAGES_H_
+#define KAVELO_SERVICE_SERVICE_MESSAGES_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/eventlog.h"
+
+namespace kavelo::service {
+
+// The event source under which the service and its threads report.
+constexpr char kServiceEventSource[] = "Brelvane";
+
+enum ServiceMessage : uint32_t {
+  kMsgServiceStarted = 1,
+  kMsgServiceInitFailed = 2,
+  kMsgServiceStopped = 3,
+  kMsgDebug = 4,                // %1: any text
+  kMsgExceptionCaught = 5,      // %1: the exception's message or "Unknown"
+  kMsgCreateProcessFailed = 6,  // %1: the job command line
+  kMsgRemoveJobFailed = 7,      // %1: the job command line
+  kMsgSocketsStartFailed = 8,
+  kMsgOutOfMemory = 9,
+  kMsgClassRegisterFailed = 10,
+  kMsgClassUnregisterFailed = 11,
+  kMsgBadAccount = 12,
+  kMsgNoDefaultPrinter = 13,
+  kMsgPrinterMissing = 14,             // %1: the printer name
+  kMsgPrinterApplicationMissing = 15,  // %1: the path
+  kMsgSpoolerDirectoryMissing = 16,    // %1: the path
+  kMsgListenerStarted = 17,
+  kMsgJobsRequeued = 18,         // %1: the count
+  kMsgListenerStartFailed = 19,  // %1: the error code
+  kMsgAcceptFailed = 20,         // %1: the error code
+  kMsgListenerStopped = 21,      // %1: the port
+  kMsgTempNameFailed = 22,       // %1: the directory
+  kMsgTempFileFailed = 23,       // %1: the directory
+  kMsgSocketIoError = 24,        // %1: the error code
+  kMsgBadMagic = 25,
+  kMsgXmlReceiveFailed = 26,
+  kMsgXslReceiveFailed = 27,
+  kMsgOptionsReceiveFailed = 28,
+  kMsgVersionChallengeFailed = 29,
+  kMsgFinalResponseFailed = 30,
+  kMsgPrintControlTimedOut = 31,  // %1: the limit in ms, %2: the job command line
+  kMsgPrintControlAbnormal = 32,  // %1: how it ended, %2: the job command line
+  kMsgPrintControlStopped = 33,   // %1: the job command line
+  kMsgPrintControlRequeued = 34,  // %1: the job command line
+};
+
+// The table, ids 1 to 33 in order, each text ending with "\r\n".
+extern const platform::MessageEntry kServiceMessages[];
+extern const size_t kServiceMessageCount;
+
+// Makes the table the program's message table (platform::SetMessageTable).
+// Call once at the start of the service program.
+void InstallServiceMessageTable();
+
+}  // namespace kavelo::service
+
+#endif  // KAVELO_SERVICE_SERVICE_MESSAGES_H_

@@ -1,0 +1,161 @@
+// The service's life: the service entry, the control loop, the status
+// reports and the start and stop sequences.
+#include "service/host/service_module.h"
+
+#include <exception>
+#include <thread>
+
+#include "common/exceptions.h"
+#include "common/service_parameters.h"
+#include "platform/eventlog.h"
+#include "platform/registry.h"
+#include "service/host/event_log_channel.h"
+#include "service/host/service_messages.h"
+#include "service/intake/intake_listener.h"
+#include "service/queue/print_thread.h"
+
+namespace kavelo::service {
+
+namespace {
+
+// An exception's report text is cut to what a 256-byte buffer holds.
+constexpr size_t kExceptionTextLimit = 255;
+
+}  // namespace
+
+ServiceModule::ServiceModule()
+    : eventLog_(std::make_unique<EventLogChannel>()),
+      parameters_(std::make_unique<ServiceParameters>()),
+      printThread_(std::make_unique<PrintThread>()),
+      listener_(std::make_unique<IntakeListener>()) {}
+
+// The members go in reverse order of their construction: listener, print
+// thread, parameters, event-log channel.
+ServiceModule::~ServiceModule() = default;
+
+void ServiceModule::Init(const std::string& serviceName, const std::string& displayName,
+                         const std::string& description, uint32_t serviceType,
+                         uint32_t controlsAccepted) {
+  serviceName_ = serviceName;
+  displayName_ = displayName;
+  description_ = description;
+  status_ = platform::ServiceStatus();
+  status_.serviceType = serviceType;
+  status_.controlsAccepted = controlsAccepted;
+  waitHint_ = 30000;
+  checkPoint_ = 1;
+}
+
+void ServiceModule::Handler(uint32_t code) { controlQueue_.Post(code); }
+
+void ServiceModule::ServiceMain(int argc, char** argv) {
+  argc_ = argc;
+  argv_ = argv;
+  statusHandle_ =
+      platform::RegisterServiceCtrlHandler(serviceName_, [this](uint32_t code) { Handler(code); });
+  bool caught = false;
+  try {
+    RunControlLoop();
+  } catch (const std::exception& e) {
+    caught = true;
+    std::string text = ExceptionMessage(e).substr(0, kExceptionTextLimit);
+    eventLog_->Report(platform::EventType::kError, kMsgExceptionCaught, text.c_str());
+  } catch (...) {
+    caught = true;
+    eventLog_->Report(platform::EventType::kError, kMsgExceptionCaught, "Unknown");
+  }
+  if (caught) {
+    serviceFailed_ = true;
+    // Whatever the start routine had started is ended before the service
+    // reports itself stopped: the process exits after this.
+    try {
+      listener_->Stop();
+      printThread_->Stop();
+    } catch (...) {
+    }
+  }
+  ReportStatus(platform::kServiceStopped, 0, 0, 0, 0);
+}
+
+void ServiceModule::RunControlLoop() {
+  if (statusHandle_ == 0 || !controlQueue_.Create()) {
+    serviceFailed_ = true;
+    return;
+  }
+  if (!OnStart(argc_, argv_)) {
+    serviceFailed_ = true;
+    controlQueue_.Close();
+    return;
+  }
+  ReportStatus(platform::kServiceRunning, 0, 0, 0, 0);
+  loopFlag_ = 1;
+  while (loopFlag_ != 0) {
+    uint32_t code = 0;
+    if (!controlQueue_.Take(&code)) break;
+    switch (code) {
+      case platform::kServiceControlStop:
+        if (status_.currentState != platform::kServiceStopPending) OnStop();
+        break;
+      case platform::kServiceControlInterrogate:
+        ReportStatus(status_.currentState, 0, 0, 0, 0);
+        break;
+      default:
+        break;  // the service accepts only the stop control
+    }
+    std::this_thread::yield();
+  }
+  controlQueue_.Close();
+}
+
+void ServiceModule::ReportStatus(uint32_t state, uint32_t checkPoint, uint32_t waitHint,
+                                 uint32_t exitCode, uint32_t specificCode) {
+  status_.currentState = state;
+  status_.checkPoint = checkPoint;
+  status_.waitHint = waitHint;
+  status_.win32ExitCode = exitCode;
+  status_.serviceSpecificExitCode = specificCode;
+  platform::SetServiceStatus(statusHandle_, status_);
+}
+
+void ServiceModule::ReportPending(uint32_t state) {
+  ReportStatus(state, checkPoint_, waitHint_, 0, 0);
+  ++checkPoint_;
+}
+
+bool ServiceModule::OnStart(int argc, char** argv) {
+  (void)argc;
+  (void)argv;
+  eventLog_->Register(serviceName_.c_str(), nullptr);
+  checkPoint_ = 1;
+  ReportPending(platform::kServiceStartPending);
+
+  parameters_->Bind(serviceName_.c_str(), platform::Hive::kLocalMachine);
+  parameters_->Load();
+  ParameterValues values = parameters_->values();
+  if (!ValidateStartup(&values)) {
+    eventLog_->Report(platform::EventType::kError, kMsgServiceInitFailed);
+    return false;
+  }
+  eventLog_->Report(platform::EventType::kInformation, kMsgServiceStarted);
+
+  // The print thread runs before the listener accepts its first connection,
+  // so that every accepted job finds a consumer.
+  printThread_->BindLog(serviceName_.c_str());
+  printThread_->StartPrinting();
+  listener_->Initialize(eventLog_.get(), printThread_.get(), values);
+  listener_->Start(0);
+  return true;
+}
+
+void ServiceModule::OnStop() {
+  checkPoint_ = 1;
+  ReportPending(platform::kServiceStopPending);
+  loopFlag_ = 0;
+  listener_->Stop();
+  // Lets a running print control go on for at most the stop grace, then
+  // ends it (PrintThread::kStopGraceMs).
+  printThread_->Stop();
+  eventLog_->Report(platform::EventType::kInformation, kMsgServiceStopped);
+}
+
+}  // namespace kavelo::service

@@ -1,0 +1,249 @@
+#include "service/intake/intake_exchange.h"
+
+#include <poll.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+
+#include <sys/socket.h>
+
+#include "common/exceptions.h"
+#include "service/host/event_log_channel.h"
+#include "service/host/service_messages.h"
+#include "service/intake/job_limits.h"
+#include "service/intake/socket_stream.h"
+#include "service/intake/spool_file.h"
+#include "service/queue/queue_thread.h"
+
+namespace kavelo::service {
+
+namespace {
+
+std::string ReportText(const std::exception& e) {
+  std::string text = ExceptionMessage(e);
+  if (text.size() > 255) text.resize(255);
+  return text;
+}
+
+// Ends the connection gracefully: the service's side is shut first, then
+// what the client still sends is read and dropped for a short while, so
+// that closing with unread input does not reset the connection and destroy
+// the statuses on their way to the client.  The drain is bounded in bytes
+// and in time as a whole: a client that keeps sending a byte now and then
+// does not hold it.
+void CloseConnection(int socket) {
+  shutdown(socket, SHUT_WR);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+  char sink[4096];
+  size_t drained = 0;
+  while (drained < (64u << 10)) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd ready{socket, POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) break;
+    ssize_t got = recv(socket, sink, sizeof sink, MSG_DONTWAIT);
+    if (got <= 0) break;
+    drained += static_cast<size_t>(got);
+  }
+  close(socket);
+}
+
+}  // namespace
+
+IntakeExchange::IntakeExchange(EventLogChannel* channel, QueueThread* printThread,
+                               std::string printerApplication, std::string printerName)
+    : channel_(channel), printThread_(printThread) {
+  job_.printerApplication = std::move(printerApplication);
+  job_.printerName = std::move(printerName);
+}
+
+void IntakeExchange::Report(uint32_t messageId, const char* text) {
+  if (channel_ != nullptr) channel_->Report(platform::EventType::kError, messageId, text);
+}
+
+bool IntakeExchange::SendStatus(SocketWriter& writer, uint16_t status) {
+  if (writer.WriteStatus(status)) return true;
+  Report(kMsgFinalResponseFailed);
+  return false;
+}
+
+bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pieces) {
+  uint32_t remaining;
+  if (!reader.ReadU32(&remaining)) return false;
+  while (remaining > 0) {
+    // Up to kChunksPerWrite pieces of kFileChunkSize bytes in one read and
+    // one write.  When the read falls short, the whole pieces it delivered
+    // still reach the file and the piece that fell short does not, so the
+    // file is the same as after one read and one write per piece.
+    const size_t batch = kChunksPerWrite * kFileChunkSize;
+    size_t n = remaining < batch ? remaining : batch;
+    size_t got = 0;
+    bool complete = reader.Read(pieces, n, &got);
+    size_t whole = complete ? n : got - got % kFileChunkSize;
+    if (whole > 0 && !file.Write(pieces, whole)) return false;
+    if (!complete) return false;
+    remaining -= static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolFile& xml,
+                              SpoolFile& xsl) {
+  // Each receive step has an overall limit besides each read's time-out.
+  // 1. Magic number.
+  reader.BeginStep();
+  uint32_t magic;
+  if (!reader.ReadU32(&magic)) {
+    Report(kMsgBadMagic);
+    return false;
+  }
+  if (magic != kIntakeMagic) {
+    SendStatus(writer, kStatusRejected);
+    Report(kMsgBadMagic);
+    return false;
+  }
+  if (!SendStatus(writer, kStatusAccepted)) return false;
+
+  // 2. Version challenge: the service's version goes out before the
+  // verdict, also when the client's version is wrong.
+  std::string version;
+  reader.BeginStep();
+  if (!reader.ReadCountedString(&version) || !writer.WriteCountedString(kIntakeVersion)) {
+    Report(kMsgVersionChallengeFailed);
+    return false;
+  }
+  if (strcasecmp(version.c_str(), kIntakeVersion) != 0) {
+    SendStatus(writer, kStatusRejected);
+    Report(kMsgVersionChallengeFailed);
+    return false;
+  }
+  if (!SendStatus(writer, kStatusAccepted)) return false;
+
+  // 3. Print options.  A text that holds nothing usable still gets status 0.
+  std::string options;
+  reader.BeginStep();
+  if (!reader.ReadCountedString(&options)) {
+    Report(kMsgOptionsReceiveFailed);
+    return false;
+  }
+  if (!options.empty()) ApplyPrintOptions(options.c_str(), &job_);
+  if (!SendStatus(writer, kStatusAccepted)) return false;
+
+  // 4 and 5. The two documents, streamed to disk piece by piece.
+  auto pieces = std::make_unique<char[]>(kChunksPerWrite * kFileChunkSize);
+  reader.BeginStep();
+  if (!ReceiveFile(reader, xml, pieces.get())) {
+    Report(kMsgXmlReceiveFailed);
+    return false;
+  }
+  reader.BeginStep();
+  if (!ReceiveFile(reader, xsl, pieces.get())) {
+    Report(kMsgXslReceiveFailed);
+    return false;
+  }
+  return SendStatus(writer, kStatusAccepted);
+}
+
+bool IntakeExchange::MakeDurable(SpoolFile& xml, SpoolFile& xsl) {
+  // A job the client is told is queued must survive a crash of the service
+  // or the machine: its documents and their names reach the disk first.
+  if (!xml.Sync()) {
+    Report(kMsgXmlReceiveFailed);
+    return false;
+  }
+  if (!xsl.Sync()) {
+    Report(kMsgXslReceiveFailed);
+    return false;
+  }
+  return true;
+}
+
+bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::string& xslPath,
+                         bool filesReserved) {
+  job_.xmlPath = xmlPath;
+  job_.xslPath = xslPath;
+  SocketReader reader(socket);
+  SocketWriter writer(socket);
+  SpoolFile xml;
+  SpoolFile xsl;
+  // The spool files of this exchange: reserved for it by the listener, or
+  // created by it.  Whatever fails before the job is queued removes them,
+  // since nothing in them was acknowledged; a file of that name that was
+  // there before is never touched.
+  bool ownXml = filesReserved;
+  bool ownXsl = filesReserved;
+  auto discard = [&] {
+    if (ownXml) unlink(job_.xmlPath.c_str());
+    if (ownXsl) unlink(job_.xslPath.c_str());
+  };
+
+  // 0. Spool files.
+  auto open = [filesReserved](SpoolFile& file, const std::string& path) {
+    return filesReserved ? file.OpenReserved(path) : file.CreateExclusive(path);
+  };
+  if (open(xml, job_.xmlPath) != 0) {
+    Report(kMsgTempFileFailed, job_.xmlPath.c_str());
+    discard();
+    CloseConnection(socket);
+    return false;
+  }
+  ownXml = true;
+  bool result = false;
+  if (open(xsl, job_.xslPath) != 0) {
+    Report(kMsgTempFileFailed, job_.xslPath.c_str());
+    xml.Close();
+  } else {
+    ownXsl = true;
+    try {
+      result = RunSteps(reader, writer, xml, xsl);
+    } catch (const std::exception& e) {
+      Report(kMsgSocketIoError, ReportText(e).c_str());
+      result = false;
+    }
+    // 6. Hand-over.  A job the print control could not carry out as asked
+    // is refused here, before anything of it is queued or persisted.
+    if (result) {
+      std::string refusal = JobRefusal(job_);
+      if (!refusal.empty()) {
+        Report(kMsgExceptionCaught, ("Job refused: " + refusal).c_str());
+        result = false;
+      }
+    }
+    if (result) result = MakeDurable(xml, xsl);
+    xsl.Close();
+    xml.Close();
+    for (const std::string& path : {job_.xmlPath, job_.xslPath}) {
+      std::string directory = DirectoryOf(path);
+      if (result && !SpoolFile::SyncDirectory(directory)) {
+        Report(kMsgTempFileFailed, directory.c_str());
+        result = false;
+      }
+      if (DirectoryOf(job_.xslPath) == DirectoryOf(job_.xmlPath)) break;
+    }
+    if (result) {
+      try {
+        result = printThread_->AddJob(job_.printerApplication.c_str(), job_.xmlPath.c_str(),
+                                      job_.xslPath.c_str(), job_.printerName.c_str(),
+                                      job_.orientation, job_.copies, job_.fromPage, job_.toPage);
+      } catch (const std::exception& e) {
+        Report(kMsgSocketIoError, ReportText(e).c_str());
+        discard();
+        CloseConnection(socket);
+        return false;
+      }
+    }
+  }
+  if (!result) discard();
+  // 7. Final status.
+  if (!writer.WriteStatus(result ? kFinalQueued : kFinalNotQueued)) {
+    Report(kMsgFinalResponseFailed);
+  }
+  // 8. Close.
+  CloseConnection(socket);
+  return result;
+}
+
+}  // namespace kavelo::service

@@ -1,0 +1,390 @@
+// The print thread with a real registry, a real event-log file and a fake
+// print control: a script written by the test that logs its start and end.
+#include "service/queue/print_thread.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "common/exceptions.h"
+#include "common/service_parameters.h"
+#include "platform/print_limits.h"
+#include "platform/registry.h"
+#include "protocol/job_command_line.h"
+#include "service/host/service_messages.h"
+#include "service/test/intake_fixture.h"
+
+namespace kavelo::service {
+namespace {
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+bool WaitForLines(const std::string& path, size_t count, int timeoutMs = 20000) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Lines(path).size() < count) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+std::vector<std::string> PersistedJobs() {
+  ServiceParameters parameters;
+  parameters.Bind("Brelvane", platform::Hive::kLocalMachine);
+  std::vector<std::string> names, texts;
+  parameters.ListPersistedJobs(&names, &texts);
+  return texts;
+}
+
+// Creates the release file when it goes out of scope, so that a failed
+// assertion never leaves a print thread waiting for a held job forever.
+class Release {
+ public:
+  explicit Release(std::string path) : path_(std::move(path)) {}
+  ~Release() { std::ofstream(path_).close(); }
+
+ private:
+  std::string path_;
+};
+
+class PrintThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InstallServiceMessageTable();
+    setenv("KAVELO_REGISTRY_DIR", registry_.path().c_str(), 1);
+    log_ = work_.path() + "/log";
+    release_ = work_.path() + "/release";
+    control_ = work_.path() + "/Ostrevo";
+    // The fake print control logs "start"/"end" with its job's XML path; a
+    // job whose XML path holds "hold" waits for the release file.
+    std::ofstream script(control_);
+    script << "#!/bin/sh\n"
+           << "job=${2%%;*}\n"
+           << "echo \"start $job\" >> " << log_ << "\n"
+           << "case \"$job\" in *hold*) while [ ! -e " << release_
+           << " ]; do sleep 0.01; done;; *hang*) while :; do sleep 0.05; done;;"
+           << " *kill*) kill -9 $$;; esac\n"
+           << "echo \"end $job\" >> " << log_ << "\n";
+    script.close();
+    chmod(control_.c_str(), 0755);
+  }
+  void TearDown() override { unsetenv("KAVELO_REGISTRY_DIR"); }
+
+  bool Add(PrintThread& thread, const std::string& name, const std::string& app = "") {
+    std::string xml = "/spool/" + name + ".xml";
+    return thread.AddJob((app.empty() ? control_ : app).c_str(), xml.c_str(), "/spool/s.xsl", "lp0",
+                         0, 1, 0, 0);
+  }
+
+  testing::TempDir registry_;
+  testing::TempDir work_;
+  testing::EventLogFile events_;
+  std::string log_, release_, control_;
+};
+
+// The files of a job as the print control leaves them when it is ended
+// half-way: the spooled XML and XSL, the print-style copy, a chunk report
+// and the work folder with an HTML file.  Returns the job command line.
+std::string WriteJobFiles(const std::string& dir, const std::string& name,
+                          const std::string& control, std::vector<std::string>* files) {
+  *files = {dir + "/" + name + ".xml", dir + "/" + name + ".xsl", dir + "/" + name + "st.xsl",
+            dir + "/" + name + "0.xml", dir + "/" + name + ".xml.work"};
+  for (size_t i = 0; i < 4; ++i) std::ofstream((*files)[i]) << "x";
+  mkdir(files->back().c_str(), 0700);
+  std::ofstream(files->back() + "/120000.html") << "<html/>";
+  return protocol::FormatJobCommandLine(control, (*files)[0], (*files)[1], "lp0", 0, 1, 1, 1);
+}
+
+void SetPrintLimit(const char* name, uint32_t value) {
+  platform::RegKey key;
+  platform::RegCreateKey(platform::Hive::kLocalMachine, platform::kPrintLimitsKey,
+                         platform::KEY_WRITE, &key);
+  platform::RegSetValue(key, name, platform::REG_DWORD, &value, sizeof value);
+}
+
+// A print control that does not end by itself is ended at the
+// PrintControlTimeout, one killed by a signal is seen as such; either way
+// one event, every file of its job removed, no retry, and the next job
+// starts.
+TEST_F(PrintThreadTest, APrintControlThatDoesNotEndNormallyIsReportedAndItsFilesRemoved) {
+  struct Case {
+    const char* name;
+    int event;
+    const char* how;
+  };
+  const Case cases[] = {{"hang", 31, "300"}, {"kill", 32, "signal 9 (Killed)"}};
+  SetPrintLimit("PrintControlTimeout", 300);
+  for (const Case& c : cases) {
+    std::remove(log_.c_str());
+    std::remove(events_.path().c_str());
+    PrintThread thread;
+    thread.BindLog("Brelvane");
+    thread.StartPrinting();
+    std::vector<std::string> files;
+    std::string job = WriteJobFiles(work_.path(), c.name, control_, &files);
+    ASSERT_TRUE(thread.Enqueue(job.c_str()));
+    ASSERT_TRUE(Add(thread, "next"));
+    ASSERT_TRUE(WaitForLines(log_, 3)) << c.name;
+    thread.Stop();
+    EXPECT_EQ(Lines(log_)[1], "start xml=/spool/next.xml") << c.name;
+    std::vector<testing::Event> events = events_.Events();
+    ASSERT_EQ(events.size(), 1u) << c.name;
+    EXPECT_EQ(events[0].id, c.event) << c.name;
+    EXPECT_EQ(events[0].strings, (std::vector<std::string>{c.how, job})) << c.name;
+    for (const std::string& file : files) EXPECT_NE(access(file.c_str(), F_OK), 0) << file;
+    EXPECT_TRUE(PersistedJobs().empty()) << c.name;
+  }
+}
+
+// A stop lets a running print control go on for its grace only, then ends
+// it: the files it made go, the job keeps its spooled files and goes back
+// into the persisted queue behind the jobs that waited.
+TEST_F(PrintThreadTest, AStopEndsARunningPrintControlAfterItsGraceAndKeepsItsJob) {
+  PrintThread thread;
+  thread.set_stop_grace_ms(200);
+  thread.BindLog("Brelvane");
+  thread.StartPrinting();
+  std::vector<std::string> files;
+  std::string job = WriteJobFiles(work_.path(), "hang", control_, &files);
+  ASSERT_TRUE(thread.Enqueue(job.c_str()));
+  ASSERT_TRUE(Add(thread, "behind"));
+  ASSERT_TRUE(WaitForLines(log_, 1));
+  auto start = std::chrono::steady_clock::now();
+  thread.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  ASSERT_EQ(events_.Ids(), std::vector<int>{34});
+  EXPECT_EQ(events_.Events()[0].strings, std::vector<std::string>{job});
+  for (size_t i = 0; i < files.size(); ++i) {
+    // The spooled XML and XSL come first; the rest was made by the print control.
+    EXPECT_EQ(access(files[i].c_str(), F_OK) == 0, i < 2) << files[i];
+  }
+  ASSERT_EQ(PersistedJobs(), (std::vector<std::string>{PersistedJobs()[0], job}));
+  EXPECT_NE(PersistedJobs()[0].find("behind"), std::string::npos);
+}
+
+TEST_F(PrintThreadTest, JobsAddedWhileOneRunsStartInOrderOneAfterTheOther) {
+  PrintThread thread;
+  Release release(release_);  // however the test ends, the held job ends
+  thread.BindLog("Brelvane");
+  thread.StartPrinting();
+  ASSERT_TRUE(Add(thread, "hold"));
+  ASSERT_TRUE(WaitForLines(log_, 1));
+  for (const char* name : {"one", "two", "three"}) ASSERT_TRUE(Add(thread, name));
+  // The running job leaves the persisted queue right after its start; the
+  // three waiting ones are persisted, in order.
+  std::vector<std::string> persisted = PersistedJobs();
+  for (int i = 0; i < 2000 && persisted.size() > 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    persisted = PersistedJobs();
+  }
+  ASSERT_EQ(persisted.size(), 3u);
+  EXPECT_NE(persisted[0].find("xml=/spool/one.xml;"), std::string::npos);
+  EXPECT_NE(persisted[2].find("xml=/spool/three.xml;"), std::string::npos);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(Lines(log_).size(), 1u);  // nothing else starts meanwhile
+
+  std::ofstream(release_).close();
+  ASSERT_TRUE(WaitForLines(log_, 8));
+  EXPECT_EQ(Lines(log_),
+            (std::vector<std::string>{"start xml=/spool/hold.xml", "end xml=/spool/hold.xml",
+                                      "start xml=/spool/one.xml", "end xml=/spool/one.xml",
+                                      "start xml=/spool/two.xml", "end xml=/spool/two.xml",
+                                      "start xml=/spool/three.xml", "end xml=/spool/three.xml"}));
+  thread.Stop();
+  EXPECT_TRUE(PersistedJobs().empty());
+  EXPECT_TRUE(events_.Ids().empty());
+}
+
+TEST_F(PrintThreadTest, ARestartRequeuesTheJobsLeftAndPrintsBoth) {
+  {
+    PrintThread first;
+    Release release(release_);
+    first.BindLog("Brelvane");
+    first.StartPrinting();
+    ASSERT_TRUE(Add(first, "hold"));
+    ASSERT_TRUE(WaitForLines(log_, 1));
+    ASSERT_TRUE(Add(first, "left1"));
+    ASSERT_TRUE(Add(first, "left2"));
+    // Stop waits for the running print control; the two behind it stay.
+    std::thread stopper([&first] { first.Stop(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::ofstream(release_).close();
+    stopper.join();
+  }
+  EXPECT_EQ(Lines(log_).size(), 2u);
+  ASSERT_EQ(PersistedJobs().size(), 2u);
+  EXPECT_TRUE(events_.Ids().empty());
+
+  PrintThread second;
+  second.BindLog("Brelvane");
+  second.StartPrinting();
+  ASSERT_TRUE(WaitForLines(log_, 6));
+  second.Stop();
+  std::vector<testing::Event> events = events_.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].id, 18);
+  EXPECT_EQ(events[0].type, "information");
+  EXPECT_EQ(events[0].strings, std::vector<std::string>{"2"});
+  std::vector<std::string> lines = Lines(log_);
+  EXPECT_EQ(lines[2], "start xml=/spool/left1.xml");
+  EXPECT_EQ(lines[4], "start xml=/spool/left2.xml");
+  EXPECT_TRUE(PersistedJobs().empty());
+}
+
+TEST_F(PrintThreadTest, APrintControlThatCannotStartIsReportedAndDropped) {
+  PrintThread thread;
+  thread.BindLog("Brelvane");
+  thread.StartPrinting();
+  std::string missing = work_.path() + "/no such dir/Ostrevo";
+  ASSERT_TRUE(Add(thread, "lost", missing));
+  ASSERT_TRUE(Add(thread, "next"));
+  ASSERT_TRUE(WaitForLines(log_, 2));
+  thread.Stop();
+  std::vector<testing::Event> events = events_.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].id, 6);
+  EXPECT_EQ(events[0].strings,
+            std::vector<std::string>{"\"" + missing + "\" \"" + missing +
+                                     "\" xml=/spool/lost.xml;xsl=/spool/s.xsl;fromPage=0;"
+                                     "toPage=0;printerName=lp0;copy=1;orien=0"});
+  EXPECT_EQ(Lines(log_)[0], "start xml=/spool/next.xml");
+  EXPECT_TRUE(PersistedJobs().empty());
+  EXPECT_EQ(thread.jobs().size(), 0u);
+}
+
+// A print thread whose persisted queue fails on demand, and which records
+// whether a job was already takeable when it was persisted.
+class FaultyStoreThread : public PrintThread {
+ public:
+  long status = 0;
+  bool listedBeforePersisted = false;
+
+ protected:
+  long PersistJob(const std::string& job) override {
+    if (jobs().size() > 0) listedBeforePersisted = true;
+    return status != 0 ? status : PrintThread::PersistJob(job);
+  }
+};
+
+TEST_F(PrintThreadTest, AJobIsPersistedBeforeItCanBeTakenAndNotQueuedWhenThatFails) {
+  FaultyStoreThread thread;
+  thread.BindLog("Brelvane");  // not started: jobs stay in the list
+  EXPECT_TRUE(Add(thread, "a"));
+  EXPECT_FALSE(thread.listedBeforePersisted);
+  EXPECT_EQ(thread.jobs().size(), 1u);
+  EXPECT_EQ(PersistedJobs().size(), 1u);
+
+  thread.status = platform::kErrorCantWrite;
+  EXPECT_FALSE(Add(thread, "b"));
+  EXPECT_EQ(thread.jobs().size(), 1u);
+  ASSERT_EQ(events_.Ids(), std::vector<int>{5});
+
+  // Empty texts never reach the queue; AddJob raises them to its caller.
+  EXPECT_FALSE(thread.Enqueue(""));
+  EXPECT_THROW(thread.AddJob("", "x", "y", "z", 0, 1, 0, 0), IllegalArgumentException);
+  EXPECT_THROW(thread.AddJob("a", nullptr, "y", "z", 0, 1, 0, 0), NullPointerException);
+  EXPECT_EQ(events_.Events().back().strings, std::vector<std::string>{"Unknown"});
+}
+
+// The print queue's values, as the registry holds them (whatever their size).
+std::vector<platform::RegValue> RawQueueValues() {
+  platform::RegKey key;
+  std::vector<platform::RegValue> values;
+  if (platform::RegOpenKey(platform::Hive::kLocalMachine,
+                           "SYSTEM\\CurrentControlSet\\Services\\Brelvane\\PrintQueue",
+                           platform::KEY_READ, &key) == platform::kErrorSuccess) {
+    platform::RegQueryValues(key, &values);
+  }
+  return values;
+}
+
+// A value the listing cannot read would be neither printed nor removed: none
+// is written, and one left by an older version is reported and removed at
+// start while the listable job beside it prints.
+TEST_F(PrintThreadTest, NoPersistedJobOutgrowsTheListing) {
+  {
+    PrintThread refusing;
+    refusing.BindLog("Brelvane");  // not started
+    std::string printer(8200, 'p');
+    EXPECT_FALSE(refusing.AddJob(control_.c_str(), "/spool/big.xml", "/spool/s.xsl",
+                                 printer.c_str(), 0, 1, 0, 0));
+    EXPECT_EQ(refusing.jobs().size(), 0u);
+    EXPECT_TRUE(RawQueueValues().empty());
+  }
+  std::string old = "\"" + control_ + "\" \"" + control_ + "\" xml=/spool/old.xml;printerName=" +
+                    std::string(9000, 'p');
+  {
+    platform::RegKey key;
+    platform::RegCreateKey(platform::Hive::kLocalMachine,
+                           "SYSTEM\\CurrentControlSet\\Services\\Brelvane\\PrintQueue",
+                           platform::KEY_ALL_ACCESS, &key);
+    platform::RegSetValue(key, "{00000000-0000-4000-8000-000000000001}", platform::REG_SZ,
+                          old.c_str(), static_cast<uint32_t>(old.size() + 1));
+  }
+  ServiceParameters parameters;
+  parameters.Bind("Brelvane", platform::Hive::kLocalMachine);
+  ASSERT_EQ(parameters.PersistJob("\"" + control_ + "\" \"" + control_ +
+                                  "\" xml=/spool/next.xml;xsl=/spool/s.xsl;printerName=lp0"),
+            0);
+  ASSERT_EQ(RawQueueValues().size(), 2u);
+
+  PrintThread thread;
+  thread.BindLog("Brelvane");
+  thread.StartPrinting();
+  ASSERT_TRUE(WaitForLines(log_, 2));
+  thread.Stop();
+  EXPECT_EQ(Lines(log_)[0], "start xml=/spool/next.xml");
+  EXPECT_TRUE(RawQueueValues().empty());
+  std::vector<testing::Event> events = events_.Events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].id, 5);  // the refused AddJob
+  EXPECT_EQ(events[1].id, 5);
+  EXPECT_EQ(events[1].strings,
+            std::vector<std::string>{"Removed the persisted job {00000000-0000-4000-8000-"
+                                     "000000000001} (" +
+                                     std::to_string(old.size() + 1) +
+                                     " bytes): too long to be listed or printed"});
+  EXPECT_EQ(events[2].id, 18);
+  EXPECT_EQ(events[2].strings, std::vector<std::string>{"1"});
+}
+
+TEST(ThreadLayer, SignalsAreCountedAndStopWakesAnIdleThread) {
+  WakeSignal signal;
+  signal.Signal();
+  signal.Signal();
+  signal.Wait();
+  signal.Wait();  // both counts were kept
+  EXPECT_EQ(signal.count(), 0);
+  std::thread waiter([&signal] { signal.Wait(10); });  // a finite limit still waits for a signal
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  signal.Signal();
+  waiter.join();
+
+  PrintThread idle;
+  EXPECT_EQ(idle.state(), ThreadState::kStopped);
+  idle.Start();
+  EXPECT_EQ(idle.state(), ThreadState::kRunning);
+  EXPECT_TRUE(idle.running());
+  idle.Stop();  // returns only because Stop wakes the waiting loop
+  EXPECT_EQ(idle.state(), ThreadState::kStopped);
+  EXPECT_FALSE(idle.running());
+  idle.Stop();  // without a thread: straight to Stopped
+}
+
+}  // namespace
+}  // namespace kavelo::service
