@@ -4,7 +4,7 @@
 // A report and a stylesheet come from the network, and XSLT is a programming
 // language: a stylesheet may recurse without end, or multiply its output.
 // The limits below are far above what legitimate reports need (see
-// README.md for the measurements behind the defaults) and always met by a
+// docs/security.md for the measurements behind the defaults) and always met by a
 // stylesheet that runs away:
 //   - the address space of the print control and of every program it starts
 //     (its transforms, orlendi and the renderer);

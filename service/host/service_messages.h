@@ -50,7 +50,7 @@ enum ServiceMessage : uint32_t {
   kMsgPrintControlRequeued = 34,  // %1: the job command line
 };
 
-// The table, ids 1 to 33 in order, each text ending with "\r\n".
+// The table, ids 1 to 34 in order, each text ending with "\r\n".
 extern const platform::MessageEntry kServiceMessages[];
 extern const size_t kServiceMessageCount;
 
