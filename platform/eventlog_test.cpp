@@ -5,10 +5,8 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +17,9 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 
+#include "testsupport/event_log_capture.h"
+#include "testsupport/files.h"
+
 namespace kavelo::platform {
 namespace {
 
@@ -27,38 +28,17 @@ const MessageEntry kTestMessages[] = {
     {4, "Line one\r\nLine two\r\n"}, {5, "Job %1 of the queue.\r\n"},
 };
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
+using testsupport::ReadFile;
+using testsupport::ReadLines;
 
 class EventLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetMessageTable(kTestMessages, sizeof kTestMessages / sizeof kTestMessages[0]);
-    char dir[] = "/tmp/kavelo-eventlog-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    logPath_ = dir_ + "/events.jsonl";
-    setenv("KAVELO_EVENTLOG", logPath_.c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("KAVELO_EVENTLOG");
-    unlink(logPath_.c_str());
-    rmdir(dir_.c_str());
-  }
-  std::string dir_;
-  std::string logPath_;
+  testsupport::EventLogCapture log_{"kavelo-eventlog"};
+  const std::string dir_ = log_.dir();
+  const std::string logPath_ = log_.path();
 };
 
 TEST_F(EventLogTest, FormatsMessagesFromTheTable) {
@@ -103,7 +83,7 @@ TEST_F(EventLogTest, ReportAppendsOneJsonLineInTheFixedShape) {
   ASSERT_TRUE(ReportEvent(source.get(), EventType::kError, 0, 2, {"one", "two"}));
   ASSERT_TRUE(ReportEvent(source.get(), EventType::kWarning, 0, 1, {}));
   ASSERT_TRUE(ReportEvent(source.get(), EventType::kInformation, 0, 5, {"3"}));
-  std::string all = ReadAll(logPath_);
+  std::string all = ReadFile(logPath_);
   ASSERT_FALSE(all.empty());
   EXPECT_EQ(all.back(), '\n');
   std::vector<std::string> lines = ReadLines(logPath_);

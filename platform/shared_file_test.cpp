@@ -11,8 +11,8 @@
 
 #include "platform/eventlog.h"
 #include "platform/registry.h"
-#include "platform/registry_testing.h"
 #include "platform/scm.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo::platform {
 namespace {
@@ -26,7 +26,7 @@ mode_t ModeOf(const std::string& path) {
 // umask the program that made them ran with; a file that exists keeps its mode.
 TEST(SharedFileTest, EventFileAndHivesAreGroupWritableWhateverTheUmask) {
   for (mode_t mask : {mode_t{022}, mode_t{077}, mode_t{0}}) {
-    TempRegistry registry;
+    testsupport::TempRegistry registry;
     std::string events = registry.dir() + "/events.jsonl";
     std::string kept = registry.dir() + "/kept.jsonl";
     close(open(kept.c_str(), O_WRONLY | O_CREAT, 0600));
