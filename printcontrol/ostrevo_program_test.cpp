@@ -27,8 +27,8 @@ extern char** environ;
 namespace kavelo {
 namespace {
 
-using testing::FileExists;
-using testing::JobWorld;
+using testsupport::FileExists;
+using testsupport::JobWorld;
 
 const std::string kOstrevo = std::string(KAVELO_BIN_DIR) + "/Ostrevo";
 constexpr int kRunLimitMs = 30000;
@@ -108,8 +108,8 @@ class OstrevoProgramTest : public ::testing::Test {
     MakeFiles();
   }
   void MakeFiles() {
-    xml_ = world_->WriteSpoolFile("00000001.xml", testing::kSampleReport);
-    xsl_ = world_->WriteSpoolFile("00000001.xsl", testing::kSampleStylesheet);
+    xml_ = world_->WriteSpoolFile("00000001.xml", testsupport::kSampleReport);
+    xsl_ = world_->WriteSpoolFile("00000001.xsl", testsupport::kSampleStylesheet);
   }
 
   std::unique_ptr<JobWorld> world_;
