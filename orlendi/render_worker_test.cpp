@@ -23,18 +23,16 @@
 
 #include "orlendi/html_renderer.h"
 #include "platform/process.h"
+#include "testsupport/files.h"
+#include "testsupport/scoped_env.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::orlendi {
 namespace {
 
 const std::string kOrlendi = std::string(KAVELO_BIN_DIR) + "/orlendi";
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testsupport::ReadFile;
 
 // The worker listening in folder: its pid and uid from the socket's peer
 // credentials, {0, 0} when none answers.
@@ -55,7 +53,7 @@ std::pair<pid_t, uid_t> Worker(const std::string& folder) {
 }
 
 bool Gone(pid_t pid) {
-  std::string stat = ReadAll("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
   return stat.empty() || stat.find(") Z") != std::string::npos;
 }
 
@@ -69,22 +67,9 @@ void EndWorker(const std::string& folder) {
 
 class RenderWorkerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kavelo-worker-test-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    root_ = pattern;
-    runtime_ = root_ + "/run";
-    setenv("KAVELO_ORLENDI_RUNTIME", runtime_.c_str(), 1);
-    unsetenv("KAVELO_ORLENDI_COLD");
-  }
   void TearDown() override {
     for (const std::string& folder : workers_) EndWorker(folder);
     EndWorker(runtime_);
-    unsetenv("KAVELO_ORLENDI_RUNTIME");
-    unsetenv("KAVELO_ORLENDI_COLD");
-    std::vector<std::string> args = {"/bin/rm", "-rf", root_};
-    platform::Process rm;
-    if (rm.Start(args) == 0) rm.Wait(10000);
   }
   std::string Write(const char* name, const std::string& text) {
     std::ofstream(root_ + "/" + name) << text;
@@ -108,7 +93,7 @@ class RenderWorkerTest : public ::testing::Test {
     dup2(saved, 1);
     close(saved);
     if (started != 0 || pdfinfo.Wait(30000) != 0) return "pdfinfo failed";
-    std::string info = ReadAll(out), shape;
+    std::string info = ReadFile(out), shape;
     for (const char* field : {"Pages:", "Page size:"}) {
       size_t at = info.find(field);
       if (at == std::string::npos) return "no " + std::string(field) + " in " + info;
@@ -120,7 +105,11 @@ class RenderWorkerTest : public ::testing::Test {
     }
     return shape;
   }
-  std::string root_, runtime_;
+  testsupport::TempDir temp_{"kavelo-worker-test"};
+  const std::string root_ = temp_.path();
+  const std::string runtime_ = root_ + "/run";
+  testsupport::ScopedEnv runtimeEnv_{"KAVELO_ORLENDI_RUNTIME", runtime_};
+  testsupport::ScopedEnv coldEnv_{"KAVELO_ORLENDI_COLD", nullptr};
   std::vector<std::string> workers_;
 };
 
