@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
@@ -19,6 +20,8 @@
 
 #include "testsupport/event_log_capture.h"
 #include "testsupport/files.h"
+#include "testsupport/scoped_env.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo::platform {
 namespace {
@@ -277,6 +280,57 @@ TEST_F(EventLogTest, ConcurrentReportersWriteWholeLines) {
     EXPECT_TRUE(seen.insert(tag).second) << "twice: " << tag;
   }
   EXPECT_EQ(seen.size(), lines.size());
+}
+
+// The one registration of an event source that the service and the print
+// control share: the key's status and the values' status apart, so that
+// each caller can judge them by its own rule.
+TEST(EventSourceRegistryTest, AddAndRemoveGiveTheRegistryStatus) {
+  struct Case {
+    const char* what;
+    std::string name;
+    bool usableRegistry;
+    long key;
+    bool registered;
+  };
+  const Case cases[] = {
+      {"a plain name", "Brelvane", true, kErrorSuccess, true},
+      {"an empty name", "", true, kErrorInvalidName, false},
+      {"a name of two keys", "Brelvane\\Sub", true, kErrorInvalidName, false},
+      {"a registry that cannot be written", "Brelvane", false, -1, false},
+  };
+  const std::string program = "/opt/kavelo/PrintService/Brelvane";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::TempRegistry registry;
+    std::optional<testsupport::ScopedEnv> broken;
+    if (!c.usableRegistry) {
+      testsupport::WriteFile(registry.dir() + "/file", "x");
+      broken.emplace("KAVELO_REGISTRY_DIR", registry.dir() + "/file");
+    }
+    EventSourceStatus status = AddEventSource(program, c.name, kEventTypesSupported);
+    if (c.key >= 0) {
+      EXPECT_EQ(status.key, c.key);
+    } else {
+      EXPECT_NE(status.key, kErrorSuccess);
+    }
+    EXPECT_EQ(status.values, kErrorSuccess);  // no value was written, or both were
+    EXPECT_EQ(status.ok(), c.registered);
+    bool found = false;
+    EXPECT_EQ(testsupport::ReadTextValue(EventSourceKeyPath(c.name), "EventMessageFile", &found),
+              c.registered ? program + '\0' : "");
+    EXPECT_EQ(testsupport::ReadDwordValue(EventSourceKeyPath(c.name), "TypesSupported", &found),
+              c.registered ? kEventTypesSupported : 0u);
+    EXPECT_EQ(testsupport::KeyExists("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application"),
+              c.registered);
+    if (c.registered) {
+      EXPECT_EQ(RemoveEventSource(c.name), kErrorSuccess);
+      EXPECT_FALSE(testsupport::KeyExists(EventSourceKeyPath(c.name)));
+      EXPECT_EQ(RemoveEventSource(c.name), kErrorFileNotFound);
+    } else {
+      EXPECT_NE(RemoveEventSource(c.name), kErrorSuccess);
+    }
+  }
 }
 
 }  // namespace

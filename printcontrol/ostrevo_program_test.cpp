@@ -333,6 +333,15 @@ TEST_F(RegistrationTest, RegServerTwiceLeavesOneKeyWithTheTwoValues) {
   EXPECT_TRUE(world_->EventsOf("ostrevo").empty());
 }
 
+TEST_F(RegistrationTest, RegServerSaysWhenTheSourceCannotBeWritten) {
+  const std::string notAFolder = world_->root() + "/not-a-folder";
+  testsupport::WriteFile(notAFolder, "x");
+  testsupport::ScopedEnv registry("KAVELO_REGISTRY_DIR", notAFolder);
+  ProgramRun run = RunCommandLine("\"" + kOstrevo + "\" /RegServer");
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ("fail to install ostrevo.", run.output);
+}
+
 TEST_F(RegistrationTest, UnregServerRemovesTheSourceOrSaysItFailed) {
   ProgramRun first = RunCommandLine("\"" + kOstrevo + "\" /unregserver");
   ASSERT_TRUE(first.ended);
