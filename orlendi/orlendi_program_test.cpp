@@ -18,6 +18,7 @@
 #include "platform/process.h"
 #include "platform/spooler.h"
 #include "protocol/orlendi_info_file.h"
+#include "testsupport/child_process.h"
 #include "testsupport/files.h"
 #include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
@@ -45,22 +46,6 @@ std::vector<std::string> FilesIn(const std::string& folder, const std::string& e
   return names;
 }
 
-// Runs a program with its standard output into a file and gives that text.
-std::string RunForOutput(const std::vector<std::string>& args, const std::string& outFile) {
-  std::fflush(stdout);
-  int saved = dup(1);
-  int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  dup2(out, 1);
-  close(out);
-  platform::Process process;
-  int started = process.Start(args);
-  dup2(saved, 1);
-  close(saved);
-  if (started != 0) return "";
-  process.Wait(60000);
-  return ReadFile(outFile);
-}
-
 class OrlendiProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -86,7 +71,8 @@ class OrlendiProgramTest : public ::testing::Test {
     return exitCode;
   }
   std::string PageSize(const std::string& pdf) {
-    std::string info = RunForOutput({"pdfinfo", pdf}, root_ + "/pdfinfo.txt");
+    std::string info;
+    testsupport::RunProgram({"pdfinfo", pdf}, "", &info, nullptr);
     size_t at = info.find("Page size:");
     if (at == std::string::npos) return "no page size in: " + info;
     size_t end = info.find(" pts", at);

@@ -23,6 +23,7 @@
 
 #include "orlendi/html_renderer.h"
 #include "platform/process.h"
+#include "testsupport/child_process.h"
 #include "testsupport/files.h"
 #include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
@@ -82,18 +83,10 @@ class RenderWorkerTest : public ::testing::Test {
   }
   // "Pages: N; Page size: W x H pts" of a PDF, from pdfinfo.
   std::string PdfShape(const std::string& pdf) {
-    std::string out = root_ + "/pdfinfo.txt";
-    std::fflush(stdout);
-    int saved = dup(1);
-    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    dup2(fd, 1);
-    close(fd);
-    platform::Process pdfinfo;
-    int started = pdfinfo.Start(std::vector<std::string>{"pdfinfo", pdf});
-    dup2(saved, 1);
-    close(saved);
-    if (started != 0 || pdfinfo.Wait(30000) != 0) return "pdfinfo failed";
-    std::string info = ReadFile(out), shape;
+    std::string info, shape;
+    if (testsupport::RunProgram({"pdfinfo", pdf}, "", &info, nullptr, 30000) != 0) {
+      return "pdfinfo failed";
+    }
     for (const char* field : {"Pages:", "Page size:"}) {
       size_t at = info.find(field);
       if (at == std::string::npos) return "no " + std::string(field) + " in " + info;

@@ -5,7 +5,9 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include <sys/wait.h>
 
@@ -69,7 +71,7 @@ int ChildProcess::Wait() {
 }
 
 int RunProgram(const std::vector<std::string>& argv, const std::string& input, std::string* out,
-               std::string* err) {
+               std::string* err, int timeoutMs) {
   TempDir dir("kavelo-run");
   std::ofstream(dir.File("in"), std::ios::binary) << input;
   posix_spawn_file_actions_t actions;
@@ -83,10 +85,20 @@ int RunProgram(const std::vector<std::string>& argv, const std::string& input, s
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   int status = -1;
-  if (rc == 0) waitpid(pid, &status, 0);
+  if (rc == 0) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
   if (out) *out = ReadFile(dir.File("out"));
   if (err) *err = ReadFile(dir.File("err"));
   return rc == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;

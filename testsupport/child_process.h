@@ -33,11 +33,12 @@ class ChildProcess {
   FILE* out_ = nullptr;
 };
 
-// Runs a program to its end with stdin from the given text; returns its
-// exit code (-1 when it did not exit normally) with its output in *out and
-// *err.
+// Runs a program (argv[0], found on PATH when it holds no "/") to its end
+// with stdin from the given text; returns its exit code (-1 when it did not
+// start or exit normally; it is killed after timeoutMs) with its output in
+// *out and *err.
 int RunProgram(const std::vector<std::string>& argv, const std::string& input, std::string* out,
-               std::string* err);
+               std::string* err, int timeoutMs = 60000);
 
 }  // namespace kavelo::testsupport
 
