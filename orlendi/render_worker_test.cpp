@@ -247,9 +247,9 @@ TEST_F(RenderWorkerTest, TwoAccountsNeverShareAWorker) {
       {"each account's default folder", nullptr, root_ + "/xdg/kavelo", nobodyDefault, true},
       {"one folder named for both", "/shared", root_ + "/shared", root_ + "/shared", false},
   };
-  setenv("KAVELO_SPOOLER", ("dir:" + root_ + "/printers").c_str(), 1);
-  setenv("TMPDIR", (root_ + "/tmp").c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", (root_ + "/xdg").c_str(), 1);
+  testsupport::ScopedEnv spooler("KAVELO_SPOOLER", "dir:" + root_ + "/printers");
+  testsupport::ScopedEnv tmp("TMPDIR", root_ + "/tmp");
+  testsupport::ScopedEnv xdg("XDG_RUNTIME_DIR", root_ + "/xdg");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.runtime != nullptr) {
@@ -289,9 +289,6 @@ TEST_F(RenderWorkerTest, TwoAccountsNeverShareAWorker) {
     EndWorker(c.rootFolder);
     EndWorker(c.nobodyFolder);
   }
-  unsetenv("KAVELO_SPOOLER");
-  unsetenv("TMPDIR");
-  unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace
