@@ -10,10 +10,12 @@
 #include "printcontrol/hidden_block_filter.h"
 #include "testsupport/files.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/text.h"
 
 namespace kavelo {
 namespace {
 
+using testsupport::CountOf;
 using testsupport::FileExists;
 using testsupport::ReadFileOrMissing;
 using testsupport::TempDir;
@@ -39,12 +41,6 @@ std::string Stylesheet(const std::string& encoding, const std::string& body,
          "</xsl:template></xsl:stylesheet>";
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 TEST(TransformToHtmlTest, SamplesAndTheSeparatorClean) {
   TempDir folder;
   std::string html = folder.File("page.html");
@@ -52,17 +48,17 @@ TEST(TransformToHtmlTest, SamplesAndTheSeparatorClean) {
   EXPECT_EQ(Transform(kTestData + "sales.xml", kTestData + "sales.xsl", html, 0), "");
   std::string sales = ReadFileOrMissing(html);
   EXPECT_NE(sales.find("<title>Monthly Sales &amp; Returns</title>"), std::string::npos);
-  EXPECT_EQ(Count(sales, "Pacific Rim Imports"), 1u);
+  EXPECT_EQ(CountOf(sales, "Pacific Rim Imports"), 1u);
   EXPECT_EQ(sales.find('\r'), std::string::npos);
 
   // Style flag 0: the separator lines stay.
   EXPECT_EQ(Transform(kTestData + "ledger.xml", kTestData + "ledger.xsl", html, 0), "");
   std::string plain = ReadFileOrMissing(html);
-  EXPECT_EQ(Count(plain, kSeparator + "\n</pre>"), 2u);
+  EXPECT_EQ(CountOf(plain, kSeparator + "\n</pre>"), 2u);
   // Style flag 1: both go, and nothing else changes.
   EXPECT_EQ(Transform(kTestData + "ledger.xml", kTestData + "ledger.xsl", html, 1), "");
   std::string cleaned = ReadFileOrMissing(html);
-  EXPECT_EQ(Count(cleaned, kSeparator), 0u);
+  EXPECT_EQ(CountOf(cleaned, kSeparator), 0u);
   EXPECT_EQ(cleaned.size(), plain.size() - 2 * (kSeparator.size() + 1));
   EXPECT_EQ(folder.Listing(), "page.html");
 }

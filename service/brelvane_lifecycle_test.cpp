@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 
 #include "service/test/brelvane_harness.h"
+#include "testsupport/text.h"
 
 namespace kavelo::testsupport {
 namespace {
@@ -185,12 +186,6 @@ TEST(BrelvaneLifecycleTest, StopDuringALongPrintWaitsForThePrintControl) {
 }
 
 // How often the print log holds text.
-size_t CountOf(const std::string& log, const std::string& text) {
-  size_t count = 0;
-  for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
-  return count;
-}
-
 TEST(BrelvaneLifecycleTest, ASecondInstanceLeavesTheQueueAloneAndCommandsStillWork) {
   BrelvaneWorld world;
   int port = FreePort();
