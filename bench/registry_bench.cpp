@@ -12,7 +12,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -21,6 +20,7 @@
 
 #include "common/registry_access.h"
 #include "platform/registry.h"
+#include "testsupport/temp_registry.h"
 
 namespace {
 
@@ -171,11 +171,8 @@ BENCHMARK(BM_RegistryAccessReadDword)->Apply(Configure);
 }  // namespace
 
 int main(int argc, char** argv) {
-  char pattern[] = "/tmp/kavelo-registry-bench.XXXXXX";
-  const char* made = mkdtemp(pattern);
-  if (!made) return 1;
-  g_dir = made;
-  setenv("KAVELO_REGISTRY_DIR", made, 1);
+  kavelo::testsupport::TempRegistry registry;
+  g_dir = registry.dir();
 
   // The values the reads look up.
   RegKey key;
@@ -200,7 +197,5 @@ int main(int argc, char** argv) {
 
   sqlite3_finalize(g_sharedStmt);
   sqlite3_close(g_shared);
-  std::error_code ignored;
-  std::filesystem::remove_all(g_dir, ignored);
   return 0;
 }

@@ -79,7 +79,8 @@ function(kavelo_program name source)
 endfunction()
 
 # kavelo_tests(NAME DEPS dep...): the folder's tests, one binary, each case
-# registered with CTest.  Tests find the built programs through
+# registered with CTest; every such binary links the shared test helpers
+# (testsupport/).  Tests find the built programs through
 # KAVELO_BIN_DIR and the sample files through KAVELO_SOURCE_DIR.
 function(kavelo_tests name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
@@ -93,7 +94,8 @@ function(kavelo_tests name)
     return()
   endif()
   add_executable(${name} ${srcs})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} kavelo_testsupport
+                        GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE
     KAVELO_BIN_DIR="${PROJECT_BINARY_DIR}/bin"
     KAVELO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")

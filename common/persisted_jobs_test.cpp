@@ -6,14 +6,13 @@
 #include "common/exceptions.h"
 #include "common/registry_access.h"
 #include "common/service_parameters.h"
-#include "common/test_registry_values.h"
-#include "platform/registry_testing.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo {
 namespace {
 
-using testing_support::Sz;
-using testing_support::WriteRaw;
+using testsupport::Sz;
+using testsupport::WriteRaw;
 
 const char kQueue[] = "SYSTEM\\CurrentControlSet\\Services\\Brelvane\\PrintQueue";
 
@@ -30,7 +29,7 @@ class PersistedJobsTest : public ::testing::Test {
     return texts;
   }
 
-  platform::TempRegistry registry_;
+  testsupport::TempRegistry registry_;
   ServiceParameters queue_;
 };
 

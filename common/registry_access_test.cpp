@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/exceptions.h"
-#include "common/test_registry_values.h"
-#include "platform/registry_testing.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo {
 namespace {
@@ -14,14 +13,14 @@ using platform::REG_BINARY;
 using platform::REG_DWORD;
 using platform::REG_EXPAND_SZ;
 using platform::REG_SZ;
-using testing_support::Dword;
-using testing_support::KeyOnly;
-using testing_support::Sz;
-using testing_support::WriteRaw;
+using testsupport::Dword;
+using testsupport::KeyOnly;
+using testsupport::Sz;
+using testsupport::WriteRaw;
 
 class RegistryAccessTest : public ::testing::Test {
  protected:
-  platform::TempRegistry registry_;
+  testsupport::TempRegistry registry_;
 };
 
 TEST_F(RegistryAccessTest, ConstructionAndPaths) {

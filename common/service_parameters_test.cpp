@@ -4,8 +4,7 @@
 
 #include "common/exceptions.h"
 #include "common/registry_access.h"
-#include "common/test_registry_values.h"
-#include "platform/registry_testing.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo {
 namespace {
@@ -14,11 +13,11 @@ using platform::REG_BINARY;
 using platform::REG_DWORD;
 using platform::REG_EXPAND_SZ;
 using platform::REG_SZ;
-using testing_support::Dword;
-using testing_support::KeyOnly;
-using testing_support::RawValue;
-using testing_support::Sz;
-using testing_support::WriteRaw;
+using testsupport::Dword;
+using testsupport::KeyOnly;
+using testsupport::RawValue;
+using testsupport::Sz;
+using testsupport::WriteRaw;
 
 const char kParams[] = "SYSTEM\\CurrentControlSet\\Services\\Brelvane\\Parameters";
 const char kProduct[] = "SOFTWARE\\KAVELO";
@@ -46,7 +45,7 @@ struct LoadCase {
 
 class ServiceParametersTest : public ::testing::Test {
  protected:
-  platform::TempRegistry registry_;
+  testsupport::TempRegistry registry_;
 };
 
 TEST_F(ServiceParametersTest, LoadAppliesNamesTypesAndDefaults) {
@@ -137,7 +136,7 @@ TEST_F(ServiceParametersTest, LoadAppliesNamesTypesAndDefaults) {
   };
   for (const LoadCase& c : cases) {
     SCOPED_TRACE(c.what);
-    platform::TempRegistry fresh;
+    testsupport::TempRegistry fresh;
     ASSERT_EQ(WriteRaw(c.registry), platform::kErrorSuccess);
     ServiceParameters parameters;
     parameters.Bind("Brelvane", platform::Hive::kLocalMachine);

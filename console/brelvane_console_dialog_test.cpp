@@ -20,7 +20,7 @@
 namespace kavelo {
 namespace {
 
-using testing_support::ConsoleWorld;
+using testsupport::ConsoleWorld;
 using F = ConsoleField;
 
 // Lets the X server and GTK deliver what was sent.
@@ -76,7 +76,7 @@ TEST(ConsoleWindowTest, TypedAndSteppedValuesAreCheckedThenSaved) {
   ASSERT_TRUE(wxEntryStart(argc, argv)) << "cannot open the display " << getenv("DISPLAY");
   {
     ConsoleWorld world;
-    testing_support::ScriptedUser user;
+    testsupport::ScriptedUser user;
     BrelvaneConsoleDialog dialog(nullptr, &user);
     wxTextCtrl* port = dialog.FieldControl(F::kPort);
     wxTextCtrl* connections = dialog.FieldControl(F::kMaxConnections);

@@ -13,8 +13,8 @@
 namespace kavelo {
 namespace {
 
-using testing_support::ConsoleWorld;
-using testing_support::ScriptedUser;
+using testsupport::ConsoleWorld;
+using testsupport::ScriptedUser;
 using F = ConsoleField;
 using A = MessageAnswer;
 using Typing = std::vector<std::pair<F, std::string>>;

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 
 #include "platform/process.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::orlendi {
 namespace {
@@ -20,21 +22,15 @@ namespace {
 class HtmlRendererTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kavelo-render-test-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    root_ = pattern;
     std::ofstream(root_ + "/a.html") << "<html><body><p>x</p></body></html>";
     std::ofstream(root_ + "/page.css") << "@page { size: 100mm 50mm !important; }";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
   }
   bool Exists(const char* name) {
     struct stat info;
     return stat((root_ + "/" + name).c_str(), &info) == 0 && info.st_size > 0;
   }
-  std::string root_;
+  testsupport::TempDir temp_{"kavelo-render-test"};
+  const std::string root_ = temp_.path();
 };
 
 TEST_F(HtmlRendererTest, FailuresAndTimeOutsAreReportedWithoutAPdf) {
@@ -72,8 +68,7 @@ TEST_F(HtmlRendererTest, RendersWithTheUserStylesheet) {
 // inflated (attachments are compressed file copies) and the text that
 // pdftotext extracts (drawn text is stored as glyph numbers).
 std::string PdfContent(const std::string& pdfPath, const std::string& textPath) {
-  std::ifstream in(pdfPath, std::ios::binary);
-  const std::string pdf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string pdf = testsupport::ReadFile(pdfPath);
   std::string content;
   for (size_t at = pdf.find("stream"); at != std::string::npos; at = pdf.find("stream", at + 1)) {
     if (at >= 3 && pdf.compare(at - 3, 3, "end") == 0) continue;

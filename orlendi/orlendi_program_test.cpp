@@ -18,18 +18,17 @@
 #include "platform/process.h"
 #include "platform/spooler.h"
 #include "protocol/orlendi_info_file.h"
+#include "testsupport/child_process.h"
+#include "testsupport/files.h"
+#include "testsupport/scoped_env.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::orlendi {
 namespace {
 
 const std::string kOrlendi = std::string(KAVELO_BIN_DIR) + "/orlendi";
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testsupport::ReadFile;
 
 std::vector<std::string> FilesIn(const std::string& folder, const std::string& ending = "") {
   std::vector<std::string> names;
@@ -47,47 +46,17 @@ std::vector<std::string> FilesIn(const std::string& folder, const std::string& e
   return names;
 }
 
-// Runs a program with its standard output into a file and gives that text.
-std::string RunForOutput(const std::vector<std::string>& args, const std::string& outFile) {
-  std::fflush(stdout);
-  int saved = dup(1);
-  int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  dup2(out, 1);
-  close(out);
-  platform::Process process;
-  int started = process.Start(args);
-  dup2(saved, 1);
-  close(saved);
-  if (started != 0) return "";
-  process.Wait(60000);
-  return ReadAll(outFile);
-}
-
 class OrlendiProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kavelo-orlendi-test-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    root_ = pattern;
     for (const char* sub : {"/printers", "/spool", "/tmp"}) {
       ASSERT_EQ(0, mkdir((root_ + sub).c_str(), 0755));
     }
-    setenv("KAVELO_SPOOLER", ("dir:" + root_ + "/printers").c_str(), 1);
-    setenv("KAVELO_EVENTLOG", (root_ + "/events.log").c_str(), 1);
-    setenv("TMPDIR", (root_ + "/tmp").c_str(), 1);
     html_ = root_ + "/spool/093015.html";
     // The document asks for its own paper and margins; the printer's win.
     std::ofstream(html_) << "<html><head><style>@page { size: A3; margin: 3in }</style></head>"
                             "<body><p>Report line</p><img src=\"http://127.0.0.1:9/x.png\">"
                             "</body></html>";
-  }
-  void TearDown() override {
-    unsetenv("KAVELO_SPOOLER");
-    unsetenv("KAVELO_EVENTLOG");
-    unsetenv("TMPDIR");
-    std::vector<std::string> args = {"/bin/rm", "-rf", root_};
-    platform::Process rm;
-    if (rm.Start(args) == 0) rm.Wait(10000);
   }
   // A folder printer with US Letter paper at 300 dpi.
   std::string AddLetterPrinter(const std::string& name) {
@@ -102,7 +71,8 @@ class OrlendiProgramTest : public ::testing::Test {
     return exitCode;
   }
   std::string PageSize(const std::string& pdf) {
-    std::string info = RunForOutput({"pdfinfo", pdf}, root_ + "/pdfinfo.txt");
+    std::string info;
+    testsupport::RunProgram({"pdfinfo", pdf}, "", &info, nullptr);
     size_t at = info.find("Page size:");
     if (at == std::string::npos) return "no page size in: " + info;
     size_t end = info.find(" pts", at);
@@ -110,7 +80,11 @@ class OrlendiProgramTest : public ::testing::Test {
     return size.substr(size.find_first_not_of(' '));
   }
 
-  std::string root_;
+  testsupport::TempDir temp_{"kavelo-orlendi-test"};
+  const std::string root_ = temp_.path();
+  testsupport::ScopedEnv spoolerEnv_{"KAVELO_SPOOLER", "dir:" + root_ + "/printers"};
+  testsupport::ScopedEnv eventLogEnv_{"KAVELO_EVENTLOG", root_ + "/events.log"};
+  testsupport::ScopedEnv tmpEnv_{"TMPDIR", root_ + "/tmp"};
   std::string html_;
 };
 
@@ -142,7 +116,7 @@ TEST_F(OrlendiProgramTest, PrintsOnThePrintersPaperInTheGivenOrientation) {
       ASSERT_EQ(0,
                 process.Start(std::vector<std::string>{kOrlendi, kOrlendi, kOrlendi, keys}, true));
     }
-    ASSERT_EQ(0, Run(&process)) << ReadAll(root_ + "/events.log");
+    ASSERT_EQ(0, Run(&process)) << ReadFile(root_ + "/events.log");
 
     struct stat info;
     EXPECT_EQ(0, stat(protocol::InfoFileName(html_).c_str(), &info));
@@ -152,7 +126,7 @@ TEST_F(OrlendiProgramTest, PrintsOnThePrintersPaperInTheGivenOrientation) {
     EXPECT_EQ(c.pageSize, PageSize(pdfs[0]));
     std::vector<std::string> jobs = FilesIn(folder, ".job");
     ASSERT_EQ(1u, jobs.size());
-    std::string job = ReadAll(jobs[0]);
+    std::string job = ReadFile(jobs[0]);
     EXPECT_NE(std::string::npos, job.find("document=" + html_ + "\n")) << job;
     EXPECT_NE(std::string::npos, job.find("copies=" + std::to_string(c.copies) + "\n")) << job;
     EXPECT_TRUE(FilesIn(root_ + "/tmp").empty());  // the scratch PDF is gone
@@ -183,7 +157,7 @@ TEST_F(OrlendiProgramTest, FailuresGoToTheEventLogUnderTheGivenSource) {
     platform::Process process;
     ASSERT_EQ(0, process.Start(std::vector<std::string>{kOrlendi, c.keys}, true));
     EXPECT_EQ(1, Run(&process));
-    std::string events = ReadAll(root_ + "/events.log");
+    std::string events = ReadFile(root_ + "/events.log");
     EXPECT_NE(std::string::npos, events.find("\"source\":\"ostrevo\"")) << events;
     EXPECT_NE(std::string::npos, events.find("\"id\":1,")) << events;
     EXPECT_NE(std::string::npos, events.find(c.reason)) << events;
@@ -211,7 +185,7 @@ TEST_F(OrlendiProgramTest, WithCupsTheJobIsQueuedUnderTheHtmlPath) {
                                                       "html=" + html_ + ";printerName=" + kQueue +
                                                           ";copy=1;orien=1;eventsource=ostrevo;"},
                              true));
-  ASSERT_EQ(0, Run(&process)) << ReadAll(root_ + "/events.log");
+  ASSERT_EQ(0, Run(&process)) << ReadFile(root_ + "/events.log");
   std::unique_ptr<platform::Spooler> spooler = platform::MakeCupsSpooler();
   std::vector<platform::SpoolerJob> jobs;
   ASSERT_EQ(platform::kSpoolerOk, spooler->ListJobs(kQueue, &jobs));

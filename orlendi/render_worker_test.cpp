@@ -23,18 +23,17 @@
 
 #include "orlendi/html_renderer.h"
 #include "platform/process.h"
+#include "testsupport/child_process.h"
+#include "testsupport/files.h"
+#include "testsupport/scoped_env.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::orlendi {
 namespace {
 
 const std::string kOrlendi = std::string(KAVELO_BIN_DIR) + "/orlendi";
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testsupport::ReadFile;
 
 // The worker listening in folder: its pid and uid from the socket's peer
 // credentials, {0, 0} when none answers.
@@ -55,7 +54,7 @@ std::pair<pid_t, uid_t> Worker(const std::string& folder) {
 }
 
 bool Gone(pid_t pid) {
-  std::string stat = ReadAll("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
   return stat.empty() || stat.find(") Z") != std::string::npos;
 }
 
@@ -69,22 +68,9 @@ void EndWorker(const std::string& folder) {
 
 class RenderWorkerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kavelo-worker-test-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    root_ = pattern;
-    runtime_ = root_ + "/run";
-    setenv("KAVELO_ORLENDI_RUNTIME", runtime_.c_str(), 1);
-    unsetenv("KAVELO_ORLENDI_COLD");
-  }
   void TearDown() override {
     for (const std::string& folder : workers_) EndWorker(folder);
     EndWorker(runtime_);
-    unsetenv("KAVELO_ORLENDI_RUNTIME");
-    unsetenv("KAVELO_ORLENDI_COLD");
-    std::vector<std::string> args = {"/bin/rm", "-rf", root_};
-    platform::Process rm;
-    if (rm.Start(args) == 0) rm.Wait(10000);
   }
   std::string Write(const char* name, const std::string& text) {
     std::ofstream(root_ + "/" + name) << text;
@@ -97,18 +83,10 @@ class RenderWorkerTest : public ::testing::Test {
   }
   // "Pages: N; Page size: W x H pts" of a PDF, from pdfinfo.
   std::string PdfShape(const std::string& pdf) {
-    std::string out = root_ + "/pdfinfo.txt";
-    std::fflush(stdout);
-    int saved = dup(1);
-    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    dup2(fd, 1);
-    close(fd);
-    platform::Process pdfinfo;
-    int started = pdfinfo.Start(std::vector<std::string>{"pdfinfo", pdf});
-    dup2(saved, 1);
-    close(saved);
-    if (started != 0 || pdfinfo.Wait(30000) != 0) return "pdfinfo failed";
-    std::string info = ReadAll(out), shape;
+    std::string info, shape;
+    if (testsupport::RunProgram({"pdfinfo", pdf}, "", &info, nullptr, 30000) != 0) {
+      return "pdfinfo failed";
+    }
     for (const char* field : {"Pages:", "Page size:"}) {
       size_t at = info.find(field);
       if (at == std::string::npos) return "no " + std::string(field) + " in " + info;
@@ -120,7 +98,11 @@ class RenderWorkerTest : public ::testing::Test {
     }
     return shape;
   }
-  std::string root_, runtime_;
+  testsupport::TempDir temp_{"kavelo-worker-test"};
+  const std::string root_ = temp_.path();
+  const std::string runtime_ = root_ + "/run";
+  testsupport::ScopedEnv runtimeEnv_{"KAVELO_ORLENDI_RUNTIME", runtime_};
+  testsupport::ScopedEnv coldEnv_{"KAVELO_ORLENDI_COLD", nullptr};
   std::vector<std::string> workers_;
 };
 
@@ -265,9 +247,9 @@ TEST_F(RenderWorkerTest, TwoAccountsNeverShareAWorker) {
       {"each account's default folder", nullptr, root_ + "/xdg/kavelo", nobodyDefault, true},
       {"one folder named for both", "/shared", root_ + "/shared", root_ + "/shared", false},
   };
-  setenv("KAVELO_SPOOLER", ("dir:" + root_ + "/printers").c_str(), 1);
-  setenv("TMPDIR", (root_ + "/tmp").c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", (root_ + "/xdg").c_str(), 1);
+  testsupport::ScopedEnv spooler("KAVELO_SPOOLER", "dir:" + root_ + "/printers");
+  testsupport::ScopedEnv tmp("TMPDIR", root_ + "/tmp");
+  testsupport::ScopedEnv xdg("XDG_RUNTIME_DIR", root_ + "/xdg");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.runtime != nullptr) {
@@ -307,9 +289,6 @@ TEST_F(RenderWorkerTest, TwoAccountsNeverShareAWorker) {
     EndWorker(c.rootFolder);
     EndWorker(c.nobodyFolder);
   }
-  unsetenv("KAVELO_SPOOLER");
-  unsetenv("TMPDIR");
-  unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 
+#include "platform/registry.h"
 #include "platform/shared_file.h"
 
 namespace kavelo::platform {
@@ -253,6 +254,46 @@ bool ReportEvent(EventSource* source, EventType type, uint16_t category, uint32_
   }
   // syslog reports no failure: a message handed to it counts as written.
   return true;
+}
+
+namespace {
+
+constexpr char kApplicationLogKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
+
+bool IsSingleKeyName(const std::string& name) {
+  return !name.empty() && name.find('\\') == std::string::npos;
+}
+
+}  // namespace
+
+std::string EventSourceKeyPath(const std::string& sourceName) {
+  return std::string(kApplicationLogKey) + "\\" + sourceName;
+}
+
+EventSourceStatus AddEventSource(const std::string& programPath, const std::string& sourceName,
+                                 uint32_t types) {
+  EventSourceStatus status;
+  if (!IsSingleKeyName(sourceName)) {
+    status.key = kErrorInvalidName;
+    return status;
+  }
+  RegKey key;
+  status.key =
+      RegCreateKey(Hive::kLocalMachine, EventSourceKeyPath(sourceName), KEY_ALL_ACCESS, &key);
+  if (status.key != kErrorSuccess) return status;
+  long message = RegSetValue(key, "EventMessageFile", REG_EXPAND_SZ, programPath.c_str(),
+                             static_cast<uint32_t>(programPath.size() + 1));
+  long typesWritten = RegSetDword(key, "TypesSupported", types);
+  status.values = message != kErrorSuccess ? message : typesWritten;
+  return status;
+}
+
+long RemoveEventSource(const std::string& sourceName) {
+  if (!IsSingleKeyName(sourceName)) return kErrorInvalidName;
+  RegKey application;
+  long status = RegOpenKey(Hive::kLocalMachine, kApplicationLogKey, KEY_ALL_ACCESS, &application);
+  if (status != kErrorSuccess) return status;
+  return RegDeleteTree(application, sourceName);
 }
 
 }  // namespace kavelo::platform

@@ -5,6 +5,8 @@
 //    "id":25,"strings":[],"message":"The Brelvane listener ..."}
 // The message text comes from the reporting program's own compiled-in
 // message table ("%1" replaced by the first insertion string).
+// A source's registration in the registry (its message file and event
+// types) is written here too, for every program that registers one.
 // All functions are thread safe.
 #ifndef KAVELO_PLATFORM_EVENTLOG_H_
 #define KAVELO_PLATFORM_EVENTLOG_H_
@@ -13,6 +15,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/status.h"
 
 namespace kavelo::platform {
 
@@ -48,6 +52,38 @@ std::unique_ptr<EventSource> RegisterEventSource(const std::string& server,
 // least one destination.
 bool ReportEvent(EventSource* source, EventType type, uint16_t category, uint32_t eventId,
                  const std::vector<std::string>& strings);
+
+// Error, warning and information: the event types a source registers as
+// supported (TypesSupported).
+constexpr uint32_t kEventTypesSupported = 7;
+
+// The key path of a source's registration below HKEY_LOCAL_MACHINE:
+// SYSTEM\CurrentControlSet\Services\EventLog\Application\<sourceName>.
+std::string EventSourceKeyPath(const std::string& sourceName);
+
+// What AddEventSource did: the registry status of creating or opening the
+// source's key, and that of writing its values (the first write that
+// failed; kErrorSuccess when the key failed, as nothing was written then).
+struct EventSourceStatus {
+  long key = kErrorSuccess;
+  long values = kErrorSuccess;
+  bool ok() const { return key == kErrorSuccess && values == kErrorSuccess; }
+};
+
+// Registers an event source in the registry: creates or opens its key and
+// writes EventMessageFile (REG_EXPAND_SZ: programPath, the program whose
+// message table gives the texts, with its terminating NUL) and
+// TypesSupported (REG_DWORD: types); both writes are tried.  A source name
+// that is empty or holds "\" names no single key: key is
+// kErrorInvalidName and nothing is written.  What a failure means is the
+// caller's choice.
+EventSourceStatus AddEventSource(const std::string& programPath, const std::string& sourceName,
+                                 uint32_t types);
+
+// Deletes a source's registration; kErrorSuccess, else the registry status
+// (kErrorFileNotFound also when the source was not registered,
+// kErrorInvalidName for a name that is no single key).
+long RemoveEventSource(const std::string& sourceName);
 
 class EventSource {
  public:

@@ -5,10 +5,9 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
+#include <optional>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +18,11 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 
+#include "testsupport/event_log_capture.h"
+#include "testsupport/files.h"
+#include "testsupport/scoped_env.h"
+#include "testsupport/temp_registry.h"
+
 namespace kavelo::platform {
 namespace {
 
@@ -27,38 +31,17 @@ const MessageEntry kTestMessages[] = {
     {4, "Line one\r\nLine two\r\n"}, {5, "Job %1 of the queue.\r\n"},
 };
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
+using testsupport::ReadFile;
+using testsupport::ReadLines;
 
 class EventLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetMessageTable(kTestMessages, sizeof kTestMessages / sizeof kTestMessages[0]);
-    char dir[] = "/tmp/kavelo-eventlog-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    logPath_ = dir_ + "/events.jsonl";
-    setenv("KAVELO_EVENTLOG", logPath_.c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("KAVELO_EVENTLOG");
-    unlink(logPath_.c_str());
-    rmdir(dir_.c_str());
-  }
-  std::string dir_;
-  std::string logPath_;
+  testsupport::EventLogCapture log_{"kavelo-eventlog"};
+  const std::string dir_ = log_.dir();
+  const std::string logPath_ = log_.path();
 };
 
 TEST_F(EventLogTest, FormatsMessagesFromTheTable) {
@@ -103,7 +86,7 @@ TEST_F(EventLogTest, ReportAppendsOneJsonLineInTheFixedShape) {
   ASSERT_TRUE(ReportEvent(source.get(), EventType::kError, 0, 2, {"one", "two"}));
   ASSERT_TRUE(ReportEvent(source.get(), EventType::kWarning, 0, 1, {}));
   ASSERT_TRUE(ReportEvent(source.get(), EventType::kInformation, 0, 5, {"3"}));
-  std::string all = ReadAll(logPath_);
+  std::string all = ReadFile(logPath_);
   ASSERT_FALSE(all.empty());
   EXPECT_EQ(all.back(), '\n');
   std::vector<std::string> lines = ReadLines(logPath_);
@@ -297,6 +280,57 @@ TEST_F(EventLogTest, ConcurrentReportersWriteWholeLines) {
     EXPECT_TRUE(seen.insert(tag).second) << "twice: " << tag;
   }
   EXPECT_EQ(seen.size(), lines.size());
+}
+
+// The one registration of an event source that the service and the print
+// control share: the key's status and the values' status apart, so that
+// each caller can judge them by its own rule.
+TEST(EventSourceRegistryTest, AddAndRemoveGiveTheRegistryStatus) {
+  struct Case {
+    const char* what;
+    std::string name;
+    bool usableRegistry;
+    long key;
+    bool registered;
+  };
+  const Case cases[] = {
+      {"a plain name", "Brelvane", true, kErrorSuccess, true},
+      {"an empty name", "", true, kErrorInvalidName, false},
+      {"a name of two keys", "Brelvane\\Sub", true, kErrorInvalidName, false},
+      {"a registry that cannot be written", "Brelvane", false, -1, false},
+  };
+  const std::string program = "/opt/kavelo/PrintService/Brelvane";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::TempRegistry registry;
+    std::optional<testsupport::ScopedEnv> broken;
+    if (!c.usableRegistry) {
+      testsupport::WriteFile(registry.dir() + "/file", "x");
+      broken.emplace("KAVELO_REGISTRY_DIR", registry.dir() + "/file");
+    }
+    EventSourceStatus status = AddEventSource(program, c.name, kEventTypesSupported);
+    if (c.key >= 0) {
+      EXPECT_EQ(status.key, c.key);
+    } else {
+      EXPECT_NE(status.key, kErrorSuccess);
+    }
+    EXPECT_EQ(status.values, kErrorSuccess);  // no value was written, or both were
+    EXPECT_EQ(status.ok(), c.registered);
+    bool found = false;
+    EXPECT_EQ(testsupport::ReadTextValue(EventSourceKeyPath(c.name), "EventMessageFile", &found),
+              c.registered ? program + '\0' : "");
+    EXPECT_EQ(testsupport::ReadDwordValue(EventSourceKeyPath(c.name), "TypesSupported", &found),
+              c.registered ? kEventTypesSupported : 0u);
+    EXPECT_EQ(testsupport::KeyExists("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application"),
+              c.registered);
+    if (c.registered) {
+      EXPECT_EQ(RemoveEventSource(c.name), kErrorSuccess);
+      EXPECT_FALSE(testsupport::KeyExists(EventSourceKeyPath(c.name)));
+      EXPECT_EQ(RemoveEventSource(c.name), kErrorFileNotFound);
+    } else {
+      EXPECT_NE(RemoveEventSource(c.name), kErrorSuccess);
+    }
+  }
 }
 
 }  // namespace

@@ -10,7 +10,8 @@
 #include <sys/stat.h>
 
 #include "platform/registry.h"
-#include "platform/registry_testing.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo::platform {
 namespace {
@@ -33,7 +34,7 @@ TEST(PrintLimitsTest, ValuesAndTheLimitsDerivedFromThem) {
       {"set", REG_DWORD, 3, 3, 3, 3, 3},
   };
   for (const Case& c : cases) {
-    TempRegistry registry;
+    testsupport::TempRegistry registry;
     RegKey key;
     ASSERT_EQ(RegCreateKey(Hive::kLocalMachine, kPrintLimitsKey, KEY_WRITE, &key), 0);
     for (const char* name : {"PrintControlTimeout", "PrintControlMemoryLimit", "TransformTimePerMB",
@@ -58,8 +59,8 @@ TEST(PrintLimitsTest, ValuesAndTheLimitsDerivedFromThem) {
 // Everything of a job that the print control could leave, found from the
 // job command line alone; other jobs' files stay.
 TEST(PrintLimitsTest, RemoveJobFilesLeavesNothingOfTheJob) {
-  char pattern[] = "/tmp/kavelo-jobfiles.XXXXXX";
-  const std::string dir = mkdtemp(pattern);
+  testsupport::TempDir folder("kavelo-jobfiles");
+  const std::string dir = folder.path();
   const std::vector<std::string> job = {"00000007.xml", "00000007.xsl", "00000007st.xsl",
                                         "000000070.xml", "000000071.xml"};
   const std::vector<std::string> others = {"00000008.xml", "00000008.xsl", "000000073.xml"};
@@ -75,8 +76,6 @@ TEST(PrintLimitsTest, RemoveJobFilesLeavesNothingOfTheJob) {
   // Chunk 2 is missing, so chunk 3 is not the job's (a split numbers from 0
   // without gaps).
   for (const auto& n : others) EXPECT_EQ(access((dir + "/" + n).c_str(), F_OK), 0) << n;
-  for (const auto& n : others) unlink((dir + "/" + n).c_str());
-  rmdir(dir.c_str());
 }
 
 }  // namespace

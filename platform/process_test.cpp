@@ -18,6 +18,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
+
 namespace kavelo::platform {
 namespace {
 
@@ -73,25 +76,10 @@ TEST(JoinCommandLineTest, SplitGivesTheArgumentsBack) {
   }
 }
 
+using testsupport::ReadFile;
+
 class ProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/kavelo-process-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-  }
-  void TearDown() override {
-    Process rm;
-    if (rm.Start(Args{"/bin/rm", "-rf", dir_}) == 0) rm.Wait(kWaitInfinite);
-  }
-
-  static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
-
   // Waits until the file holds a complete line; false after five seconds.
   static bool WaitForLine(const std::string& path, std::string* line) {
     for (int i = 0; i < 500; ++i) {
@@ -117,7 +105,8 @@ class ProcessTest : public ::testing::Test {
     return false;
   }
 
-  std::string dir_;
+  testsupport::TempDir temp_{"kavelo-process"};
+  const std::string dir_ = temp_.path();
 };
 
 TEST_F(ProcessTest, WaitTimesOutWhileRunningThenGivesTheExitCode) {

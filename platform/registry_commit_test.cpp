@@ -12,7 +12,7 @@
 #include <sqlite3.h>
 
 #include "platform/registry.h"
-#include "platform/registry_testing.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo::platform {
 namespace {
@@ -38,7 +38,7 @@ std::string Read(const RegKey& key, const std::string& name, long* status) {
 
 class RegistryGroupCommitTest : public ::testing::Test {
  protected:
-  TempRegistry registry_;
+  testsupport::TempRegistry registry_;
 };
 
 TEST_F(RegistryGroupCommitTest, ManyThreadsWritingAtOnceKeepEveryValueExactly) {

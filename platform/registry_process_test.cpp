@@ -12,7 +12,8 @@
 #include <sys/wait.h>
 
 #include "platform/registry.h"
-#include "platform/registry_testing.h"
+#include "testsupport/child_process.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo::platform {
 namespace {
@@ -94,10 +95,10 @@ std::string SelfPath() {
 
 TEST(RegistryProcesses, WritersInSeveralProcessesLoseNothing) {
   ASSERT_FALSE(kIsChild);
-  TempRegistry registry;
+  testsupport::TempRegistry registry;
   constexpr int kWriters = 3;
   constexpr int kCount = 120;
-  ChildProcess children[kWriters];
+  testsupport::ChildProcess children[kWriters];
   for (int w = 0; w < kWriters; ++w) {
     ASSERT_TRUE(children[w].Start(
         {SelfPath()}, {std::string(kRoleVariable) + "=writer:" + std::to_string(w) + ":" +
@@ -130,10 +131,10 @@ TEST(RegistryProcesses, WritersInSeveralProcessesLoseNothing) {
 
 TEST(RegistryProcesses, AcknowledgedWriteSurvivesKillOfTheWriter) {
   ASSERT_FALSE(kIsChild);
-  TempRegistry registry;
+  testsupport::TempRegistry registry;
   for (int threshold : {1, 12, 40}) {
     SCOPED_TRACE(threshold);
-    ChildProcess acker;
+    testsupport::ChildProcess acker;
     ASSERT_TRUE(acker.Start({SelfPath()}, {std::string(kRoleVariable) + "=acker"}));
     std::string line;
     long last = -1;

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -14,7 +15,8 @@
 #include <sys/stat.h>
 
 #include "platform/internal/registry_store.h"
-#include "platform/registry_testing.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo::platform {
 namespace {
@@ -46,19 +48,12 @@ long SetText(const RegKey& key, const std::string& name, const std::string& text
   return RegSetValue(key, name, type, text.data(), static_cast<uint32_t>(text.size()));
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
+using testsupport::FileExists;
+using testsupport::ReadFile;
 
 class RegistryTest : public ::testing::Test {
  protected:
-  TempRegistry registry_;
+  testsupport::TempRegistry registry_;
 };
 
 TEST_F(RegistryTest, EmptyRegistryHasOnlyTheRootAndCreatesNoFile) {

@@ -17,24 +17,15 @@
 #include <sys/wait.h>
 
 #include "platform/registry.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo::platform {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr const char* kServicesPath = "SYSTEM\\CurrentControlSet\\Services";
 
 class ScmTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/scm_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    setenv("KAVELO_REGISTRY_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string Value(const std::string& name, const std::string& valueName, uint32_t* type) {
     RegKey key;
     if (RegOpenKey(Hive::kLocalMachine, std::string(kServicesPath) + "\\" + name, KEY_READ, &key) !=
@@ -46,7 +37,8 @@ class ScmTest : public ::testing::Test {
     return std::string(data.begin(), data.end());
   }
 
-  std::string dir_;
+  testsupport::TempRegistry registry_;
+  const std::string dir_ = registry_.dir();
 };
 
 TEST_F(ScmTest, CreateWritesTheServiceKeyAsTheDatabaseHoldsIt) {

@@ -11,8 +11,9 @@
 
 #include "platform/eventlog.h"
 #include "platform/registry.h"
-#include "platform/registry_testing.h"
 #include "platform/scm.h"
+#include "testsupport/scoped_env.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo::platform {
 namespace {
@@ -26,13 +27,13 @@ mode_t ModeOf(const std::string& path) {
 // umask the program that made them ran with; a file that exists keeps its mode.
 TEST(SharedFileTest, EventFileAndHivesAreGroupWritableWhateverTheUmask) {
   for (mode_t mask : {mode_t{022}, mode_t{077}, mode_t{0}}) {
-    TempRegistry registry;
+    testsupport::TempRegistry registry;
     std::string events = registry.dir() + "/events.jsonl";
     std::string kept = registry.dir() + "/kept.jsonl";
     close(open(kept.c_str(), O_WRONLY | O_CREAT, 0600));
     chmod(kept.c_str(), 0600);
     mode_t old = umask(mask);
-    setenv("KAVELO_EVENTLOG", events.c_str(), 1);
+    testsupport::ScopedEnv eventLog("KAVELO_EVENTLOG", events);
     auto source = RegisterEventSource("", "Brelvane");
     EXPECT_TRUE(ReportEvent(source.get(), EventType::kInformation, 0, 1, {}));
     RegKey key;
@@ -48,7 +49,6 @@ TEST(SharedFileTest, EventFileAndHivesAreGroupWritableWhateverTheUmask) {
     EXPECT_GE(fd, 0);
     if (fd >= 0) close(fd);
     umask(old);
-    unsetenv("KAVELO_EVENTLOG");
     EXPECT_EQ(ModeOf(events), kSharedFileMode) << "umask " << mask;
     EXPECT_EQ(ModeOf(registry.MachineHive()), kSharedFileMode) << "umask " << mask;
     EXPECT_EQ(ModeOf(registry.dir() + "/ServicesActive.lock"), kSharedFileMode) << "umask " << mask;

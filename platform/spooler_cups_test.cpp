@@ -18,37 +18,15 @@
 
 #include "platform/internal/spooler_internal.h"
 #include "platform/spooler.h"
+#include "testsupport/scoped_env.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
+using testsupport::ScopedEnv;
 
 std::string TempFile(const std::string& content) {
   char pattern[] = "/tmp/kavelo-cups-doc.XXXXXX";
@@ -323,17 +301,15 @@ TEST_F(CupsSpoolerTest, GeometryOfTheA4QueueInDeviceUnits) {
 }
 
 TEST_F(CupsSpoolerTest, DefaultPrinterAndPrinterList) {
-  char home[] = "/tmp/kavelo-cups-home.XXXXXX";
-  ASSERT_NE(mkdtemp(home), nullptr);
   {
-    ScopedEnv noLpoptions("HOME", home);
+    testsupport::TempDir home("kavelo-cups-home");
+    ScopedEnv noLpoptions("HOME", home.path());
     ScopedEnv lpdest("LPDEST", nullptr);
     ScopedEnv printer("PRINTER", nullptr);
     std::string name;
     ASSERT_EQ(MakeCupsSpooler()->DefaultPrinter(&name), kSpoolerOk);
     EXPECT_EQ(name, "kavelo-pdf");
   }
-  rmdir(home);
   std::vector<PrinterEntry> printers;
   ASSERT_EQ(spooler_->ListPrinters(&printers), kSpoolerOk);
   int found = 0;
@@ -378,9 +354,7 @@ TEST_F(CupsSpoolerTest, ResumePrinterLetsTheQueuePrint) {
 class SilentServer {
  public:
   SilentServer() {
-    char dir[] = "/tmp/kavelo-silent.XXXXXX";
-    dir_ = mkdtemp(dir);
-    path_ = dir_ + "/cups.sock";
+    path_ = dir_.File("cups.sock");
     fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
@@ -388,15 +362,12 @@ class SilentServer {
     bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     listen(fd_, 16);
   }
-  ~SilentServer() {
-    close(fd_);
-    unlink(path_.c_str());
-    rmdir(dir_.c_str());
-  }
+  ~SilentServer() { close(fd_); }
   const std::string& path() const { return path_; }
 
  private:
-  std::string dir_, path_;
+  testsupport::TempDir dir_{"kavelo-silent"};
+  std::string path_;
   int fd_ = -1;
 };
 

@@ -14,35 +14,28 @@
 
 #include "platform/internal/spooler_internal.h"
 #include "platform/spooler.h"
+#include "testsupport/files.h"
+#include "testsupport/scoped_env.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using testsupport::ReadFile;
+using testsupport::ScopedEnv;
+using testsupport::WriteFile;
 
 class FolderSpoolerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kavelo-folder-spooler.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_ = temp_.path();
     fs::create_directory(root_ / "PDF");
     fs::create_directory(root_ / "Other printer");
-    WriteText(root_ / "default", "PDF\n");
+    WriteFile(root_ / "default", "PDF\n");
     spooler_ = MakeFolderSpooler(root_.string());
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   // The printed documents of a printer: data file name -> metadata lines.
   std::map<std::string, std::map<std::string, std::string>> Printed(const std::string& printer) {
@@ -50,7 +43,7 @@ class FolderSpoolerTest : public ::testing::Test {
     for (const auto& entry : fs::directory_iterator(root_ / printer)) {
       if (entry.path().extension() != ".job") continue;
       std::map<std::string, std::string> meta;
-      std::istringstream lines(ReadText(entry.path()));
+      std::istringstream lines(ReadFile(entry.path()));
       for (std::string line; std::getline(lines, line);) {
         meta[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
       }
@@ -59,6 +52,7 @@ class FolderSpoolerTest : public ::testing::Test {
     return printed;
   }
 
+  testsupport::TempDir temp_{"kavelo-folder-spooler"};
   fs::path root_;
   std::unique_ptr<Spooler> spooler_;
 };
@@ -71,7 +65,7 @@ TEST_F(FolderSpoolerTest, OperationsAnswerAsAFolderSpooler) {
   std::vector<PrinterEntry> printers;
   fs::create_directory(root_ / ".hidden");
   fs::create_symlink("/tmp", root_ / "linked");
-  WriteText(root_ / "a-file", "x");
+  WriteFile(root_ / "a-file", "x");
   ASSERT_EQ(spooler_->ListPrinters(&printers), kSpoolerOk);
   ASSERT_EQ(printers.size(), 2u);  // neither the hidden folder, the link nor the file
   EXPECT_EQ(printers[0].printerName, "Other printer");
@@ -122,7 +116,7 @@ TEST_F(FolderSpoolerTest, DefaultPrinterNeedsAValidName) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.content ? c.content : "(none)");
     fs::remove(root_ / "default");
-    if (c.content) WriteText(root_ / "default", c.content);
+    if (c.content) WriteFile(root_ / "default", c.content);
     std::string name;
     EXPECT_EQ(spooler_->DefaultPrinter(&name), c.status);
     EXPECT_EQ(name, c.name);
@@ -152,7 +146,7 @@ TEST_F(FolderSpoolerTest, BadPrinterNamesAreRefusedWithoutTouchingFiles) {
       {"\"PDF\"", kSpoolerInvalidPrinterName},
   };
   fs::path document = root_ / "doc.pdf";
-  WriteText(document, "%PDF-1.4\n");
+  WriteFile(document, "%PDF-1.4\n");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name.size() > 40 ? "long name" : c.name);
     EXPECT_EQ(spooler_->OpenPrinter(c.name, PrinterAccess::kUse), c.status);
@@ -194,7 +188,7 @@ TEST_F(FolderSpoolerTest, GeometryComesFromPrinterConf) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.conf ? c.conf : "(none)");
     fs::remove(root_ / "PDF" / "printer.conf");
-    if (c.conf) WriteText(root_ / "PDF" / "printer.conf", c.conf);
+    if (c.conf) WriteFile(root_ / "PDF" / "printer.conf", c.conf);
     PageGeometry g;
     ASSERT_EQ(spooler_->GetPageGeometry("PDF", &g), c.status);
     if (c.status != kSpoolerOk) continue;
@@ -210,7 +204,7 @@ TEST_F(FolderSpoolerTest, GeometryComesFromPrinterConf) {
 TEST_F(FolderSpoolerTest, SubmittedDocumentLandsWithItsMetadata) {
   fs::path document = root_ / "report.pdf";
   std::string content = "%PDF-1.4\n" + std::string(200000, 'x') + "\n%%EOF\n";
-  WriteText(document, content);
+  WriteFile(document, content);
 
   SubmitOptions options;
   options.documentName = "/opt/kavelo/spool/0001 \"a\"\nb.html";
@@ -228,7 +222,7 @@ TEST_F(FolderSpoolerTest, SubmittedDocumentLandsWithItsMetadata) {
   ASSERT_EQ(printed.size(), 2u);
   const std::map<std::string, std::string>* first = nullptr;
   for (const auto& [file, meta] : printed) {
-    EXPECT_EQ(ReadText(root_ / "PDF" / file), content) << file;
+    EXPECT_EQ(ReadFile(root_ / "PDF" / file), content) << file;
     EXPECT_EQ(fs::path(file).extension(), ".pdf");
     if (meta.at("copies") == "3") first = &meta;
   }
@@ -249,7 +243,7 @@ TEST_F(FolderSpoolerTest, SubmittedDocumentLandsWithItsMetadata) {
 
 TEST_F(FolderSpoolerTest, SubmitRefusesBadRequests) {
   fs::path document = root_ / "doc.pdf";
-  WriteText(document, "%PDF-1.4\n");
+  WriteFile(document, "%PDF-1.4\n");
   SubmitOptions noCopies;
   noCopies.copies = 0;
   SubmitOptions sideways;
@@ -278,32 +272,6 @@ TEST_F(FolderSpoolerTest, SubmitRefusesBadRequests) {
   }
 }
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = getenv(name);
-    if (old) old_ = old;
-    had_ = old != nullptr;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
-
 TEST_F(FolderSpoolerTest, OpenSpoolerFollowsKaveloSpooler) {
   {
     ScopedEnv choice("KAVELO_SPOOLER", ("dir:" + root_.string()).c_str());
@@ -330,7 +298,7 @@ TEST_F(FolderSpoolerTest, OpenSpoolerFollowsKaveloSpooler) {
 
 TEST_F(FolderSpoolerTest, DefaultFolderIsMadeWithAPdfPrinter) {
   // The system-wide folder cannot be made below a file: the user's own.
-  WriteText(root_ / "not-a-folder", "");
+  WriteFile(root_ / "not-a-folder", "");
   std::string system = (root_ / "not-a-folder" / "kavelo-printers").string();
   fs::path home = root_ / "home";
   fs::create_directory(home);

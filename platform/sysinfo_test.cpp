@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 
 #include "platform/process.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::platform {
 namespace {
@@ -66,8 +67,8 @@ int MeasurementSystemInChild() {
 // locales are compiled into a private folder (LOCPATH) so that the test
 // does not depend on the machine's installed locales.
 TEST(SysInfoTest, MeasurementSystemFollowsTheLocale) {
-  char dir[] = "/tmp/kavelo-locale-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
+  testsupport::TempDir locales("kavelo-locale");
+  const std::string dir = locales.path();
   struct Case {
     const char* locale;
     int system;
@@ -78,8 +79,8 @@ TEST(SysInfoTest, MeasurementSystemFollowsTheLocale) {
   for (int i = 0; i < 2; ++i) {
     std::string name = std::string(cases[i].locale) + ".ISO-8859-1";
     if (compilers[i].Start(
-            {"localedef", "-i", cases[i].locale, "-f", "ISO-8859-1", std::string(dir) + "/" + name},
-            true) != 0) {
+            {"localedef", "-i", cases[i].locale, "-f", "ISO-8859-1", dir + "/" + name}, true) !=
+        0) {
       GTEST_SKIP() << "localedef is not available";
     }
   }
@@ -88,7 +89,7 @@ TEST(SysInfoTest, MeasurementSystemFollowsTheLocale) {
     ASSERT_EQ(compilers[i].Wait(120000, &code), 0);
     if (code != 0) GTEST_SKIP() << "locale " << cases[i].locale << " cannot be compiled";
   }
-  setenv("LOCPATH", dir, 1);
+  setenv("LOCPATH", dir.c_str(), 1);
   unsetenv("LC_ALL");
   for (const Case& c : cases) {
     setenv("LC_MEASUREMENT", (std::string(c.locale) + ".ISO-8859-1").c_str(), 1);
@@ -98,9 +99,6 @@ TEST(SysInfoTest, MeasurementSystemFollowsTheLocale) {
   EXPECT_EQ(MeasurementSystemInChild(), 0);
   unsetenv("LC_MEASUREMENT");
   unsetenv("LOCPATH");
-  Process rm;
-  ASSERT_EQ(rm.Start({"/bin/rm", "-rf", dir}), 0);
-  rm.Wait(kWaitInfinite);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include "tools/reg_command.h"
 
+#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
-#include "platform/registry_testing.h"
+#include "testsupport/child_process.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo::tools {
 namespace {
@@ -131,7 +133,7 @@ class RegCommandRun : public ::testing::Test {
     return RegMain(args, out_, err_, in);
   }
 
-  platform::TempRegistry registry_;
+  testsupport::TempRegistry registry_;
   std::ostringstream out_, err_;
 };
 
@@ -267,23 +269,23 @@ TEST_F(RegCommandRun, AddQueryDeleteRoundTrip) {
 TEST_F(RegCommandRun, ProgramPrintsUsageAndExitCodes) {
   const std::string program = std::string(KAVELO_BIN_DIR) + "/kavelo-reg";
   std::string out, err;
-  EXPECT_EQ(platform::RunProgram({program, "--help"}, "", &out, &err), 0);
+  EXPECT_EQ(testsupport::RunProgram({program, "--help"}, "", &out, &err), 0);
   EXPECT_NE(out.find("Usage:"), std::string::npos);
-  EXPECT_EQ(platform::RunProgram({program}, "", &out, &err), 1);
+  EXPECT_EQ(testsupport::RunProgram({program}, "", &out, &err), 1);
   EXPECT_EQ(err.rfind("ERROR: Invalid syntax.\nUsage:", 0), 0u) << err;
-  EXPECT_EQ(platform::RunProgram({program, "query", "HKXX\\a"}, "", &out, &err), 1);
+  EXPECT_EQ(testsupport::RunProgram({program, "query", "HKXX\\a"}, "", &out, &err), 1);
   EXPECT_EQ(err.rfind("ERROR: Invalid key name.\n", 0), 0u) << err;
-  EXPECT_EQ(platform::RunProgram({program, "add", "HKCU\\Software\\K", "-v", "D", "-t", "REG_DWORD",
-                                  "-d", "0x10", "-f"},
-                                 "", &out, &err),
+  EXPECT_EQ(testsupport::RunProgram({program, "add", "HKCU\\Software\\K", "-v", "D", "-t",
+                                     "REG_DWORD", "-d", "0x10", "-f"},
+                                    "", &out, &err),
             0);
   EXPECT_EQ(
-      platform::RunProgram({program, "query", "HKEY_CURRENT_USER\\Software\\K"}, "", &out, &err),
+      testsupport::RunProgram({program, "query", "HKEY_CURRENT_USER\\Software\\K"}, "", &out, &err),
       0);
   EXPECT_EQ(out, "\nHKEY_CURRENT_USER\\Software\\K\n    D    REG_DWORD    0x10\n\n");
   // A corrupt hive is a failure with its reason, not a crash.
   std::ofstream(registry_.MachineHive(), std::ios::binary) << std::string(4096, 'x');
-  EXPECT_EQ(platform::RunProgram({program, "query", "HKLM\\Software"}, "", &out, &err), 1);
+  EXPECT_EQ(testsupport::RunProgram({program, "query", "HKLM\\Software"}, "", &out, &err), 1);
   EXPECT_EQ(err, "ERROR: The data is invalid.\n");
 }
 

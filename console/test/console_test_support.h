@@ -4,22 +4,20 @@
 #ifndef KAVELO_CONSOLE_TEST_CONSOLE_TEST_SUPPORT_H_
 #define KAVELO_CONSOLE_TEST_CONSOLE_TEST_SUPPORT_H_
 
-#include <stdlib.h>
-
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include <sys/stat.h>
 
 #include "common/service_parameters.h"
-#include "common/test_registry_values.h"
 #include "console/console_settings.h"
-#include "platform/registry_testing.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/temp_registry.h"
 
-namespace kavelo::testing_support {
+namespace kavelo::testsupport {
 
 // Records each box as "caption | text | buttons", the default button
 // starred, and answers from `answers` (then with the default button).
@@ -59,18 +57,12 @@ class ScriptedUser : public ConsoleUserInterface {
 class ConsoleWorld {
  public:
   ConsoleWorld() {
-    char pattern[] = "/tmp/kc.XXXXXX";
-    root_ = mkdtemp(pattern) ? pattern : "";
     std::filesystem::create_directories(root_ + "/PrintService");
     std::filesystem::create_directory(root_ + "/spool");
-    std::ofstream(root_ + "/PrintService/Ostrevo") << "#!/bin/sh\n";
+    WriteFile(root_ + "/PrintService/Ostrevo", "#!/bin/sh\n");
     chmod((root_ + "/PrintService/Ostrevo").c_str(), 0755);
-    std::ofstream(root_ + "/notes") << "x";
+    WriteFile(root_ + "/notes", "x");
     WriteRaw({{"SOFTWARE\\KAVELO", "DirPath", platform::REG_SZ, Sz(root_)}});
-  }
-  ~ConsoleWorld() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
   }
   const std::string& root() const { return root_; }
 
@@ -85,10 +77,11 @@ class ConsoleWorld {
   }
 
  private:
-  platform::TempRegistry registry_;
-  std::string root_;
+  TempRegistry registry_;
+  TempDir dir_{"kc"};
+  const std::string root_ = dir_.path();
 };
 
-}  // namespace kavelo::testing_support
+}  // namespace kavelo::testsupport
 
 #endif  // KAVELO_CONSOLE_TEST_CONSOLE_TEST_SUPPORT_H_

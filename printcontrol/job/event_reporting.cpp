@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/eventlog.h"
-#include "platform/registry.h"
+#include "platform/status.h"
 #include "platform/sysinfo.h"
 
 namespace kavelo::printcontrol {
@@ -20,8 +20,6 @@ constexpr platform::MessageEntry kOstrevoMessages[] = {
 };
 
 constexpr uint32_t kEventId = 1;
-// Error, warning and information.
-constexpr uint32_t kTypesSupported = 7;
 
 void Say(const char* text) {
   std::fputs(text, stdout);
@@ -41,28 +39,17 @@ void InstallEventSource() {
   // a name made from the source name.
   std::string programPath = platform::ProgramPath();
   if (programPath.empty()) return;
-  platform::RegKey key;
-  long status = platform::RegCreateKey(platform::Hive::kLocalMachine, kOstrevoEventSourceKey,
-                                       platform::KEY_ALL_ACCESS, &key);
-  if (status == platform::kErrorSuccess) {
-    status =
-        platform::RegSetValue(key, "EventMessageFile", platform::REG_EXPAND_SZ, programPath.c_str(),
-                              static_cast<uint32_t>(programPath.size() + 1));
+  // Any failure, of the key or of a value, fails the installation.
+  if (!platform::AddEventSource(programPath, kOstrevoEventSource, platform::kEventTypesSupported)
+           .ok()) {
+    Say("fail to install ostrevo.");
   }
-  if (status == platform::kErrorSuccess) {
-    status = platform::RegSetDword(key, "TypesSupported", kTypesSupported);
-  }
-  key.Close();
-  if (status != platform::kErrorSuccess) Say("fail to install ostrevo.");
 }
 
 void UninstallEventSource() {
-  platform::RegKey key;
-  long status = platform::RegOpenKey(platform::Hive::kLocalMachine, kOstrevoEventSourceKey,
-                                     platform::KEY_ALL_ACCESS, &key);
-  if (status == platform::kErrorSuccess) status = platform::RegDeleteTree(key, "");
-  key.Close();
-  if (status != platform::kErrorSuccess) Say("fail to uninstall ostrevo\n.");
+  if (platform::RemoveEventSource(kOstrevoEventSource) != platform::kErrorSuccess) {
+    Say("fail to uninstall ostrevo\n.");
+  }
 }
 
 void ReportToEventLog(const char* sourceName, const char* message) {

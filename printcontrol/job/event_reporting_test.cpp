@@ -12,7 +12,7 @@ namespace kavelo::printcontrol {
 namespace {
 
 TEST(EventReportingTest, OneErrorEventPerMessageAndNoneForEmptyTexts) {
-  testing::JobWorld world;
+  testsupport::JobWorld world;
   InstallOstrevoMessageTable();
   struct Case {
     const char* source;

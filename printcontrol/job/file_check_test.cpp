@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include "testsupport/temp_dir.h"
+
 namespace kavelo::printcontrol {
 namespace {
 
@@ -61,22 +63,15 @@ class Holder {
 class FileCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/file_check_test.XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
     file_ = dir_ + "/00000001.xsl";
     FILE* f = std::fopen(file_.c_str(), "wb");
     ASSERT_NE(nullptr, f);
     std::fputs("<xsl/>", f);
     std::fclose(f);
   }
-  void TearDown() override {
-    std::remove(file_.c_str());
-    std::remove((dir_ + "/empty").c_str());
-    rmdir(dir_.c_str());
-  }
 
-  std::string dir_;
+  testsupport::TempDir temp_{"file_check_test"};
+  const std::string dir_ = temp_.path();
   std::string file_;
 };
 

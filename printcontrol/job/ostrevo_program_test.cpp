@@ -27,8 +27,8 @@ extern char** environ;
 namespace kavelo::printcontrol {
 namespace {
 
-using testing::FileExists;
-using testing::JobWorld;
+using testsupport::FileExists;
+using testsupport::JobWorld;
 
 const std::string kOstrevo = std::string(KAVELO_BIN_DIR) + "/Ostrevo";
 constexpr int kRunLimitMs = 30000;
@@ -108,8 +108,8 @@ class OstrevoProgramTest : public ::testing::Test {
     MakeFiles();
   }
   void MakeFiles() {
-    xml_ = world_->WriteSpoolFile("00000001.xml", testing::kSampleReport);
-    xsl_ = world_->WriteSpoolFile("00000001.xsl", testing::kSampleStylesheet);
+    xml_ = world_->WriteSpoolFile("00000001.xml", testsupport::kSampleReport);
+    xsl_ = world_->WriteSpoolFile("00000001.xsl", testsupport::kSampleStylesheet);
   }
 
   std::unique_ptr<JobWorld> world_;
@@ -331,6 +331,15 @@ TEST_F(RegistrationTest, RegServerTwiceLeavesOneKeyWithTheTwoValues) {
   EXPECT_EQ((std::vector<uint8_t>{7, 0, 0, 0}), values[1].data);
   // Registering writes no event and touches no job.
   EXPECT_TRUE(world_->EventsOf("ostrevo").empty());
+}
+
+TEST_F(RegistrationTest, RegServerSaysWhenTheSourceCannotBeWritten) {
+  const std::string notAFolder = world_->root() + "/not-a-folder";
+  testsupport::WriteFile(notAFolder, "x");
+  testsupport::ScopedEnv registry("KAVELO_REGISTRY_DIR", notAFolder);
+  ProgramRun run = RunCommandLine("\"" + kOstrevo + "\" /RegServer");
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ("fail to install ostrevo.", run.output);
 }
 
 TEST_F(RegistrationTest, UnregServerRemovesTheSourceOrSaysItFailed) {

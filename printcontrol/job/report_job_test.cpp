@@ -12,8 +12,8 @@
 namespace kavelo::printcontrol {
 namespace {
 
-using testing::FileExists;
-using testing::JobWorld;
+using testsupport::FileExists;
+using testsupport::JobWorld;
 
 constexpr char kProgram[] = "/opt/kavelo/PrintService/Ostrevo";
 
@@ -41,8 +41,8 @@ class ReportJobTest : public ::testing::Test {
   void SetUp() override {
     world_ = std::make_unique<JobWorld>();
     world_->AddPrinter("Office Laser");
-    xml_ = world_->WriteSpoolFile("00000001.xml", testing::kSampleReport);
-    xsl_ = world_->WriteSpoolFile("00000001.xsl", testing::kSampleStylesheet);
+    xml_ = world_->WriteSpoolFile("00000001.xml", testsupport::kSampleReport);
+    xsl_ = world_->WriteSpoolFile("00000001.xsl", testsupport::kSampleStylesheet);
   }
 
   std::string Keys(const std::string& printer, const std::string& pages = "fromPage=1;toPage=2",
@@ -115,8 +115,8 @@ TEST_F(ReportJobTest, KeyRules) {
       {Keys("Nowhere"), "Nowhere", 1, 2, 2, 1},
   };
   for (const Case& c : cases) {
-    xml_ = world_->WriteSpoolFile("00000001.xml", testing::kSampleReport);
-    xsl_ = world_->WriteSpoolFile("00000001.xsl", testing::kSampleStylesheet);
+    xml_ = world_->WriteSpoolFile("00000001.xml", testsupport::kSampleReport);
+    xsl_ = world_->WriteSpoolFile("00000001.xsl", testsupport::kSampleStylesheet);
     ReportJob job;
     char message[1024] = "";
     std::string text = Arrived(c.keys);
@@ -168,8 +168,8 @@ TEST_F(ReportJobTest, EachSetUpFailureHasItsMessageAndTheFilesStillGo) {
        "Error:Can't find xml file."},
   };
   for (const Case& c : cases) {
-    xml_ = world_->WriteSpoolFile("00000001.xml", testing::kSampleReport);
-    xsl_ = world_->WriteSpoolFile("00000001.xsl", testing::kSampleStylesheet);
+    xml_ = world_->WriteSpoolFile("00000001.xml", testsupport::kSampleReport);
+    xsl_ = world_->WriteSpoolFile("00000001.xsl", testsupport::kSampleStylesheet);
     char message[1024] = "";
     {
       ReportJob job;
@@ -188,9 +188,10 @@ TEST_F(ReportJobTest, EachSetUpFailureHasItsMessageAndTheFilesStillGo) {
 
 TEST_F(ReportJobTest, AnEmptyInputFileEndsTheSetUpWithAMessage) {
   for (const char* which : {"xsl", "xml"}) {
-    xml_ = world_->WriteSpoolFile("00000001.xml", which[1] == 'm' ? "" : testing::kSampleReport);
-    xsl_ =
-        world_->WriteSpoolFile("00000001.xsl", which[1] == 's' ? "" : testing::kSampleStylesheet);
+    xml_ =
+        world_->WriteSpoolFile("00000001.xml", which[1] == 'm' ? "" : testsupport::kSampleReport);
+    xsl_ = world_->WriteSpoolFile("00000001.xsl",
+                                  which[1] == 's' ? "" : testsupport::kSampleStylesheet);
     ReportJob job;
     char message[1024] = "";
     std::string text = Arrived(Keys("Office Laser"));

@@ -7,17 +7,18 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "printcontrol/test/rendering_files.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
-using testing_files::FileExists;
-using testing_files::TempFolder;
-using testing_files::WriteFile;
+using testsupport::FileExists;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 TEST(SpoolFilesTest, OnlyRegularJobFilesOfThisUserAreRemoved) {
-  TempFolder folder;
+  TempDir folder;
   const std::string dir = folder.path();
   ASSERT_EQ(0, mkdir((dir + "/folder.xml").c_str(), 0700));
   WriteFile(dir + "/target.txt", "t");

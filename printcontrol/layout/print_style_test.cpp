@@ -7,15 +7,16 @@
 #include <gtest/gtest.h>
 
 #include "printcontrol/layout/print_style_rewrite.h"
-#include "printcontrol/test/rendering_files.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
-using testing_files::FileExists;
-using testing_files::ReadFile;
-using testing_files::TempFolder;
-using testing_files::WriteFile;
+using testsupport::FileExists;
+using testsupport::ReadFileOrMissing;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 const std::string kTestData = KAVELO_SOURCE_DIR "/printcontrol/testdata/";
 
@@ -75,7 +76,7 @@ TEST(PrintStyleTest, ReadsTheBodyRuleOfThePrintBlock) {
       {"Latin-1 y-diaeresis before the block",
        "/* \xff */ @media print { body { font-size: 8pt; line-height: 1.1em; } }", "", "8", "1.1"},
   };
-  TempFolder folder;
+  TempDir folder;
   for (const Case& c : cases) {
     std::string path = kTestData + c.name;
     if (c.stylesheet != nullptr) {
@@ -97,8 +98,8 @@ TEST(PrintStyleTest, MissingFileEmptiesAndEmptyPathKeeps) {
 }
 
 TEST(PrintStyleRewriteTest, RewritesBodyAndHeadingRules) {
-  const std::string sales = ReadFile(kTestData + "sales.xsl");
-  const std::string ledger = ReadFile(kTestData + "ledger.xsl");
+  const std::string sales = ReadFileOrMissing(kTestData + "sales.xsl");
+  const std::string ledger = ReadFileOrMissing(kTestData + "ledger.xsl");
   const std::string newBody = "font-family:\"Courier New\"; font-size:6.7pt; line-height:1.8em;";
   struct Case {
     const char* name;
@@ -144,7 +145,7 @@ TEST(PrintStyleRewriteTest, RewritesBodyAndHeadingRules) {
       {"0xFF before the block", "\xff @media print { body { font-size: 9pt } } z", "X", "7", "", 0,
        "\xff @media print { body { font-size:7pt;} } z"},
   };
-  TempFolder folder;
+  TempDir folder;
   for (const Case& c : cases) {
     const std::string path = folder.File("00000001.xsl");
     const std::string copyPath = folder.File("00000001st.xsl");
@@ -153,10 +154,10 @@ TEST(PrintStyleRewriteTest, RewritesBodyAndHeadingRules) {
     int rc =
         RewritePrintStyle(path.c_str(), copy, sizeof(copy), c.fontName, c.fontSize, c.lineHeight);
     EXPECT_EQ(rc, c.result) << c.name;
-    EXPECT_EQ(ReadFile(path), c.stylesheet) << c.name << ": the stylesheet itself changed";
+    EXPECT_EQ(ReadFileOrMissing(path), c.stylesheet) << c.name << ": the stylesheet itself changed";
     if (c.result == 0) {
       EXPECT_EQ(copy, copyPath) << c.name;
-      EXPECT_EQ(ReadFile(copyPath), c.copy) << c.name;
+      EXPECT_EQ(ReadFileOrMissing(copyPath), c.copy) << c.name;
     } else {
       EXPECT_FALSE(FileExists(copyPath)) << c.name;
     }

@@ -7,8 +7,8 @@
 namespace kavelo::printcontrol {
 namespace {
 
-using testing::FakeSpooler;
-using testing::FakeSpoolerState;
+using testsupport::FakeSpooler;
+using testsupport::FakeSpoolerState;
 
 TEST(PrinterMetricsTest, GeometryOfTheLastPrinterOfThatName) {
   auto state = std::make_shared<FakeSpoolerState>();

@@ -13,12 +13,12 @@
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/layout/printer_settings.h"
 #include "printcontrol/test/job_files.h"
-#include "printcontrol/test/rendering_files.h"
+#include "testsupport/files.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
-using testing::JobWorld;
+using testsupport::JobWorld;
 
 const std::string kRoot = kPrinterSettingsRoot;
 
@@ -272,7 +272,7 @@ TEST(ChoosePrintLayoutTest, SettingsFitAndPrintStyleCopy) {
       {"unknown printer: no fit", {}, "Nowhere", 132, 0, 1, "Courier New", "6.7", "1.8", false},
   };
   const std::string sample =
-      testing_files::ReadFile(KAVELO_SOURCE_DIR "/printcontrol/testdata/sales.xsl");
+      testsupport::ReadFileOrMissing(KAVELO_SOURCE_DIR "/printcontrol/testdata/sales.xsl");
   for (const Case& c : cases) {
     JobWorld world;
     world.AddPrinter("Office");
@@ -295,9 +295,9 @@ TEST(ChoosePrintLayoutTest, SettingsFitAndPrintStyleCopy) {
     EXPECT_STREQ(job.settings.lineHeight(), c.lineHeight) << c.name;
     const std::string copyPath = world.spool() + "/00000001st.xsl";
     EXPECT_EQ(job.effectiveXslPath, c.copy ? copyPath : xsl) << c.name;
-    EXPECT_EQ(testing::FileExists(copyPath), c.copy) << c.name;
+    EXPECT_EQ(testsupport::FileExists(copyPath), c.copy) << c.name;
     if (c.copy) {
-      std::string copy = testing_files::ReadFile(copyPath);
+      std::string copy = testsupport::ReadFileOrMissing(copyPath);
       EXPECT_NE(copy.find(std::string("body { font-family:\"") + c.fontName + "\"; font-size:" +
                           c.fontSize + "pt; line-height:" + c.lineHeight + "em; }"),
                 std::string::npos)

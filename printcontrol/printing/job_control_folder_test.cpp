@@ -11,16 +11,17 @@
 #include "printcontrol/layout/printer_metrics.h"
 #include "printcontrol/printing/job_watcher.h"
 #include "printcontrol/printing/print_job_control.h"
+#include "testsupport/scoped_env.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
 TEST(JobControlFolderTest, DefaultSpoolerCallsReachTheFolderSpooler) {
-  char pattern[] = "/tmp/kavelo-jc-folder-XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(pattern));
-  const std::string root = pattern;
+  testsupport::TempDir folder("kavelo-jc-folder");
+  const std::string root = folder.path();
   ASSERT_EQ(0, mkdir((root + "/Office Laser").c_str(), 0755));
-  setenv("KAVELO_SPOOLER", ("dir:" + root).c_str(), 1);
+  testsupport::ScopedEnv spooler("KAVELO_SPOOLER", "dir:" + root);
 
   char result[512];
   ResolvePrinterName(("FILE:" + root + "/Office Laser").c_str(), result, sizeof result);
@@ -44,10 +45,6 @@ TEST(JobControlFolderTest, DefaultSpoolerCallsReachTheFolderSpooler) {
   EXPECT_FALSE(watcher.WaitEnded(200));
   StopWatcherThread(&watcher);
   EXPECT_FALSE(watcher.Exists());
-
-  unsetenv("KAVELO_SPOOLER");
-  rmdir((root + "/Office Laser").c_str());
-  rmdir(root.c_str());
 }
 
 }  // namespace

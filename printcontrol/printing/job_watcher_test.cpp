@@ -14,9 +14,9 @@ namespace {
 using platform::kJobStatusPaused;
 using platform::kJobStatusPrinting;
 using platform::kJobStatusSpooling;
-using testing::FakeJob;
-using testing::FakeSpooler;
-using testing::FakeSpoolerState;
+using testsupport::FakeJob;
+using testsupport::FakeSpooler;
+using testsupport::FakeSpoolerState;
 
 // What the queue holds from a given look on (1 is the first look).
 struct Step {

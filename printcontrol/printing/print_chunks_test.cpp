@@ -14,17 +14,18 @@
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/render/string_list.h"
 #include "printcontrol/test/fake_spooler.h"
-#include "printcontrol/test/rendering_files.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
-using testing::FakeJob;
-using testing::FakeSpooler;
-using testing::FakeSpoolerState;
-using testing_files::FileExists;
-using testing_files::TempFolder;
-using testing_files::WriteFile;
+using testsupport::FakeJob;
+using testsupport::FakeSpooler;
+using testsupport::FakeSpoolerState;
+using testsupport::FileExists;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 struct Printed {
   std::string path;
@@ -67,7 +68,7 @@ class PrintChunksTest : public ::testing::Test {
     return std::find(state_->calls.begin(), state_->calls.end(), call) != state_->calls.end();
   }
 
-  TempFolder folder_;
+  TempDir folder_;
   std::shared_ptr<FakeSpoolerState> state_;
   std::unique_ptr<FakeSpooler> spooler_;
   ReportJob job_;

@@ -13,15 +13,15 @@
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/printing/job_watcher.h"
 #include "printcontrol/test/job_files.h"
-#include "printcontrol/test/rendering_files.h"
+#include "testsupport/files.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
-using testing::FileExists;
-using testing::JobWorld;
-using testing_files::ReadFile;
-using testing_files::WriteFile;
+using testsupport::FileExists;
+using testsupport::JobWorld;
+using testsupport::ReadFileOrMissing;
+using testsupport::WriteFile;
 
 class PrintHtmlFileTest : public ::testing::Test {
  protected:
@@ -99,7 +99,7 @@ TEST_F(PrintHtmlFileTest, CommandLineCarriesTheLayout) {
   PrintHtmlFile(job_, html_.c_str(), 3, 1, error, sizeof(error));
   EXPECT_STREQ(error, "");
   // The key part is split at its blanks, as every program receives it.
-  EXPECT_EQ(ReadFile(args),
+  EXPECT_EQ(ReadFileOrMissing(args),
             programs_ + "/orlendi\n" + programs_ + "/orlendi\nhtml=" + html_ +
                 ";xsl=" + job_.effectiveXslPath +
                 ";printerName=Office\nLaser;2;copy=3;orien=2;eventsource=ostrevo;"

@@ -16,9 +16,9 @@ namespace {
 
 using platform::JobCommand;
 using platform::PrinterAccess;
-using testing::FakeJob;
-using testing::FakeSpooler;
-using testing::FakeSpoolerState;
+using testsupport::FakeJob;
+using testsupport::FakeSpooler;
+using testsupport::FakeSpoolerState;
 
 class PrintJobControlTest : public ::testing::Test {
  protected:

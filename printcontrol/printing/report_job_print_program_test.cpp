@@ -13,13 +13,13 @@
 #include "platform/print_limits.h"
 #include "platform/process.h"
 #include "printcontrol/test/job_files.h"
-#include "printcontrol/test/rendering_files.h"
+#include "testsupport/files.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
-using testing::JobWorld;
-using testing_files::ReadFile;
+using testsupport::JobWorld;
+using testsupport::ReadFileOrMissing;
 
 const std::string kOstrevo = std::string(KAVELO_BIN_DIR) + "/Ostrevo";
 const std::string kTestData = KAVELO_SOURCE_DIR "/printcontrol/testdata/";
@@ -45,8 +45,8 @@ class PrintReportProgramTest : public ::testing::Test {
  protected:
   // Runs Ostrevo on a copy of a sample report; false when it did not end.
   bool RunSample(const std::string& sample, const std::string& printer, int copies, int orien) {
-    return RunJob(ReadFile(kTestData + sample + ".xml"), ReadFile(kTestData + sample + ".xsl"),
-                  printer, copies, orien);
+    return RunJob(ReadFileOrMissing(kTestData + sample + ".xml"),
+                  ReadFileOrMissing(kTestData + sample + ".xsl"), printer, copies, orien);
   }
   // Runs Ostrevo on a report and a stylesheet; false when it did not end.
   bool RunJob(const std::string& report, const std::string& stylesheet, const std::string& printer,
@@ -105,8 +105,9 @@ TEST_F(PrintReportProgramTest, SampleReportsComeOutAsPdf) {
       if (n.size() > 4 && n.compare(n.size() - 4, 4, ".job") == 0) job = n;
     }
     ASSERT_NE(pdf, "") << c.name << ": " << Joined(Names(PrinterFolder("Office Laser")));
-    EXPECT_EQ(ReadFile(PrinterFolder("Office Laser") + "/" + pdf).rfind("%PDF-", 0), 0u) << c.name;
-    std::string meta = ReadFile(PrinterFolder("Office Laser") + "/" + job);
+    EXPECT_EQ(ReadFileOrMissing(PrinterFolder("Office Laser") + "/" + pdf).rfind("%PDF-", 0), 0u)
+        << c.name;
+    std::string meta = ReadFileOrMissing(PrinterFolder("Office Laser") + "/" + job);
     EXPECT_NE(meta.find("copies=" + std::to_string(c.copies) + "\n"), std::string::npos)
         << c.name << "\n"
         << meta;
@@ -137,18 +138,21 @@ TEST_F(PrintReportProgramTest, RunawayStylesheetsEndAtTheirLimitsAndTheNextJobPr
     const char* event;
   };
   const Case cases[] = {
-      {"self-calling template", testing::kSelfCallingStylesheet, "at its memory limit of 512 MiB"},
-      {"doubling output", testing::kDoublingStylesheet, "at its HTML size limit of "},
+      {"self-calling template", testsupport::kSelfCallingStylesheet,
+       "at its memory limit of 512 MiB"},
+      {"doubling output", testsupport::kDoublingStylesheet, "at its HTML size limit of "},
   };
   world_.AddPrinter("Office");
-  testing::SetPrintLimit("PrintControlMemoryLimit", 512);
+  testsupport::SetPrintLimit("PrintControlMemoryLimit", 512);
   for (const Case& c : cases) {
-    if (!platform::kAddressSpaceLimitApplies && c.stylesheet == testing::kSelfCallingStylesheet) {
+    if (!platform::kAddressSpaceLimitApplies &&
+        c.stylesheet == testsupport::kSelfCallingStylesheet) {
       continue;  // sanitizer builds set no address-space limit
     }
     std::remove(world_.eventLog().c_str());
     auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(RunJob(ReadFile(kTestData + "sales.xml"), c.stylesheet, "Office", 1, 0)) << c.name;
+    ASSERT_TRUE(RunJob(ReadFileOrMissing(kTestData + "sales.xml"), c.stylesheet, "Office", 1, 0))
+        << c.name;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << c.name;
     std::vector<std::string> events = world_.EventsOf("ostrevo");
     ASSERT_EQ(events.size(), 1u) << c.name << ": " << Joined(events);

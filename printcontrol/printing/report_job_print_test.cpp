@@ -16,14 +16,14 @@
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/render/limited_transform.h"
 #include "printcontrol/test/job_files.h"
-#include "printcontrol/test/rendering_files.h"
+#include "testsupport/files.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
-using testing::JobWorld;
-using testing_files::ReadFile;
-using testing_files::WriteFile;
+using testsupport::JobWorld;
+using testsupport::ReadFileOrMissing;
+using testsupport::WriteFile;
 
 const std::string kTestData = KAVELO_SOURCE_DIR "/printcontrol/testdata/";
 
@@ -92,7 +92,7 @@ class PrintReportTest : public ::testing::Test {
 
   std::vector<Call> Calls() const {
     std::vector<Call> calls;
-    std::istringstream in(ReadFile(log_));
+    std::istringstream in(ReadFileOrMissing(log_));
     std::string keys, listing;
     while (std::getline(in, keys) && std::getline(in, listing)) calls.push_back({keys, listing});
     return calls;
@@ -130,7 +130,8 @@ TEST_F(PrintReportTest, WholeReportPrintsOnceWithAllCopies) {
   const Case cases[] = {{"full type", "sales", true}, {"other type", "ledger", false}};
   for (const Case& c : cases) {
     std::remove(log_.c_str());
-    RunJob(ReadFile(kTestData + c.sample + ".xml"), ReadFile(kTestData + c.sample + ".xsl"), 3, 3);
+    RunJob(ReadFileOrMissing(kTestData + c.sample + ".xml"),
+           ReadFileOrMissing(kTestData + c.sample + ".xsl"), 3, 3);
     std::vector<Call> calls = Calls();
     ASSERT_EQ(calls.size(), 1u) << c.name;
     EXPECT_EQ(calls[0].Key("html"), Work() + reportName_ + ".html") << c.name;
@@ -142,7 +143,7 @@ TEST_F(PrintReportTest, WholeReportPrintsOnceWithAllCopies) {
     EXPECT_EQ(calls[0].listing.find(none) != std::string::npos, c.filtered)
         << c.name << ": " << calls[0].listing;
     // Everything the job made, and its own files, are gone.
-    EXPECT_EQ(testing_files::ReadFile(log_).find("MISSING"), std::string::npos) << c.name;
+    EXPECT_EQ(testsupport::ReadFileOrMissing(log_).find("MISSING"), std::string::npos) << c.name;
     EXPECT_EQ(SpoolListing(), "") << c.name;
   }
 }
@@ -150,7 +151,7 @@ TEST_F(PrintReportTest, WholeReportPrintsOnceWithAllCopies) {
 TEST_F(PrintReportTest, LargeHtmlPrintsInChunksCopyAfterCopy) {
   // 12 x 4300 lines of 101 characters: 4.97 MiB of HTML, factor 4, chunks
   // of 12 / 4 + 1 = 4 pages, so 3 chunks.
-  RunJob(BigReport(12, 4300), ReadFile(kTestData + "sales.xsl"), 12, 2);
+  RunJob(BigReport(12, 4300), ReadFileOrMissing(kTestData + "sales.xsl"), 12, 2);
   std::vector<Call> calls = Calls();
   ASSERT_EQ(calls.size(), 6u);
   for (size_t i = 0; i < calls.size(); ++i) {
@@ -162,14 +163,14 @@ TEST_F(PrintReportTest, LargeHtmlPrintsInChunksCopyAfterCopy) {
     EXPECT_EQ(calls[i].listing.find(reportName_ + ".html"), std::string::npos) << calls[i].listing;
     EXPECT_EQ(calls[i].listing.find("000000010.xml"), std::string::npos) << calls[i].listing;
   }
-  EXPECT_EQ(ReadFile(log_).find("MISSING"), std::string::npos);
+  EXPECT_EQ(ReadFileOrMissing(log_).find("MISSING"), std::string::npos);
   EXPECT_EQ(SpoolListing(), "");
 }
 
 // The time limit, with a limit short enough for a test.
 TEST_F(PrintReportTest, AnEndlessTransformEndsAtItsTimeLimit) {
-  std::string xml = world_.WriteSpoolFile("r.xml", testing::kSampleReport);
-  std::string xsl = world_.WriteSpoolFile("r.xsl", testing::kEndlessStylesheet);
+  std::string xml = world_.WriteSpoolFile("r.xml", testsupport::kSampleReport);
+  std::string xsl = world_.WriteSpoolFile("r.xsl", testsupport::kEndlessStylesheet);
   std::string html = world_.spool() + "/r.html";
   TransformLimits limits;
   limits.timeMs = 300;
@@ -179,13 +180,13 @@ TEST_F(PrintReportTest, AnEndlessTransformEndsAtItsTimeLimit) {
                                sizeof error));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_STREQ(error, "Error:The transform stopped at its time limit of 1 s. Report Title:T");
-  EXPECT_FALSE(testing::FileExists(html));
+  EXPECT_FALSE(testsupport::FileExists(html));
   // Within its limits the same call is TransformToHtml.
-  std::string sample = world_.WriteSpoolFile("s.xsl", testing::kSampleStylesheet);
+  std::string sample = world_.WriteSpoolFile("s.xsl", testsupport::kSampleStylesheet);
   EXPECT_FALSE(LimitedTransform(xml.c_str(), sample.c_str(), html.c_str(), 0, limits, "T", error,
                                 sizeof error));
   EXPECT_STREQ(error, "");
-  EXPECT_NE(ReadFile(html).find("NORTH"), std::string::npos);
+  EXPECT_NE(ReadFileOrMissing(html).find("NORTH"), std::string::npos);
 }
 
 }  // namespace

@@ -5,26 +5,27 @@
 #include <gtest/gtest.h>
 
 #include "printcontrol/render/transform_to_html.h"
-#include "printcontrol/test/rendering_files.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
-using testing_files::FileExists;
-using testing_files::ReadFile;
-using testing_files::TempFolder;
-using testing_files::WriteFile;
+using testsupport::FileExists;
+using testsupport::ReadFileOrMissing;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 const char kDeclaration[] = "<?xml version=\"1.0\"?>\n";
 
 // Filters `source` and returns the copy without its declaration line, or
 // "error: ..." when the filter reported an error.
-std::string Filter(const TempFolder& folder, const std::string& source) {
+std::string Filter(const TempDir& folder, const std::string& source) {
   WriteFile(folder.File("in.xsl"), source);
   char error[1024] = "stale";
   WriteFilteredStylesheet(folder.File("in.xsl").c_str(), folder.File("none.xsl").c_str(), error);
   if (error[0] != '\0') return std::string("error: ") + error;
-  std::string copy = ReadFile(folder.File("none.xsl"));
+  std::string copy = ReadFileOrMissing(folder.File("none.xsl"));
   if (copy.rfind(kDeclaration, 0) != 0) return "no declaration: " + copy;
   return copy.substr(sizeof(kDeclaration) - 1);
 }
@@ -76,7 +77,7 @@ TEST(HiddenBlockFilterTest, CopiesWithoutHiddenBlocks) {
       {"broken document keeps what came before", "<r><p>a</p><q></r>", "<r><p>a</p><q>"},
   };
   for (const Case& c : cases) {
-    TempFolder folder;
+    TempDir folder;
     EXPECT_EQ(Filter(folder, c.source), c.copy) << c.name;
   }
 }
@@ -101,7 +102,7 @@ TEST(HiddenBlockFilterTest, StyleValues) {
 }
 
 TEST(HiddenBlockFilterTest, FailuresAndTheOldCopy) {
-  TempFolder folder;
+  TempDir folder;
   std::string out = folder.File("none.xsl");
   char error[1024];
 
@@ -110,7 +111,7 @@ TEST(HiddenBlockFilterTest, FailuresAndTheOldCopy) {
   WriteFile(out, "old copy");
   WriteFilteredStylesheet(folder.File("absent.xsl").c_str(), out.c_str(), error);
   EXPECT_STREQ(error, "");
-  EXPECT_EQ(ReadFile(out), kDeclaration);
+  EXPECT_EQ(ReadFileOrMissing(out), kDeclaration);
   char transformError[1024];
   TransformToHtml(KAVELO_SOURCE_DIR "/printcontrol/testdata/sales.xml", out.c_str(),
                   folder.File("page.html").c_str(), 0, transformError);
@@ -150,7 +151,7 @@ TEST(HiddenBlockFilterTest, HostileStylesheetsStayBounded) {
        "<r>[]</r>"},
   };
   for (const Case& c : cases) {
-    TempFolder folder;
+    TempDir folder;
     std::string copy = Filter(folder, c.source);
     // Ten to the tenth expansions would be 10 GB; the limit stops at 10000.
     EXPECT_LT(copy.size(), 200000u) << c.name;

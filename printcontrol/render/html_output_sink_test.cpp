@@ -5,13 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include "printcontrol/test/rendering_files.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
-using testing_files::ReadFile;
-using testing_files::TempFolder;
+using testsupport::ReadFileOrMissing;
+using testsupport::TempDir;
 
 TEST(HtmlOutputSinkTest, ConvertsChunkByChunk) {
   struct Case {
@@ -37,7 +38,7 @@ TEST(HtmlOutputSinkTest, ConvertsChunkByChunk) {
       {"single byte", {"z"}, "z"},
   };
   for (const Case& c : cases) {
-    TempFolder folder;
+    TempDir folder;
     std::string path = folder.File("out.html");
     HtmlOutputSink::Context sink;
     sink.file = fopen(path.c_str(), "w");
@@ -48,7 +49,7 @@ TEST(HtmlOutputSinkTest, ConvertsChunkByChunk) {
           << c.name << ", chunk " << i;
     }
     HtmlOutputSink::Flush(&sink);
-    EXPECT_EQ(ReadFile(path), c.file) << c.name;  // visible after the flush
+    EXPECT_EQ(ReadFileOrMissing(path), c.file) << c.name;  // visible after the flush
     fclose(sink.file);
   }
 }
@@ -71,7 +72,7 @@ TEST(HtmlOutputSinkTest, ShortWriteReportsLess) {
 }
 
 TEST(HtmlOutputSinkTest, LargeChunkIsConvertedWhole) {
-  TempFolder folder;
+  TempDir folder;
   std::string path = folder.File("out.html");
   std::string chunk;
   for (int i = 0; i < 5000; ++i) chunk += "\xC2\xA0";
@@ -82,7 +83,7 @@ TEST(HtmlOutputSinkTest, LargeChunkIsConvertedWhole) {
   fclose(sink.file);
   std::string expected;
   for (int i = 0; i < 5000; ++i) expected += "&nbsp;";
-  EXPECT_EQ(ReadFile(path), expected);
+  EXPECT_EQ(ReadFileOrMissing(path), expected);
 }
 
 }  // namespace

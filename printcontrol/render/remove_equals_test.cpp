@@ -5,14 +5,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "printcontrol/test/rendering_files.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
-using testing_files::ReadFile;
-using testing_files::TempFolder;
-using testing_files::WriteFile;
+using testsupport::ReadFileOrMissing;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 const std::string kEq80(80, '=');
 const std::string kEq71(71, '=');
@@ -44,19 +45,19 @@ TEST(RemoveEqualsTest, DropsOneSeparatorBeforePreInsideH1) {
       {"empty file", "", ""},
   };
   for (const Case& c : cases) {
-    TempFolder folder;
+    TempDir folder;
     std::string html = folder.File("page3.html");
     WriteFile(html, c.html);
     char error[1024] = "stale";
     removeEquals(html.c_str(), error);
     EXPECT_STREQ(error, "") << c.name;
-    EXPECT_EQ(ReadFile(html), c.result) << c.name;
+    EXPECT_EQ(ReadFileOrMissing(html), c.result) << c.name;
     EXPECT_EQ(folder.Listing(), "page3.html") << c.name;  // no temporary file left
   }
 }
 
 TEST(RemoveEqualsTest, FailuresKeepTheHtml) {
-  TempFolder folder;
+  TempDir folder;
   char error[1024] = "stale";
   removeEquals(folder.File("absent.html").c_str(), error);
   EXPECT_STREQ(error, "");
@@ -70,11 +71,11 @@ TEST(RemoveEqualsTest, FailuresKeepTheHtml) {
   ASSERT_EQ(mkdir(folder.File("pageeq").c_str(), 0700), 0);
   removeEquals(html.c_str(), error);
   EXPECT_STREQ(error, "");
-  EXPECT_EQ(ReadFile(html), content);
+  EXPECT_EQ(ReadFileOrMissing(html), content);
 }
 
 TEST(RemoveEqualsTest, ReadFailureKeepsTheHtml) {
-  TempFolder folder;
+  TempDir folder;
   // A folder opens for reading but gives a read error: the half-made copy
   // must not replace anything, and the failure is reported.
   std::string html = folder.File("page.html");

@@ -7,14 +7,15 @@
 #include <sys/stat.h>
 
 #include "printcontrol/render/string_list.h"
-#include "printcontrol/test/rendering_files.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
-using testing_files::ReadFile;
-using testing_files::TempFolder;
-using testing_files::WriteFile;
+using testsupport::ReadFileOrMissing;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 // The prologue ends with "</report_info>"; the line end after it belongs to
 // the first chunk only.
@@ -38,7 +39,7 @@ struct Split {
   std::vector<std::string> contents;  // their contents
 };
 
-Split RunSplit(const TempFolder& folder, const std::string& path, int factor, int pageCount) {
+Split RunSplit(const TempDir& folder, const std::string& path, int factor, int pageCount) {
   StringList list("string2");
   list.Push("stale entry");
   char error[1024] = "stale";
@@ -49,7 +50,7 @@ Split RunSplit(const TempFolder& folder, const std::string& path, int factor, in
     std::string item = list.Item(i);
     split.names.push_back(
         item.rfind(folder.path() + "/", 0) == 0 ? item.substr(folder.path().size() + 1) : item);
-    split.contents.push_back(ReadFile(item));
+    split.contents.push_back(ReadFileOrMissing(item));
   }
   return split;
 }
@@ -124,7 +125,7 @@ TEST(SeparateXmlFileTest, CutsAtPageBreaks) {
         "<report><REPORT_INFO>x</REPORT_INFO><detail>b</detail></report>"}},
   };
   for (const Case& c : cases) {
-    TempFolder folder;
+    TempDir folder;
     WriteFile(folder.File("r.xml"), c.report);
     Split split = RunSplit(folder, folder.File("r.xml"), c.factor, c.pageCount);
     EXPECT_EQ(split.error, "") << c.name;
@@ -133,7 +134,8 @@ TEST(SeparateXmlFileTest, CutsAtPageBreaks) {
     for (size_t i = 0; i < split.names.size(); ++i) {
       EXPECT_EQ(split.names[i], "r" + std::to_string(i) + ".xml") << c.name;
     }
-    EXPECT_EQ(ReadFile(folder.File("r.xml")), c.report) << c.name;  // the report is unchanged
+    EXPECT_EQ(ReadFileOrMissing(folder.File("r.xml")), c.report)
+        << c.name;  // the report is unchanged
   }
 }
 
@@ -148,7 +150,7 @@ TEST(SeparateXmlFileTest, ChunkNames) {
       {"a.xsl", "a.xsl0.xml"},
   };
   for (const Case& c : cases) {
-    TempFolder folder;
+    TempDir folder;
     WriteFile(folder.File(c.file), Report(2));
     Split split = RunSplit(folder, folder.File(c.file), 5, 1);
     ASSERT_EQ(split.names.size(), 2u) << c.file;
@@ -157,7 +159,7 @@ TEST(SeparateXmlFileTest, ChunkNames) {
 }
 
 TEST(SeparateXmlFileTest, FailuresLeaveNoChunk) {
-  TempFolder folder;
+  TempDir folder;
   std::string path = folder.File("r.xml");
   const std::string padding(5200, ' ');
   struct Case {
@@ -197,7 +199,7 @@ TEST(SeparateXmlFileTest, PrologueEndingAtTheLimit) {
   // "</report_info>" whose last byte is byte 5121 still counts; one byte
   // later it does not.
   for (size_t end : {5121u, 5122u}) {
-    TempFolder folder;
+    TempDir folder;
     std::string head = "<report><report_info>";
     std::string tail = "</report_info>";
     std::string report = head + std::string(end - head.size() - tail.size(), 'x') + tail +
@@ -209,7 +211,7 @@ TEST(SeparateXmlFileTest, PrologueEndingAtTheLimit) {
 }
 
 TEST(SeparateXmlFileTest, LaterChunkThatCannotBeMadeRemovesTheEarlierOnes) {
-  TempFolder folder;
+  TempDir folder;
   WriteFile(folder.File("r.xml"), Report(3));
   // "r1.xml" is a folder with a file inside: it can be neither removed nor
   // created as a file.
@@ -240,7 +242,7 @@ TEST(SeparateXmlFileTest, LargePagesStreamThroughWhole) {
     report += pages[p];
   }
   report += "</report>\n";
-  TempFolder folder;
+  TempDir folder;
   WriteFile(folder.File("big.xml"), report);
   // 7 pages, factor 3: 7 / 3 + 1 = 3 pages a chunk.
   Split split = RunSplit(folder, folder.File("big.xml"), 3, 7);

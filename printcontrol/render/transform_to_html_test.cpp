@@ -8,15 +8,18 @@
 #include <gtest/gtest.h>
 
 #include "printcontrol/render/hidden_block_filter.h"
-#include "printcontrol/test/rendering_files.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/text.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
-using testing_files::FileExists;
-using testing_files::ReadFile;
-using testing_files::TempFolder;
-using testing_files::WriteFile;
+using testsupport::CountOf;
+using testsupport::FileExists;
+using testsupport::ReadFileOrMissing;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 const std::string kTestData = KAVELO_SOURCE_DIR "/printcontrol/testdata/";
 const std::string kSeparator(80, '=');
@@ -38,36 +41,30 @@ std::string Stylesheet(const std::string& encoding, const std::string& body,
          "</xsl:template></xsl:stylesheet>";
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 TEST(TransformToHtmlTest, SamplesAndTheSeparatorClean) {
-  TempFolder folder;
+  TempDir folder;
   std::string html = folder.File("page.html");
 
   EXPECT_EQ(Transform(kTestData + "sales.xml", kTestData + "sales.xsl", html, 0), "");
-  std::string sales = ReadFile(html);
+  std::string sales = ReadFileOrMissing(html);
   EXPECT_NE(sales.find("<title>Monthly Sales &amp; Returns</title>"), std::string::npos);
-  EXPECT_EQ(Count(sales, "Pacific Rim Imports"), 1u);
+  EXPECT_EQ(CountOf(sales, "Pacific Rim Imports"), 1u);
   EXPECT_EQ(sales.find('\r'), std::string::npos);
 
   // Style flag 0: the separator lines stay.
   EXPECT_EQ(Transform(kTestData + "ledger.xml", kTestData + "ledger.xsl", html, 0), "");
-  std::string plain = ReadFile(html);
-  EXPECT_EQ(Count(plain, kSeparator + "\n</pre>"), 2u);
+  std::string plain = ReadFileOrMissing(html);
+  EXPECT_EQ(CountOf(plain, kSeparator + "\n</pre>"), 2u);
   // Style flag 1: both go, and nothing else changes.
   EXPECT_EQ(Transform(kTestData + "ledger.xml", kTestData + "ledger.xsl", html, 1), "");
-  std::string cleaned = ReadFile(html);
-  EXPECT_EQ(Count(cleaned, kSeparator), 0u);
+  std::string cleaned = ReadFileOrMissing(html);
+  EXPECT_EQ(CountOf(cleaned, kSeparator), 0u);
   EXPECT_EQ(cleaned.size(), plain.size() - 2 * (kSeparator.size() + 1));
   EXPECT_EQ(folder.Listing(), "page.html");
 }
 
 TEST(TransformToHtmlTest, Failures) {
-  TempFolder folder;
+  TempDir folder;
   std::string html = folder.File("page.html");
 
   // A missing stylesheet: the processor's text, and an empty HTML file.
@@ -75,7 +72,7 @@ TEST(TransformToHtmlTest, Failures) {
   std::string error = Transform(kTestData + "sales.xml", folder.File("absent.xsl"), html, 1);
   EXPECT_NE(error, "");
   EXPECT_NE(error, "Find error in creating html pages.");
-  EXPECT_EQ(ReadFile(html), "");
+  EXPECT_EQ(ReadFileOrMissing(html), "");
 
   // A stylesheet that is not well-formed.
   WriteFile(folder.File("bad.xsl"), "<xsl:stylesheet");
@@ -92,7 +89,7 @@ TEST(TransformToHtmlTest, Failures) {
 }
 
 TEST(TransformToHtmlTest, OutputConversions) {
-  TempFolder folder;
+  TempDir folder;
   std::string xml = folder.File("r.xml");
   std::string xsl = folder.File("r.xsl");
   std::string html = folder.File("r.html");
@@ -103,14 +100,14 @@ TEST(TransformToHtmlTest, OutputConversions) {
   // method would write its own entity references).
   WriteFile(xsl, Stylesheet("UTF-8", "<p><xsl:value-of select=\"r\"/></p>", "xml"));
   EXPECT_EQ(Transform(xml, xsl, html, 0), "");
-  EXPECT_NE(ReadFile(html).find("<p>a&nbsp;b&#153;\xC3\xA9</p>"), std::string::npos)
-      << ReadFile(html);
+  EXPECT_NE(ReadFileOrMissing(html).find("<p>a&nbsp;b&#153;\xC3\xA9</p>"), std::string::npos)
+      << ReadFileOrMissing(html);
 }
 
 TEST(TransformToHtmlTest, FilteredCopyTransformsLikeTheOriginal) {
   // The copy without hidden blocks must keep Latin-1 text, markup in
   // expressions and character references intact.
-  TempFolder folder;
+  TempDir folder;
   std::string xml = folder.File("r.xml");
   std::string xsl = folder.File("r.xsl");
   std::string none = folder.File("rnone.xsl");
@@ -128,8 +125,8 @@ TEST(TransformToHtmlTest, FilteredCopyTransformsLikeTheOriginal) {
   ASSERT_STREQ(error, "");
   EXPECT_EQ(Transform(xml, none, folder.File("a.html"), 0), "");
   EXPECT_EQ(Transform(xml, xsl, folder.File("b.html"), 0), "");
-  std::string filtered = ReadFile(folder.File("a.html"));
-  std::string original = ReadFile(folder.File("b.html"));
+  std::string filtered = ReadFileOrMissing(folder.File("a.html"));
+  std::string original = ReadFileOrMissing(folder.File("b.html"));
   EXPECT_NE(filtered.find("<p title=\"Gr&ouml;&szlig;e\">Gr&ouml;&szlig;e small</p>"),
             std::string::npos)
       << filtered;
@@ -178,7 +175,7 @@ TEST(TransformToHtmlTest, HostileDocumentsAreRefused) {
        true, ""},
   };
   for (const Case& c : cases) {
-    TempFolder folder;
+    TempDir folder;
     WriteFile(folder.File("r.xml"), c.xml);
     WriteFile(folder.File("r.xsl"), c.xsl);
     std::string error =
@@ -188,13 +185,13 @@ TEST(TransformToHtmlTest, HostileDocumentsAreRefused) {
       EXPECT_EQ(error.rfind("Refused " + folder.path(), 0), 0u) << c.name << ": " << error;
     }
     if (!c.fails) {
-      EXPECT_NE(ReadFile(folder.File("r.html")).find(c.html), std::string::npos) << c.name;
+      EXPECT_NE(ReadFileOrMissing(folder.File("r.html")).find(c.html), std::string::npos) << c.name;
     }
   }
 }
 
 TEST(TransformToHtmlTest, StandardErrorStaysQuiet) {
-  TempFolder folder;
+  TempDir folder;
   WriteFile(folder.File("r.xml"), "<r>x</r>");
   WriteFile(folder.File("r.xsl"),
             Stylesheet("UTF-8",
@@ -218,7 +215,7 @@ TEST(TransformToHtmlTest, StandardErrorStaysQuiet) {
   close(saved);
   EXPECT_EQ(good, "");
   EXPECT_NE(bad, "");
-  EXPECT_EQ(ReadFile(captured), "");
+  EXPECT_EQ(ReadFileOrMissing(captured), "");
 }
 
 }  // namespace

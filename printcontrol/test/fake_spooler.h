@@ -14,7 +14,7 @@
 
 #include "platform/spooler.h"
 
-namespace kavelo::testing {
+namespace kavelo::testsupport {
 
 struct FakeJob {
   int32_t id = 0;
@@ -189,6 +189,6 @@ class FakeSpooler : public platform::Spooler {
   std::shared_ptr<FakeSpoolerState> state_;
 };
 
-}  // namespace kavelo::testing
+}  // namespace kavelo::testsupport
 
 #endif  // KAVELO_PRINTCONTROL_TEST_FAKE_SPOOLER_H_

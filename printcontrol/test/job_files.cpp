@@ -1,19 +1,10 @@
 #include "printcontrol/test/job_files.h"
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <sys/stat.h>
 
-#include "platform/print_limits.h"
-#include "platform/registry.h"
-
-namespace kavelo::testing {
+namespace kavelo::testsupport {
 
 const char kSampleReport[] =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
@@ -71,48 +62,19 @@ const char kEndlessStylesheet[] =
     " &gt; 0]) &gt; 0]) &gt; 0]) &gt; 0])\"/></body></html></xsl:template>\n"
     "</xsl:stylesheet>\n";
 
-void SetPrintLimit(const char* name, uint32_t value) {
-  platform::RegKey key;
-  platform::RegCreateKey(platform::Hive::kLocalMachine, platform::kPrintLimitsKey,
-                         platform::KEY_WRITE, &key);
-  platform::RegSetValue(key, name, platform::REG_DWORD, &value, sizeof value);
-}
-
-JobWorld::JobWorld() {
-  char pattern[] = "/tmp/kavelo_job_test.XXXXXX";
-  root_ = mkdtemp(pattern);
-  spool_ = root_ + "/spool";
-  printers_ = root_ + "/printers";
-  eventLog_ = root_ + "/events.jsonl";
+JobWorld::JobWorld()
+    : dir_("kavelo_job_test"),
+      registryEnv_("KAVELO_REGISTRY_DIR", root_ + "/registry"),
+      eventLogEnv_("KAVELO_EVENTLOG", eventLog_),
+      spoolerEnv_("KAVELO_SPOOLER", "dir:" + printers_) {
   mkdir(spool_.c_str(), 0700);
   mkdir(printers_.c_str(), 0700);
   mkdir((root_ + "/registry").c_str(), 0700);
-  SetEnv("KAVELO_REGISTRY_DIR", root_ + "/registry");
-  SetEnv("KAVELO_EVENTLOG", eventLog_);
-  SetEnv("KAVELO_SPOOLER", "dir:" + printers_);
-}
-
-JobWorld::~JobWorld() {
-  for (const auto& [name, old] : saved_) {
-    if (old.first) {
-      setenv(name.c_str(), old.second.c_str(), 1);
-    } else {
-      unsetenv(name.c_str());
-    }
-  }
-  std::error_code ignored;
-  std::filesystem::remove_all(root_, ignored);
-}
-
-void JobWorld::SetEnv(const char* name, const std::string& value) {
-  const char* old = std::getenv(name);
-  saved_[name] = {old != nullptr, old != nullptr ? old : ""};
-  setenv(name, value.c_str(), 1);
 }
 
 std::string JobWorld::WriteSpoolFile(const std::string& name, const std::string& content) {
   std::string path = spool_ + "/" + name;
-  std::ofstream(path, std::ios::binary) << content;
+  WriteFile(path, content);
   return path;
 }
 
@@ -133,13 +95,7 @@ std::string JobWorld::PortOf(const std::string& name) const {
   return "file:" + printers_ + "/" + name;
 }
 
-std::vector<std::string> JobWorld::EventLines() const {
-  std::vector<std::string> lines;
-  std::ifstream in(eventLog_);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
+std::vector<std::string> JobWorld::EventLines() const { return ReadLines(eventLog_); }
 
 std::vector<std::string> JobWorld::EventsOf(const std::string& source) const {
   std::vector<std::string> events;
@@ -159,9 +115,4 @@ std::vector<std::string> JobWorld::EventsOf(const std::string& source) const {
   return events;
 }
 
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
-}  // namespace kavelo::testing
+}  // namespace kavelo::testsupport

@@ -6,16 +6,19 @@
 #define KAVELO_PRINTCONTROL_TEST_JOB_FILES_H_
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
-namespace kavelo::testing {
+#include "testsupport/files.h"
+#include "testsupport/scoped_env.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/temp_registry.h"
+
+namespace kavelo::testsupport {
 
 class JobWorld {
  public:
   JobWorld();
-  ~JobWorld();
   JobWorld(const JobWorld&) = delete;
   JobWorld& operator=(const JobWorld&) = delete;
 
@@ -38,16 +41,13 @@ class JobWorld {
   std::vector<std::string> EventLines() const;
 
  private:
-  void SetEnv(const char* name, const std::string& value);
-
-  std::string root_;
-  std::string spool_;
-  std::string printers_;
-  std::string eventLog_;
-  std::map<std::string, std::pair<bool, std::string>> saved_;
+  TempDir dir_;
+  const std::string root_ = dir_.path();
+  const std::string spool_ = root_ + "/spool";
+  const std::string printers_ = root_ + "/printers";
+  const std::string eventLog_ = root_ + "/events.jsonl";
+  ScopedEnv registryEnv_, eventLogEnv_, spoolerEnv_;
 };
-
-bool FileExists(const std::string& path);
 
 // The sample report and stylesheet of the tests.
 extern const char kSampleReport[];
@@ -61,9 +61,6 @@ extern const char kSelfCallingStylesheet[];
 extern const char kDoublingStylesheet[];
 extern const char kEndlessStylesheet[];
 
-// Sets a REG_DWORD value of the print limits (platform/print_limits.h).
-void SetPrintLimit(const char* name, uint32_t value);
-
-}  // namespace kavelo::testing
+}  // namespace kavelo::testsupport
 
 #endif  // KAVELO_PRINTCONTROL_TEST_JOB_FILES_H_

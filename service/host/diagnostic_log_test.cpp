@@ -6,7 +6,6 @@
 #include <ctime>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,31 +13,17 @@
 #include <sys/stat.h>
 
 #include "common/exceptions.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::service {
 namespace {
 
 class DiagnosticLogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/kavelo-diaglog-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    path_ = dir_ + "/Brelvane";
-  }
-  void TearDown() override {
-    unlink(path_.c_str());
-    unlink((dir_ + "/sub/log").c_str());
-    rmdir((dir_ + "/sub").c_str());
-    rmdir(dir_.c_str());
-  }
-
   // The file's lines, each of which must end in CR LF.
   std::vector<std::string> Lines() {
-    std::ifstream in(path_, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    std::string text = all.str();
+    std::string text = testsupport::ReadFile(path_);
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < text.size()) {
@@ -67,8 +52,9 @@ class DiagnosticLogTest : public ::testing::Test {
     EXPECT_LE(age, 10) << line;
   }
 
-  std::string dir_;
-  std::string path_;
+  testsupport::TempDir temp_{"kavelo-diaglog"};
+  const std::string dir_ = temp_.path();
+  std::string path_ = dir_ + "/Brelvane";
 };
 
 TEST_F(DiagnosticLogTest, TwoWritesGiveThreeLinesAndCloseAFourth) {

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -13,35 +12,19 @@
 
 #include "common/exceptions.h"
 #include "service/host/service_messages.h"
+#include "testsupport/event_log_capture.h"
+#include "testsupport/files.h"
 
 namespace kavelo::service {
 namespace {
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
+using testsupport::ReadLines;
 
 class EventLogChannelTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    InstallServiceMessageTable();
-    char dir[] = "/tmp/kavelo-channel-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    logPath_ = dir_ + "/events.jsonl";
-    setenv("KAVELO_EVENTLOG", logPath_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("KAVELO_EVENTLOG");
-    unlink(logPath_.c_str());
-    rmdir(dir_.c_str());
-  }
-  std::string dir_;
-  std::string logPath_;
+  void SetUp() override { InstallServiceMessageTable(); }
+  testsupport::EventLogCapture log_{"kavelo-channel"};
+  const std::string logPath_ = log_.path();
 };
 
 TEST(ServiceMessagesTest, TableHoldsIdsInOrderEachEndingInCrLf) {

@@ -10,22 +10,17 @@
 #include <gtest/gtest.h>
 
 #include "platform/registry.h"
-#include "platform/registry_testing.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo::service {
 namespace {
 
 using platform::Hive;
 using platform::RegKey;
-
-bool KeyExists(const std::string& path) {
-  RegKey key;
-  return platform::RegOpenKey(Hive::kLocalMachine, path, platform::KEY_READ, &key) ==
-         platform::kErrorSuccess;
-}
+using testsupport::KeyExists;
 
 TEST(EventSourceRegistrationTest, AddWritesTheMessageFileAndTypes) {
-  platform::TempRegistry registry;
+  testsupport::TempRegistry registry;
   const std::string program = "/opt/kavelo/PrintService/Brelvane";
   ASSERT_TRUE(AddEventSource(program, "Brelvane", kEventTypesSupported));
 
@@ -56,7 +51,7 @@ TEST(EventSourceRegistrationTest, AddWritesTheMessageFileAndTypes) {
 }
 
 TEST(EventSourceRegistrationTest, RemoveDeletesOnlyThatSource) {
-  platform::TempRegistry registry;
+  testsupport::TempRegistry registry;
   ASSERT_TRUE(AddEventSource("/opt/kavelo/PrintService/Brelvane", "Brelvane", 7));
   ASSERT_TRUE(AddEventSource("/opt/kavelo/PrintService/Ostrevo", "Ostrevo", 7));
   EXPECT_TRUE(RemoveEventSource("brelvane"));  // key names ignore case
@@ -66,7 +61,7 @@ TEST(EventSourceRegistrationTest, RemoveDeletesOnlyThatSource) {
 }
 
 TEST(EventSourceRegistrationTest, NamesThatAreNotOneKeyAreRefused) {
-  platform::TempRegistry registry;
+  testsupport::TempRegistry registry;
   for (const char* name : {"", "Brelvane\\Sub", "\\"}) {
     EXPECT_FALSE(AddEventSource("/opt/kavelo/x", name, 7)) << name;
     EXPECT_FALSE(RemoveEventSource(name)) << name;
@@ -76,7 +71,7 @@ TEST(EventSourceRegistrationTest, NamesThatAreNotOneKeyAreRefused) {
 }
 
 TEST(EventSourceRegistrationTest, UnwritableRegistryFails) {
-  platform::TempRegistry registry;
+  testsupport::TempRegistry registry;
   const std::string notAFolder = registry.dir() + "/file";
   std::ofstream(notAFolder) << "x";
   setenv("KAVELO_REGISTRY_DIR", notAFolder.c_str(), 1);

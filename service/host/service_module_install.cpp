@@ -15,9 +15,6 @@ namespace kavelo::service {
 
 namespace {
 
-// Event types the source declares: error, warning and information.
-constexpr uint32_t kSupportedEventTypes = 7;
-
 // The status code that stands for an errno value in the printed error.
 long FromErrno(int error) { return platform::StatusFromErrno(error, error); }
 
@@ -83,7 +80,7 @@ bool ServiceModule::Install() {
                               &service) != platform::kScmOk) {
     return false;
   }
-  if (!AddEventSource(programPath.c_str(), serviceName_.c_str(), kSupportedEventTypes)) {
+  if (!AddEventSource(programPath.c_str(), serviceName_.c_str(), kEventTypesSupported)) {
     platform::SetLastError(platform::kScmAccessDenied);
     return false;
   }

@@ -4,9 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
+
+#include "testsupport/files.h"
+#include "testsupport/scoped_env.h"
+#include "testsupport/temp_dir.h"
 
 namespace kavelo::service {
 namespace {
@@ -33,29 +36,22 @@ TEST(SystemdUnitTest, TextQuotesWhatSystemdWouldOtherwiseExpand) {
 }
 
 TEST(SystemdUnitTest, WriteReplacesAndRemoveToleratesAMissingUnit) {
-  char pattern[] = "/tmp/unit_test.XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  std::string dir = pattern;
-  setenv("KAVELO_SYSTEMD_UNIT_DIR", dir.c_str(), 1);
+  testsupport::TempDir folder("unit_test");
+  const std::string dir = folder.path();
+  testsupport::ScopedEnv unitDir("KAVELO_SYSTEMD_UNIT_DIR", dir);
   EXPECT_EQ(SystemdUnitDirectory(), dir);
   ASSERT_EQ(WriteSystemdUnit(dir, "brelvane.service", "first\n"), 0);
   ASSERT_EQ(WriteSystemdUnit(dir, "brelvane.service", "second\n"), 0);
-  std::ifstream in(dir + "/brelvane.service");
-  std::stringstream content;
-  content << in.rdbuf();
-  EXPECT_EQ(content.str(), "second\n");
+  EXPECT_EQ(testsupport::ReadFile(dir + "/brelvane.service"), "second\n");
   EXPECT_FALSE(std::filesystem::exists(dir + "/brelvane.service.tmp"));
   EXPECT_EQ(RemoveSystemdUnit(dir, "brelvane.service"), 0);
   EXPECT_EQ(RemoveSystemdUnit(dir, "brelvane.service"), 0);
   EXPECT_EQ(WriteSystemdUnit(dir + "/missing", "brelvane.service", "x"), ENOENT);
-  unsetenv("KAVELO_SYSTEMD_UNIT_DIR");
-  std::filesystem::remove_all(dir);
 }
 
 TEST(SystemdUnitTest, PackagedUnitIsTheFirstFolderHoldingAFileOfThatName) {
-  char pattern[] = "/tmp/unit_test.XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  std::string dir = pattern;
+  testsupport::TempDir folder("unit_test");
+  const std::string dir = folder.path();
   for (const char* sub : {"/lib", "/usr", "/usr/brelvane.service"})
     std::filesystem::create_directories(dir + sub);
   std::ofstream(dir + "/lib/brelvane.service") << "[Unit]\n";
@@ -73,7 +69,6 @@ TEST(SystemdUnitTest, PackagedUnitIsTheFirstFolderHoldingAFileOfThatName) {
   for (const Case& c : cases) {
     EXPECT_EQ(PackagedSystemdUnit(c.unit, c.folders), c.expected) << c.unit;
   }
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -24,11 +24,11 @@
 namespace kavelo::service {
 namespace {
 
-using testing::Counted;
-using testing::CountedFile;
-using testing::Magic;
-using testing::U16;
-using testing::U32;
+using testsupport::Counted;
+using testsupport::CountedFile;
+using testsupport::Magic;
+using testsupport::U16;
+using testsupport::U32;
 
 const std::string kXml = "<report><title>Sales</title></report>";
 const std::string kXsl = "<xsl:stylesheet version=\"1.0\"/>";
@@ -65,8 +65,8 @@ class IntakeExchangeTest : public ::testing::Test {
   Outcome Exchange(const std::string& bytes, bool silent = false,
                    const std::string& printerApplication = "/opt/kavelo/PrintService/Ostrevo",
                    bool filesReserved = false) {
-    testing::LoopbackPair pair;
-    testing::RawClient client;
+    testsupport::LoopbackPair pair;
+    testsupport::RawClient client;
     int service = pair.Connect(&client);
     EXPECT_GE(service, 0);
     timeval limit{0, 300 * 1000};
@@ -82,8 +82,8 @@ class IntakeExchangeTest : public ::testing::Test {
     return outcome;
   }
 
-  testing::EventLogFile events_;
-  testing::TempDir spool_;
+  testsupport::EventLogCapture events_;
+  testsupport::TempDir spool_;
   EventLogChannel channel_;
   QueueThread queue_{false};
   std::string xmlPath_;
@@ -96,8 +96,8 @@ TEST_F(IntakeExchangeTest, AGoodJobIsAnsweredByteForByteAndQueued) {
   EXPECT_EQ(outcome.reply, PrefixReply() + kOk + kOk);
   EXPECT_TRUE(outcome.queued);
   EXPECT_TRUE(events_.Ids().empty());
-  EXPECT_EQ(testing::ReadFile(xmlPath_), kXml);
-  EXPECT_EQ(testing::ReadFile(xslPath_), kXsl);
+  EXPECT_EQ(testsupport::ReadFile(xmlPath_), kXml);
+  EXPECT_EQ(testsupport::ReadFile(xslPath_), kXsl);
   std::string job;
   ASSERT_TRUE(queue_.jobs().First(&job));
   EXPECT_EQ(job, "\"/opt/kavelo/PrintService/Ostrevo\" \"/opt/kavelo/PrintService/Ostrevo\" xml=" +
@@ -213,14 +213,14 @@ TEST_F(IntakeExchangeTest, EachFailureGivesItsEventStatusesAndSpoolFiles) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::EventLogFile events;
+    testsupport::EventLogCapture events;
     unlink(xmlPath_.c_str());
     unlink(xslPath_.c_str());
     Outcome outcome = Exchange(c.send, c.silent);
     EXPECT_EQ(outcome.reply, c.reply);
     EXPECT_EQ(outcome.queued, c.queued);
     EXPECT_EQ(events.Ids(), c.events);
-    for (const testing::Event& event : events.Events()) {
+    for (const testsupport::LoggedEvent& event : events.Events()) {
       EXPECT_EQ(event.type, "error");
       if (event.id == 24)
         EXPECT_EQ(event.strings, std::vector<std::string>{"Unknown"});
@@ -228,11 +228,11 @@ TEST_F(IntakeExchangeTest, EachFailureGivesItsEventStatusesAndSpoolFiles) {
         EXPECT_TRUE(event.strings.empty());
     }
     // A failed exchange leaves none of its spool files behind.
-    EXPECT_EQ(testing::FileExists(xmlPath_), c.queued);
-    EXPECT_EQ(testing::FileExists(xslPath_), c.queued);
+    EXPECT_EQ(testsupport::FileExists(xmlPath_), c.queued);
+    EXPECT_EQ(testsupport::FileExists(xslPath_), c.queued);
     if (c.queued) {
-      EXPECT_EQ(testing::ReadFile(xmlPath_), c.xml);
-      EXPECT_EQ(testing::ReadFile(xslPath_), c.xsl);
+      EXPECT_EQ(testsupport::ReadFile(xmlPath_), c.xml);
+      EXPECT_EQ(testsupport::ReadFile(xslPath_), c.xsl);
     }
   }
 }
@@ -278,9 +278,9 @@ TEST_F(IntakeExchangeTest, FilesAroundPieceAndBatchBoundaries) {
     EXPECT_EQ(outcome.queued, complete);
     EXPECT_EQ(outcome.reply, PrefixReply() + (complete ? kOk + kOk : kFailed));
     if (complete) {
-      EXPECT_EQ(testing::ReadFile(xmlPath_), content.substr(0, c.left));
+      EXPECT_EQ(testsupport::ReadFile(xmlPath_), content.substr(0, c.left));
     }
-    EXPECT_EQ(testing::FileExists(xmlPath_), complete);
+    EXPECT_EQ(testsupport::FileExists(xmlPath_), complete);
   }
 }
 
@@ -293,7 +293,7 @@ TEST_F(IntakeExchangeTest, SpoolFilesThatCannotBeCreatedOrOpened) {
   ASSERT_EQ(events_.Events().size(), 1u);
   EXPECT_EQ(events_.Events()[0].id, 23);
   EXPECT_EQ(events_.Events()[0].strings, std::vector<std::string>{xmlPath_});
-  EXPECT_EQ(testing::ReadFile(xmlPath_), "old");
+  EXPECT_EQ(testsupport::ReadFile(xmlPath_), "old");
 
   // The XSL one exists: event 23 with its path, final status 1; the XML
   // spool file the exchange made is removed, the other file is not its own.
@@ -302,8 +302,8 @@ TEST_F(IntakeExchangeTest, SpoolFilesThatCannotBeCreatedOrOpened) {
   outcome = Exchange("");
   EXPECT_EQ(outcome.reply, kFailed);
   EXPECT_EQ(events_.Events().back().strings, std::vector<std::string>{xslPath_});
-  EXPECT_FALSE(testing::FileExists(xmlPath_));
-  EXPECT_EQ(testing::ReadFile(xslPath_), "old");
+  EXPECT_FALSE(testsupport::FileExists(xmlPath_));
+  EXPECT_EQ(testsupport::ReadFile(xslPath_), "old");
 
   // A reservation that is gone cannot be opened; the other reserved name
   // is given up as well.
@@ -312,7 +312,7 @@ TEST_F(IntakeExchangeTest, SpoolFilesThatCannotBeCreatedOrOpened) {
   outcome = Exchange("", false, "/opt/kavelo/PrintService/Ostrevo", /*filesReserved=*/true);
   EXPECT_EQ(outcome.reply, "");
   EXPECT_EQ(events_.Ids().back(), 23);
-  EXPECT_FALSE(testing::FileExists(xslPath_));
+  EXPECT_FALSE(testsupport::FileExists(xslPath_));
 }
 
 TEST_F(IntakeExchangeTest, AnAddJobThatRaisesEndsWithoutAFinalStatus) {
@@ -351,7 +351,7 @@ TEST_F(IntakeExchangeTest, JobsThePrintControlWouldMisreadAreRefused) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::EventLogFile events;
+    testsupport::EventLogCapture events;
     unlink(xmlPath_.c_str());
     unlink(xslPath_.c_str());
     size_t queuedBefore = queue_.jobs().size();
@@ -361,13 +361,13 @@ TEST_F(IntakeExchangeTest, JobsThePrintControlWouldMisreadAreRefused) {
     EXPECT_EQ(outcome.queued, queued);
     EXPECT_EQ(outcome.reply, PrefixReply() + kOk + (queued ? kOk : kFailed));
     EXPECT_EQ(queue_.jobs().size(), queuedBefore + (queued ? 1 : 0));
-    EXPECT_EQ(testing::FileExists(xmlPath_), queued);
-    EXPECT_EQ(testing::FileExists(xslPath_), queued);
+    EXPECT_EQ(testsupport::FileExists(xmlPath_), queued);
+    EXPECT_EQ(testsupport::FileExists(xslPath_), queued);
     if (queued) {
       EXPECT_TRUE(events.Ids().empty());
       continue;
     }
-    std::vector<testing::Event> logged = events.Events();
+    std::vector<testsupport::LoggedEvent> logged = events.Events();
     ASSERT_EQ(logged.size(), 1u);
     EXPECT_EQ(logged[0].id, 5);
     ASSERT_EQ(logged[0].strings.size(), 1u);
@@ -381,8 +381,8 @@ TEST_F(IntakeExchangeTest, JobsThePrintControlWouldMisreadAreRefused) {
 // byte now and then would renew it for ever: the step's overall limit (the
 // time-out plus the bytes at the minimum rate) ends it.
 TEST_F(IntakeExchangeTest, AClientTricklingADocumentIsCutOffByTheStepLimit) {
-  testing::LoopbackPair pair;
-  testing::RawClient client;
+  testsupport::LoopbackPair pair;
+  testsupport::RawClient client;
   int service = pair.Connect(&client);
   ASSERT_GE(service, 0);
   timeval limit{0, 300 * 1000};
@@ -404,7 +404,7 @@ TEST_F(IntakeExchangeTest, AClientTricklingADocumentIsCutOffByTheStepLimit) {
   auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_LT(elapsed, std::chrono::seconds(3));
   EXPECT_EQ(events_.Ids(), std::vector<int>{26});
-  EXPECT_FALSE(testing::FileExists(xmlPath_));
+  EXPECT_FALSE(testsupport::FileExists(xmlPath_));
 }
 
 }  // namespace

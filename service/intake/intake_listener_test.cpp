@@ -33,11 +33,11 @@
 namespace kavelo::service {
 namespace {
 
-using testing::Counted;
-using testing::CountedFile;
-using testing::Magic;
-using testing::U16;
-using testing::U32;
+using testsupport::Counted;
+using testsupport::CountedFile;
+using testsupport::Magic;
+using testsupport::U16;
+using testsupport::U32;
 
 class IntakeListenerTest : public ::testing::Test {
  protected:
@@ -65,8 +65,8 @@ class IntakeListenerTest : public ::testing::Test {
     return client.Send(options, JobDocument{"", xml}, JobDocument{"", xsl});
   }
 
-  testing::EventLogFile events_;
-  testing::TempDir spool_;
+  testsupport::EventLogCapture events_;
+  testsupport::TempDir spool_;
   EventLogChannel channel_;
   QueueThread queue_{false};  // never started: the jobs stay in its list
   IntakeSettings settings_;
@@ -85,8 +85,8 @@ TEST_F(IntakeListenerTest, AJobThroughTheListenerIsSpooledAndQueued) {
   // "%08d": the number of the current epoch has ten digits.
   EXPECT_EQ(files[0].size(), 14u);
   EXPECT_EQ(files[0].substr(0, 10), files[1].substr(0, 10));
-  EXPECT_EQ(testing::ReadFile(spool_.path() + "/" + files[0]), "<report/>");
-  EXPECT_EQ(testing::ReadFile(spool_.path() + "/" + files[1]), "<style/>");
+  EXPECT_EQ(testsupport::ReadFile(spool_.path() + "/" + files[0]), "<report/>");
+  EXPECT_EQ(testsupport::ReadFile(spool_.path() + "/" + files[1]), "<style/>");
   std::string job;
   ASSERT_TRUE(queue_.jobs().First(&job));
   EXPECT_NE(job.find("xml=" + spool_.path() + "/" + files[0] + ";xsl=" + spool_.path() + "/" +
@@ -103,7 +103,7 @@ TEST_F(IntakeListenerTest, StopWithoutClientsReportsOnlyTheStop) {
   ASSERT_GT(StartListener(listener), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // blocked in accept
   listener.Stop();
-  std::vector<testing::Event> events = events_.Events();
+  std::vector<testsupport::LoggedEvent> events = events_.Events();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].id, 21);
   EXPECT_EQ(events[0].type, "information");
@@ -126,7 +126,7 @@ TEST_F(IntakeListenerTest, APortInUseGivesEvent19AndTheServiceGoesOn) {
   EXPECT_EQ(StartListener(listener), 0);
   listener.Stop();
   close(taken);
-  std::vector<testing::Event> events = events_.Events();
+  std::vector<testsupport::LoggedEvent> events = events_.Events();
   ASSERT_EQ(events.size(), 1u);  // no event 21: the loop never ran
   EXPECT_EQ(events[0].id, 19);
   EXPECT_EQ(events[0].strings, std::vector<std::string>{"98"});
@@ -153,8 +153,8 @@ TEST_F(IntakeListenerTest, ChooseSpoolNamesSkipsTakenNumbersAndReservesBoth) {
   EXPECT_EQ(xmlName, std::to_string(chosen) + ".xml");
   EXPECT_EQ(xslName, std::to_string(chosen) + ".xsl");
   // Reserved: both exist and are empty; a second choice picks other names.
-  EXPECT_EQ(testing::ReadFile(names.first), "");
-  EXPECT_TRUE(testing::FileExists(names.second));
+  EXPECT_EQ(testsupport::ReadFile(names.first), "");
+  EXPECT_TRUE(testsupport::FileExists(names.second));
   auto again = ChooseSpoolNames(spool_.path());
   EXPECT_NE(again.first, names.first);
   EXPECT_EQ(spool_.Files().size(), 12u + 4u);
@@ -172,12 +172,12 @@ TEST_F(IntakeListenerTest, ANegativeSocketSettingClosesTheConnectionWithEvent24)
   settings_.recvBuffer = -1;
   IntakeListener listener;
   int port = StartListener(listener);
-  testing::RawClient client;
+  testsupport::RawClient client;
   ASSERT_TRUE(client.Connect(port));
   EXPECT_EQ(client.ReadToEnd(), "");
   ASSERT_TRUE(listener.WaitConnectionsIdle(5000));
   listener.Stop();
-  std::vector<testing::Event> events = events_.Events();
+  std::vector<testsupport::LoggedEvent> events = events_.Events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].id, 24);
   EXPECT_EQ(events[0].strings, std::vector<std::string>{"Unknown"});
@@ -190,9 +190,9 @@ TEST_F(IntakeListenerTest, TenClientsAtOnceWithABacklogOfTenAreServedTogether) {
   int port = StartListener(listener);
   // Ten connections that stay open side by side: each has sent its magic
   // number and got its status before any of them goes on.
-  std::vector<std::unique_ptr<testing::RawClient>> clients;
+  std::vector<std::unique_ptr<testsupport::RawClient>> clients;
   for (int i = 0; i < 10; ++i) {
-    clients.push_back(std::make_unique<testing::RawClient>());
+    clients.push_back(std::make_unique<testsupport::RawClient>());
     ASSERT_TRUE(clients.back()->Connect(port));
     ASSERT_TRUE(clients.back()->Send(Magic()));
   }
@@ -259,7 +259,7 @@ TEST_F(IntakeListenerTest, HostileStreamsNeverCostAnAcceptedJob) {
   std::vector<std::thread> threads;
   for (size_t i = 0; i < streams.size(); ++i) {
     threads.emplace_back([&, i] {
-      testing::RawClient client;
+      testsupport::RawClient client;
       if (!client.Connect(port)) return;
       client.Send(streams[i]);
       if (i % 3 == 0) client.ShutdownWrite();  // others go silent or vanish
@@ -309,8 +309,8 @@ TEST_F(IntakeListenerTest, ALongSpoolDirectoryGivesWholePaths) {
   ASSERT_NE(xsl, std::string::npos) << job;
   std::string xmlPath = job.substr(xml + 4, job.find(';', xml) - xml - 4);
   std::string xslPath = job.substr(xsl + 5, job.find(';', xsl + 1) - xsl - 5);
-  EXPECT_EQ(testing::ReadFile(xmlPath), "<report/>");
-  EXPECT_EQ(testing::ReadFile(xslPath), "<style/>");
+  EXPECT_EQ(testsupport::ReadFile(xmlPath), "<report/>");
+  EXPECT_EQ(testsupport::ReadFile(xslPath), "<style/>");
   for (const std::string& path : {xmlPath, xslPath}) unlink(path.c_str());
   for (int i = 0; i < 3; ++i) {
     rmdir(directory.c_str());
@@ -324,7 +324,7 @@ TEST_F(IntakeListenerTest, StopEndsOpenExchangesAtOnce) {
   settings_.timeout = 300000;
   IntakeListener listener;
   int port = StartListener(listener);
-  testing::RawClient idle, magicOnly, trickling;
+  testsupport::RawClient idle, magicOnly, trickling;
   ASSERT_TRUE(idle.Connect(port));
   ASSERT_TRUE(magicOnly.Connect(port));
   ASSERT_TRUE(magicOnly.Send(Magic()));
@@ -347,7 +347,7 @@ TEST_F(IntakeListenerTest, StopEndsOpenExchangesAtOnce) {
   EXPECT_LT(elapsed, std::chrono::seconds(2));
   EXPECT_EQ(listener.activeConnections(), 0);
   // Each client sees its connection end; no spool file stays behind.
-  for (testing::RawClient* client : {&idle, &magicOnly, &trickling}) client->ReadToEnd();
+  for (testsupport::RawClient* client : {&idle, &magicOnly, &trickling}) client->ReadToEnd();
   EXPECT_TRUE(spool_.Files().empty());
   std::vector<int> ids = events_.Ids();
   ASSERT_FALSE(ids.empty());

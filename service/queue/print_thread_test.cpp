@@ -22,21 +22,17 @@
 #include "protocol/job_command_line.h"
 #include "service/host/service_messages.h"
 #include "service/test/intake_fixture.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo::service {
 namespace {
 
-std::vector<std::string> Lines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
+using testsupport::ReadLines;
+using testsupport::SetPrintLimit;
 
 bool WaitForLines(const std::string& path, size_t count, int timeoutMs = 20000) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Lines(path).size() < count) {
+  while (ReadLines(path).size() < count) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -66,7 +62,6 @@ class PrintThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InstallServiceMessageTable();
-    setenv("KAVELO_REGISTRY_DIR", registry_.path().c_str(), 1);
     log_ = work_.path() + "/log";
     release_ = work_.path() + "/release";
     control_ = work_.path() + "/Ostrevo";
@@ -83,17 +78,15 @@ class PrintThreadTest : public ::testing::Test {
     script.close();
     chmod(control_.c_str(), 0755);
   }
-  void TearDown() override { unsetenv("KAVELO_REGISTRY_DIR"); }
-
   bool Add(PrintThread& thread, const std::string& name, const std::string& app = "") {
     std::string xml = "/spool/" + name + ".xml";
     return thread.AddJob((app.empty() ? control_ : app).c_str(), xml.c_str(), "/spool/s.xsl", "lp0",
                          0, 1, 0, 0);
   }
 
-  testing::TempDir registry_;
-  testing::TempDir work_;
-  testing::EventLogFile events_;
+  testsupport::TempRegistry registry_;
+  testsupport::TempDir work_;
+  testsupport::EventLogCapture events_;
   std::string log_, release_, control_;
 };
 
@@ -108,13 +101,6 @@ std::string WriteJobFiles(const std::string& dir, const std::string& name,
   mkdir(files->back().c_str(), 0700);
   std::ofstream(files->back() + "/120000.html") << "<html/>";
   return protocol::FormatJobCommandLine(control, (*files)[0], (*files)[1], "lp0", 0, 1, 1, 1);
-}
-
-void SetPrintLimit(const char* name, uint32_t value) {
-  platform::RegKey key;
-  platform::RegCreateKey(platform::Hive::kLocalMachine, platform::kPrintLimitsKey,
-                         platform::KEY_WRITE, &key);
-  platform::RegSetValue(key, name, platform::REG_DWORD, &value, sizeof value);
 }
 
 // A print control that does not end by itself is ended at the
@@ -141,8 +127,8 @@ TEST_F(PrintThreadTest, APrintControlThatDoesNotEndNormallyIsReportedAndItsFiles
     ASSERT_TRUE(Add(thread, "next"));
     ASSERT_TRUE(WaitForLines(log_, 3)) << c.name;
     thread.Stop();
-    EXPECT_EQ(Lines(log_)[1], "start xml=/spool/next.xml") << c.name;
-    std::vector<testing::Event> events = events_.Events();
+    EXPECT_EQ(ReadLines(log_)[1], "start xml=/spool/next.xml") << c.name;
+    std::vector<testsupport::LoggedEvent> events = events_.Events();
     ASSERT_EQ(events.size(), 1u) << c.name;
     EXPECT_EQ(events[0].id, c.event) << c.name;
     EXPECT_EQ(events[0].strings, (std::vector<std::string>{c.how, job})) << c.name;
@@ -196,11 +182,11 @@ TEST_F(PrintThreadTest, JobsAddedWhileOneRunsStartInOrderOneAfterTheOther) {
   EXPECT_NE(persisted[0].find("xml=/spool/one.xml;"), std::string::npos);
   EXPECT_NE(persisted[2].find("xml=/spool/three.xml;"), std::string::npos);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(Lines(log_).size(), 1u);  // nothing else starts meanwhile
+  EXPECT_EQ(ReadLines(log_).size(), 1u);  // nothing else starts meanwhile
 
   std::ofstream(release_).close();
   ASSERT_TRUE(WaitForLines(log_, 8));
-  EXPECT_EQ(Lines(log_),
+  EXPECT_EQ(ReadLines(log_),
             (std::vector<std::string>{"start xml=/spool/hold.xml", "end xml=/spool/hold.xml",
                                       "start xml=/spool/one.xml", "end xml=/spool/one.xml",
                                       "start xml=/spool/two.xml", "end xml=/spool/two.xml",
@@ -226,7 +212,7 @@ TEST_F(PrintThreadTest, ARestartRequeuesTheJobsLeftAndPrintsBoth) {
     std::ofstream(release_).close();
     stopper.join();
   }
-  EXPECT_EQ(Lines(log_).size(), 2u);
+  EXPECT_EQ(ReadLines(log_).size(), 2u);
   ASSERT_EQ(PersistedJobs().size(), 2u);
   EXPECT_TRUE(events_.Ids().empty());
 
@@ -235,12 +221,12 @@ TEST_F(PrintThreadTest, ARestartRequeuesTheJobsLeftAndPrintsBoth) {
   second.StartPrinting();
   ASSERT_TRUE(WaitForLines(log_, 6));
   second.Stop();
-  std::vector<testing::Event> events = events_.Events();
+  std::vector<testsupport::LoggedEvent> events = events_.Events();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].id, 18);
   EXPECT_EQ(events[0].type, "information");
   EXPECT_EQ(events[0].strings, std::vector<std::string>{"2"});
-  std::vector<std::string> lines = Lines(log_);
+  std::vector<std::string> lines = ReadLines(log_);
   EXPECT_EQ(lines[2], "start xml=/spool/left1.xml");
   EXPECT_EQ(lines[4], "start xml=/spool/left2.xml");
   EXPECT_TRUE(PersistedJobs().empty());
@@ -255,14 +241,14 @@ TEST_F(PrintThreadTest, APrintControlThatCannotStartIsReportedAndDropped) {
   ASSERT_TRUE(Add(thread, "next"));
   ASSERT_TRUE(WaitForLines(log_, 2));
   thread.Stop();
-  std::vector<testing::Event> events = events_.Events();
+  std::vector<testsupport::LoggedEvent> events = events_.Events();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].id, 6);
   EXPECT_EQ(events[0].strings,
             std::vector<std::string>{"\"" + missing + "\" \"" + missing +
                                      "\" xml=/spool/lost.xml;xsl=/spool/s.xsl;fromPage=0;"
                                      "toPage=0;printerName=lp0;copy=1;orien=0"});
-  EXPECT_EQ(Lines(log_)[0], "start xml=/spool/next.xml");
+  EXPECT_EQ(ReadLines(log_)[0], "start xml=/spool/next.xml");
   EXPECT_TRUE(PersistedJobs().empty());
   EXPECT_EQ(thread.jobs().size(), 0u);
 }
@@ -348,9 +334,9 @@ TEST_F(PrintThreadTest, NoPersistedJobOutgrowsTheListing) {
   thread.StartPrinting();
   ASSERT_TRUE(WaitForLines(log_, 2));
   thread.Stop();
-  EXPECT_EQ(Lines(log_)[0], "start xml=/spool/next.xml");
+  EXPECT_EQ(ReadLines(log_)[0], "start xml=/spool/next.xml");
   EXPECT_TRUE(RawQueueValues().empty());
-  std::vector<testing::Event> events = events_.Events();
+  std::vector<testsupport::LoggedEvent> events = events_.Events();
   ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[0].id, 5);  // the refused AddJob
   EXPECT_EQ(events[1].id, 5);

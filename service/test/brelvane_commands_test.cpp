@@ -8,7 +8,7 @@
 
 #include "service/test/brelvane_harness.h"
 
-namespace kavelo::service_test {
+namespace kavelo::testsupport {
 namespace {
 
 constexpr const char* kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Brelvane";
@@ -107,7 +107,7 @@ TEST(BrelvaneCommandsTest, RegServerAndUnregServerFailWhenTheRegistryCannotBeWri
   BrelvaneWorld world;
   // A registry folder below a plain file cannot be made, not even by root.
   std::string blocker = world.root() + "/blocker";
-  WriteTextFile(blocker, "x");
+  WriteFile(blocker, "x");
   std::vector<std::string> environment;
   for (const std::string& pair : world.Environment(false)) {
     if (pair.rfind("KAVELO_REGISTRY_DIR=", 0) != 0) environment.push_back(pair);
@@ -174,4 +174,4 @@ TEST(BrelvaneCommandsTest, HintRunsTheServiceAfterTheOtherCommands) {
 }
 
 }  // namespace
-}  // namespace kavelo::service_test
+}  // namespace kavelo::testsupport

@@ -9,8 +9,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -20,11 +18,10 @@
 #include <sys/wait.h>
 
 #include "platform/account.h"
-#include "platform/registry.h"
 
 extern char** environ;
 
-namespace kavelo::service_test {
+namespace kavelo::testsupport {
 
 namespace fs = std::filesystem;
 
@@ -40,70 +37,36 @@ int FreePort() {
   close(fd);
   return port;
 }
-using platform::Hive;
-using platform::RegKey;
 
 namespace {
 
 constexpr const char* kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Brelvane";
 
-// Reads one JSON string starting at text[i] == '"'; advances i past it.
-std::string JsonString(const std::string& text, size_t* i) {
-  std::string value;
-  for (++*i; *i < text.size() && text[*i] != '"'; ++*i) {
-    if (text[*i] == '\\' && *i + 1 < text.size()) {
-      ++*i;
-      char ch = text[*i];
-      value += ch == 'n' ? '\n' : ch == 'r' ? '\r' : ch == 't' ? '\t' : ch;
-    } else {
-      value += text[*i];
-    }
-  }
-  ++*i;
-  return value;
-}
-
-std::string Field(const std::string& line, const std::string& name) {
-  size_t at = line.find("\"" + name + "\":");
-  if (at == std::string::npos) return "";
-  size_t i = at + name.size() + 3;
-  if (i < line.size() && line[i] == '"') return JsonString(line, &i);
-  size_t end = line.find_first_of(",}", i);
-  return line.substr(i, end - i);
-}
-
 }  // namespace
 
-BrelvaneWorld::BrelvaneWorld() {
-  char pattern[] = "/tmp/brelvane_test.XXXXXX";
-  root_ = mkdtemp(pattern) ? pattern : "";
+BrelvaneWorld::BrelvaneWorld()
+    : dir_("brelvane_test"),
+      registryEnv_("KAVELO_REGISTRY_DIR", registryDir()),
+      eventLogEnv_("KAVELO_EVENTLOG", eventLogPath()),
+      spoolerEnv_("KAVELO_SPOOLER", "dir:" + spoolerDir()),
+      unitDirEnv_("KAVELO_SYSTEMD_UNIT_DIR", unitDir()) {
   fs::create_directories(registryDir());
   fs::create_directories(spoolerDir() + "/TestPrinter");
-  WriteTextFile(spoolerDir() + "/default", "TestPrinter");
+  WriteFile(spoolerDir() + "/default", "TestPrinter");
   fs::create_directories(spoolDir());
   fs::create_directories(unitDir());
-  WriteTextFile(printControl(),
-                "#!/bin/sh\n"
-                "echo \"start $*\" >> '" +
-                    printLog() +
-                    "'\n"
-                    "grep -E '^(Uid|Gid|Groups):' /proc/$$/status >> '" +
-                    printLog() +
-                    "'\n"
-                    "sleep \"${FAKE_PRINT_SECONDS:-0}\"\n"
-                    "echo end >> '" +
-                    printLog() + "'\n");
+  WriteFile(printControl(),
+            "#!/bin/sh\n"
+            "echo \"start $*\" >> '" +
+                printLog() +
+                "'\n"
+                "grep -E '^(Uid|Gid|Groups):' /proc/$$/status >> '" +
+                printLog() +
+                "'\n"
+                "sleep \"${FAKE_PRINT_SECONDS:-0}\"\n"
+                "echo end >> '" +
+                printLog() + "'\n");
   chmod(printControl().c_str(), 0755);
-  // The test reads and writes the same registry as the child.
-  setenv("KAVELO_REGISTRY_DIR", registryDir().c_str(), 1);
-  setenv("KAVELO_EVENTLOG", eventLogPath().c_str(), 1);
-  setenv("KAVELO_SPOOLER", ("dir:" + spoolerDir()).c_str(), 1);
-  setenv("KAVELO_SYSTEMD_UNIT_DIR", unitDir().c_str(), 1);
-}
-
-BrelvaneWorld::~BrelvaneWorld() {
-  std::error_code ignored;
-  if (!root_.empty()) fs::remove_all(root_, ignored);
 }
 
 std::vector<std::string> BrelvaneWorld::Environment(bool withNotify) const {
@@ -145,27 +108,7 @@ void BrelvaneWorld::GiveToAccount() const {
   lchown(root_.c_str(), static_cast<uid_t>(ownerUid_), static_cast<gid_t>(ownerGid_));
 }
 
-std::vector<LoggedEvent> BrelvaneWorld::Events() const {
-  std::vector<LoggedEvent> events;
-  std::istringstream lines(ReadFile(eventLogPath()));
-  std::string line;
-  while (std::getline(lines, line)) {
-    LoggedEvent event;
-    event.id = std::atoi(Field(line, "id").c_str());
-    event.type = Field(line, "type");
-    event.source = Field(line, "source");
-    size_t at = line.find("\"strings\":[");
-    if (at != std::string::npos) {
-      size_t i = at + 11;
-      while (i < line.size() && line[i] == '"') {
-        event.strings.push_back(JsonString(line, &i));
-        if (i < line.size() && line[i] == ',') ++i;
-      }
-    }
-    events.push_back(event);
-  }
-  return events;
-}
+std::vector<LoggedEvent> BrelvaneWorld::Events() const { return ReadEvents(eventLogPath()); }
 
 std::vector<int> BrelvaneWorld::EventIds() const {
   std::vector<int> ids;
@@ -267,17 +210,6 @@ std::string BinPath(const std::string& program) {
   return std::string(dir && *dir ? dir : KAVELO_BIN_DIR) + "/" + program;
 }
 
-void WriteTextFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 NotifyReceiver::NotifyReceiver(const std::string& path) {
   fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
@@ -301,47 +233,4 @@ std::string NotifyReceiver::Next(int timeoutMs) {
   return n <= 0 ? "" : std::string(buffer, n);
 }
 
-uint32_t ReadDwordValue(const std::string& keyPath, const std::string& name, bool* found) {
-  *found = false;
-  RegKey key;
-  if (platform::RegOpenKey(Hive::kLocalMachine, keyPath, platform::KEY_READ, &key) != 0) return 0;
-  uint32_t type = 0;
-  std::vector<uint8_t> data;
-  if (platform::RegQueryValue(key, name, &type, &data) != 0 || type != platform::REG_DWORD ||
-      data.size() != 4) {
-    return 0;
-  }
-  *found = true;
-  return data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<uint32_t>(data[3]) << 24);
-}
-
-std::string ReadTextValue(const std::string& keyPath, const std::string& name, bool* found) {
-  *found = false;
-  RegKey key;
-  if (platform::RegOpenKey(Hive::kLocalMachine, keyPath, platform::KEY_READ, &key) != 0) return "";
-  uint32_t type = 0;
-  std::vector<uint8_t> data;
-  if (platform::RegQueryValue(key, name, &type, &data) != 0) return "";
-  *found = true;
-  return std::string(data.begin(), data.end());
-}
-
-bool KeyExists(const std::string& keyPath) {
-  RegKey key;
-  return platform::RegOpenKey(Hive::kLocalMachine, keyPath, platform::KEY_READ, &key) == 0;
-}
-
-void WriteDwordValue(const std::string& keyPath, const std::string& name, uint32_t value) {
-  RegKey key;
-  platform::RegCreateKey(Hive::kLocalMachine, keyPath, platform::KEY_ALL_ACCESS, &key);
-  platform::RegSetValue(key, name, platform::REG_DWORD, &value, 4);
-}
-
-void WriteTextValue(const std::string& keyPath, const std::string& name, const std::string& text) {
-  RegKey key;
-  platform::RegCreateKey(Hive::kLocalMachine, keyPath, platform::KEY_ALL_ACCESS, &key);
-  platform::RegSetValue(key, name, platform::REG_SZ, text.c_str(),
-                        static_cast<uint32_t>(text.size() + 1));
-}
-
-}  // namespace kavelo::service_test
+}  // namespace kavelo::testsupport

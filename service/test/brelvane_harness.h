@@ -11,17 +11,17 @@
 
 #include <sys/types.h>
 
-namespace kavelo::service_test {
+#include "testsupport/event_log_capture.h"
+#include "testsupport/files.h"
+#include "testsupport/scoped_env.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/temp_registry.h"
+#include "testsupport/wait.h"
+
+namespace kavelo::testsupport {
 
 // A TCP port on 127.0.0.1 that was free a moment ago, for a service under test.
 int FreePort();
-
-struct LoggedEvent {
-  int id = 0;
-  std::string type;
-  std::string source;
-  std::vector<std::string> strings;
-};
 
 // A private world for one test: a temporary folder holding the registry,
 // the event log, a folder spooler with one default printer, a spool
@@ -30,7 +30,6 @@ struct LoggedEvent {
 class BrelvaneWorld {
  public:
   BrelvaneWorld();
-  ~BrelvaneWorld();
   BrelvaneWorld(const BrelvaneWorld&) = delete;
   BrelvaneWorld& operator=(const BrelvaneWorld&) = delete;
 
@@ -68,7 +67,11 @@ class BrelvaneWorld {
   // Makes the world the account's, once InstallConfigured named one.
   void GiveToAccount() const;
 
-  std::string root_;
+  TempDir dir_;
+  const std::string root_ = dir_.path();
+  // The test reads and writes the same registry, event log, spooler and
+  // unit folder as the child.
+  ScopedEnv registryEnv_, eventLogEnv_, spoolerEnv_, unitDirEnv_;
   int64_t ownerUid_ = -1;  // the account's ids when root installed the world
   int64_t ownerGid_ = -1;
 };
@@ -110,14 +113,6 @@ RunResult RunBrelvane(const BrelvaneWorld& world, const std::vector<std::string>
 // The path of a built program.
 std::string BinPath(const std::string& program);
 
-// Waits (at most timeoutMs, polling) until condition() holds.
-template <typename Condition>
-bool WaitUntil(int timeoutMs, Condition condition);
-
-// Reads a whole file; empty when it cannot be read.
-std::string ReadFile(const std::string& path);
-void WriteTextFile(const std::string& path, const std::string& text);
-
 // A unix datagram socket that receives sd_notify messages.
 class NotifyReceiver {
  public:
@@ -130,15 +125,6 @@ class NotifyReceiver {
   int fd_ = -1;
 };
 
-// Values of the service's registry key, as the test reads them.
-uint32_t ReadDwordValue(const std::string& keyPath, const std::string& name, bool* found);
-std::string ReadTextValue(const std::string& keyPath, const std::string& name, bool* found);
-bool KeyExists(const std::string& keyPath);
-void WriteDwordValue(const std::string& keyPath, const std::string& name, uint32_t value);
-void WriteTextValue(const std::string& keyPath, const std::string& name, const std::string& text);
-
-}  // namespace kavelo::service_test
-
-#include "service/test/brelvane_harness_inl.h"
+}  // namespace kavelo::testsupport
 
 #endif  // KAVELO_SERVICE_TEST_BRELVANE_HARNESS_H_

@@ -19,7 +19,7 @@
 #include "service/test/intake_fixture.h"
 #include "tools/job_client.h"
 
-namespace kavelo::service_test {
+namespace kavelo::testsupport {
 namespace {
 
 namespace fs = std::filesystem;
@@ -39,7 +39,7 @@ void StartService(const BrelvaneWorld& world, Child* child) {
 }
 
 // Connects, retrying while the service does not listen yet.
-void ConnectWhenListening(testing::RawClient* client, int port) {
+void ConnectWhenListening(testsupport::RawClient* client, int port) {
   ASSERT_TRUE(WaitUntil(30000, [&] { return client->Connect(port); }));
 }
 
@@ -58,16 +58,16 @@ TEST(BrelvaneIntakeTest, SigtermWithClientsConnectedExitsAtOnce) {
   world.InstallConfigured(port, "nobody");  // the default Timeout of 300 s
   Child child;
   StartService(world, &child);
-  testing::RawClient idle, magicOnly, trickling;
+  testsupport::RawClient idle, magicOnly, trickling;
   ConnectWhenListening(&idle, port);
   ASSERT_TRUE(magicOnly.Connect(port));
-  ASSERT_TRUE(magicOnly.Send(testing::Magic()));
+  ASSERT_TRUE(magicOnly.Send(testsupport::Magic()));
   ASSERT_EQ(magicOnly.Read(2), std::string(2, '\0'));
   ASSERT_TRUE(trickling.Connect(port));
   std::atomic<bool> stop{false};
   std::thread trickler([&] {
     // A byte a second, each one renewing a per-read time-out.
-    std::string bytes = testing::Magic() + testing::Counted("1.0.0");
+    std::string bytes = testsupport::Magic() + testsupport::Counted("1.0.0");
     for (size_t i = 0; !stop; ++i) {
       if (!trickling.Send(std::string(1, i < bytes.size() ? bytes[i] : 'x'))) break;
       for (int t = 0; t < 10 && !stop; ++t) std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -82,7 +82,7 @@ TEST(BrelvaneIntakeTest, SigtermWithClientsConnectedExitsAtOnce) {
   trickler.join();
   if (!ended) {
     // Let it end as the clients go, to see how it ends.
-    for (testing::RawClient* client : {&idle, &magicOnly, &trickling}) client->Close();
+    for (testsupport::RawClient* client : {&idle, &magicOnly, &trickling}) client->Close();
     child.Wait(20000, &exitCode);
   }
   EXPECT_TRUE(ended) << "still running 5 s after SIGTERM";
@@ -101,7 +101,7 @@ TEST(BrelvaneIntakeTest, RefusedJobsLeaveNothingAndTheQueueMovesOn) {
   world.InstallConfigured(port, "nobody");
   Child child;
   StartService(world, &child);
-  testing::RawClient probe;
+  testsupport::RawClient probe;
   ConnectWhenListening(&probe, port);
   probe.Close();
   for (const std::string& options :
@@ -172,7 +172,7 @@ TEST(BrelvaneIntakeTest, SpoolDirectoryPathsAreCheckedAtStartAndNeverCut) {
       }
       return false;
     })) << ::testing::PrintToString(world.EventIds());
-    testing::RawClient probe;
+    testsupport::RawClient probe;
     ConnectWhenListening(&probe, port);
     probe.Close();
     JobClient client("127.0.0.1", port, 10000);
@@ -193,4 +193,4 @@ TEST(BrelvaneIntakeTest, SpoolDirectoryPathsAreCheckedAtStartAndNeverCut) {
 }
 
 }  // namespace
-}  // namespace kavelo::service_test
+}  // namespace kavelo::testsupport

@@ -16,8 +16,9 @@
 #include <sys/stat.h>
 
 #include "service/test/brelvane_harness.h"
+#include "testsupport/text.h"
 
-namespace kavelo::service_test {
+namespace kavelo::testsupport {
 namespace {
 
 namespace fs = std::filesystem;
@@ -89,8 +90,8 @@ TEST(BrelvaneLifecycleTest, RunsJobsUntilSigtermAndReportsItsLife) {
 
   // A job sent over the port reaches the print control as well.
   ASSERT_TRUE(WaitUntil(30000, [&] { return IsListening(port); }));
-  WriteTextFile(world.root() + "/job.xml", "<report/>");
-  WriteTextFile(world.root() + "/job.xsl", "<xsl:stylesheet/>");
+  WriteFile(world.root() + "/job.xml", "<report/>");
+  WriteFile(world.root() + "/job.xsl", "<xsl:stylesheet/>");
   Child sender;
   ASSERT_TRUE(sender.Start(BinPath("kavelo-send"),
                            {"kavelo-send", "--port", std::to_string(port), "--options", "copies=2",
@@ -185,12 +186,6 @@ TEST(BrelvaneLifecycleTest, StopDuringALongPrintWaitsForThePrintControl) {
 }
 
 // How often the print log holds text.
-size_t CountOf(const std::string& log, const std::string& text) {
-  size_t count = 0;
-  for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
-  return count;
-}
-
 TEST(BrelvaneLifecycleTest, ASecondInstanceLeavesTheQueueAloneAndCommandsStillWork) {
   BrelvaneWorld world;
   int port = FreePort();
@@ -202,7 +197,7 @@ TEST(BrelvaneLifecycleTest, ASecondInstanceLeavesTheQueueAloneAndCommandsStillWo
   std::string queueKey = std::string(kServiceKey) + "\\PrintQueue";
   std::string job2 = "{00000000-0000-4000-8000-000000000002}";
   std::string spooled = world.spoolDir() + "/2.xml";
-  WriteTextFile(spooled, "<report/>");
+  WriteFile(spooled, "<report/>");
   Child first;
   StartService(world, &first, {}, false, {"FAKE_PRINT_SECONDS=3"});
   ASSERT_TRUE(WaitUntil(10000, [&] { return !ReadFile(world.printLog()).empty(); }));
@@ -306,8 +301,8 @@ TEST(BrelvaneLifecycleTest, StartedByRootItRunsAsItsAccount) {
   EXPECT_GE(threads, 4);  // dispatcher, service, print thread, listener
 
   // A job: its spool files are the account's, and so is its print control.
-  WriteTextFile(world.root() + "/job.xml", "<report/>");
-  WriteTextFile(world.root() + "/job.xsl", "<xsl:stylesheet/>");
+  WriteFile(world.root() + "/job.xml", "<report/>");
+  WriteFile(world.root() + "/job.xsl", "<xsl:stylesheet/>");
   Child sender;
   ASSERT_TRUE(sender.Start(BinPath("kavelo-send"),
                            {"kavelo-send", "--port", std::to_string(port),
@@ -373,7 +368,7 @@ TEST(BrelvaneLifecycleTest, EachStartupCheckFailsAloneAndFirstFailureEndsThem) {
        true},
       {"event file the account cannot write",
        [](BrelvaneWorld& w) {
-         WriteTextFile(w.eventLogPath(), "");
+         WriteFile(w.eventLogPath(), "");
          fs::permissions(w.eventLogPath(), fs::perms(0444));
        },
        0,
@@ -478,4 +473,4 @@ TEST(BrelvaneLifecycleTest, DefaultPrinterWithALongNameIsFound) {
 }
 
 }  // namespace
-}  // namespace kavelo::service_test
+}  // namespace kavelo::testsupport

@@ -1,142 +1,17 @@
 #include "service/test/intake_fixture.h"
 
-#include <dirent.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 
 #include "protocol/intake_wire.h"
 
-namespace kavelo::testing {
-
-TempDir::TempDir() {
-  char name[] = "/tmp/kavelo-intake-XXXXXX";
-  if (mkdtemp(name) != nullptr) path_ = name;
-}
-
-TempDir::~TempDir() {
-  for (const std::string& file : Files()) unlink((path_ + "/" + file).c_str());
-  rmdir(path_.c_str());
-}
-
-std::vector<std::string> TempDir::Files() const {
-  std::vector<std::string> names;
-  DIR* dir = opendir(path_.c_str());
-  if (dir == nullptr) return names;
-  while (dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-EventLogFile::EventLogFile() {
-  path_ = dir_.path() + "/events.jsonl";
-  setenv("KAVELO_EVENTLOG", path_.c_str(), 1);
-}
-
-EventLogFile::~EventLogFile() { unsetenv("KAVELO_EVENTLOG"); }
-
-namespace {
-
-// Reads the JSON string that starts at text[*i] (on its opening quote).
-std::string JsonString(const std::string& text, size_t* i) {
-  std::string out;
-  for (++*i; *i < text.size() && text[*i] != '"'; ++*i) {
-    char c = text[*i];
-    if (c != '\\') {
-      out.push_back(c);
-      continue;
-    }
-    char e = text[++*i];
-    switch (e) {
-      case 'n':
-        out.push_back('\n');
-        break;
-      case 'r':
-        out.push_back('\r');
-        break;
-      case 't':
-        out.push_back('\t');
-        break;
-      case 'b':
-        out.push_back('\b');
-        break;
-      case 'f':
-        out.push_back('\f');
-        break;
-      case 'u': {
-        unsigned code = static_cast<unsigned>(std::stoul(text.substr(*i + 1, 4), nullptr, 16));
-        *i += 4;
-        out.push_back(static_cast<char>(code));  // the tests use codes below 256
-        break;
-      }
-      default:
-        out.push_back(e);
-    }
-  }
-  ++*i;
-  return out;
-}
-
-Event ParseEvent(const std::string& line) {
-  Event event;
-  size_t at = line.find("\"id\":");
-  if (at != std::string::npos) event.id = std::atoi(line.c_str() + at + 5);
-  at = line.find("\"type\":");
-  if (at != std::string::npos) {
-    size_t i = at + 7;
-    event.type = JsonString(line, &i);
-  }
-  at = line.find("\"strings\":[");
-  if (at != std::string::npos) {
-    size_t i = at + 11;
-    while (i < line.size() && line[i] == '"') {
-      event.strings.push_back(JsonString(line, &i));
-      if (i < line.size() && line[i] == ',') ++i;
-    }
-  }
-  return event;
-}
-
-}  // namespace
-
-std::vector<Event> EventLogFile::Events() const {
-  std::vector<Event> events;
-  std::ifstream in(path_, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) events.push_back(ParseEvent(line));
-  return events;
-}
-
-std::vector<int> EventLogFile::Ids() const {
-  std::vector<int> ids;
-  for (const Event& event : Events()) ids.push_back(event.id);
-  return ids;
-}
-
-bool EventLogFile::WaitFor(int id, int timeoutMs) const {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    std::vector<int> ids = Ids();
-    if (std::find(ids.begin(), ids.end(), id) != ids.end()) return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
+namespace kavelo::testsupport {
 
 std::string U16(uint16_t value) { return protocol::EncodeU16(value); }
 
@@ -225,16 +100,4 @@ int LoopbackPair::Connect(RawClient* client) {
   return accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-bool FileExists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
-}
-
-}  // namespace kavelo::testing
+}  // namespace kavelo::testsupport

@@ -1,5 +1,6 @@
-// Shared helpers of the intake tests: a temporary folder, the event-log file
-// read back as events, and a raw loopback client that speaks bytes.
+// Shared helpers of the intake tests: the wire pieces and a raw loopback
+// client that speaks bytes (the temporary folder, the event-log file and
+// file reading come from testsupport/).
 #ifndef KAVELO_SERVICE_TEST_INTAKE_FIXTURE_H_
 #define KAVELO_SERVICE_TEST_INTAKE_FIXTURE_H_
 
@@ -7,45 +8,11 @@
 #include <string>
 #include <vector>
 
-namespace kavelo::testing {
+#include "testsupport/event_log_capture.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
-// A fresh folder below /tmp, removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  // The names of the files in the folder, sorted.
-  std::vector<std::string> Files() const;
-
- private:
-  std::string path_;
-};
-
-struct Event {
-  int id = 0;
-  std::string type;
-  std::vector<std::string> strings;
-};
-
-// Points KAVELO_EVENTLOG at a file of its own for its lifetime.
-class EventLogFile {
- public:
-  EventLogFile();
-  ~EventLogFile();
-  std::vector<Event> Events() const;
-  // The ids of the events in order.
-  std::vector<int> Ids() const;
-  // Waits up to timeoutMs until an event of id has been written.
-  bool WaitFor(int id, int timeoutMs) const;
-  const std::string& path() const { return path_; }
-
- private:
-  TempDir dir_;
-  std::string path_;
-};
+namespace kavelo::testsupport {
 
 // Wire pieces.
 std::string U16(uint16_t value);
@@ -92,9 +59,6 @@ class LoopbackPair {
   int port_ = 0;
 };
 
-std::string ReadFile(const std::string& path);
-bool FileExists(const std::string& path);
-
-}  // namespace kavelo::testing
+}  // namespace kavelo::testsupport
 
 #endif  // KAVELO_SERVICE_TEST_INTAKE_FIXTURE_H_

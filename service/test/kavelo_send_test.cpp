@@ -82,9 +82,9 @@ class KaveloSendTest : public ::testing::Test {
     return std::to_string(listener->WaitListening(5000));
   }
 
-  testing::EventLogFile events_;
-  testing::TempDir work_;
-  testing::TempDir spool_;
+  testsupport::EventLogCapture events_;
+  testsupport::TempDir work_;
+  testsupport::TempDir spool_;
   EventLogChannel channel_;
   QueueThread queue_{false};
   std::string xml_, xsl_;
@@ -161,7 +161,7 @@ class FakeService {
   int port() const { return pair_.port(); }
 
  private:
-  testing::LoopbackPair pair_;
+  testsupport::LoopbackPair pair_;
   std::string answer_;
   std::thread thread_;
 };
@@ -184,7 +184,7 @@ TEST_F(KaveloSendTest, RefusalsFailuresAndUsageErrorsHaveTheirExitCodes) {
   }
   int unusedPort;
   {
-    testing::LoopbackPair closed;  // a port that is free again once this ends
+    testsupport::LoopbackPair closed;  // a port that is free again once this ends
     unusedPort = closed.port();
   }
   SendRun refused = RunSend({"--port", std::to_string(unusedPort), "--timeout", "2", xml_, xsl_});

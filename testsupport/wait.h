@@ -1,12 +1,13 @@
-// Template parts of the Brelvane test harness.
-#ifndef KAVELO_SERVICE_TEST_BRELVANE_HARNESS_INL_H_
-#define KAVELO_SERVICE_TEST_BRELVANE_HARNESS_INL_H_
+// Polling waits of tests: every wait has a limit.
+#ifndef KAVELO_TESTSUPPORT_WAIT_H_
+#define KAVELO_TESTSUPPORT_WAIT_H_
 
 #include <chrono>
 #include <thread>
 
-namespace kavelo::service_test {
+namespace kavelo::testsupport {
 
+// Waits (at most timeoutMs, polling every 20 ms) until condition() holds.
 template <typename Condition>
 bool WaitUntil(int timeoutMs, Condition condition) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -17,6 +18,6 @@ bool WaitUntil(int timeoutMs, Condition condition) {
   return true;
 }
 
-}  // namespace kavelo::service_test
+}  // namespace kavelo::testsupport
 
-#endif  // KAVELO_SERVICE_TEST_BRELVANE_HARNESS_INL_H_
+#endif  // KAVELO_TESTSUPPORT_WAIT_H_
