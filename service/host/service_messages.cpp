@@ -1,5 +1,7 @@
 #include "service/host/service_messages.h"
 
+#include "common/exceptions.h"
+
 namespace kavelo::service {
 
 const platform::MessageEntry kServiceMessages[] = {
@@ -73,6 +75,12 @@ const size_t kServiceMessageCount = sizeof kServiceMessages / sizeof kServiceMes
 
 void InstallServiceMessageTable() {
   platform::SetMessageTable(kServiceMessages, kServiceMessageCount);
+}
+
+std::string ExceptionReportText(const std::exception& e) {
+  std::string text = ExceptionMessage(e);
+  if (text.size() > 255) text.resize(255);
+  return text;
 }
 
 }  // namespace kavelo::service

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <string>
 
 #include "platform/eventlog.h"
 
@@ -57,6 +59,10 @@ extern const size_t kServiceMessageCount;
 // Makes the table the program's message table (platform::SetMessageTable).
 // Call once at the start of the service program.
 void InstallServiceMessageTable();
+
+// The insertion text of an "Exception caught" report: the exception's
+// message (ExceptionMessage), cut to what a 256-byte buffer holds.
+std::string ExceptionReportText(const std::exception& e);
 
 }  // namespace kavelo::service
 

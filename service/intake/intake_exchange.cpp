@@ -21,12 +21,6 @@ namespace kavelo::service {
 
 namespace {
 
-std::string ReportText(const std::exception& e) {
-  std::string text = ExceptionMessage(e);
-  if (text.size() > 255) text.resize(255);
-  return text;
-}
-
 // Ends the connection gracefully: the service's side is shut first, then
 // what the client still sends is read and dropped for a short while, so
 // that closing with unread input does not reset the connection and destroy
@@ -200,7 +194,7 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
     try {
       result = RunSteps(reader, writer, xml, xsl);
     } catch (const std::exception& e) {
-      Report(kMsgSocketIoError, ReportText(e).c_str());
+      Report(kMsgSocketIoError, ExceptionReportText(e).c_str());
       result = false;
     }
     // 6. Hand-over.  A job the print control could not carry out as asked
@@ -229,7 +223,7 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
                                       job_.xslPath.c_str(), job_.printerName.c_str(),
                                       job_.orientation, job_.copies, job_.fromPage, job_.toPage);
       } catch (const std::exception& e) {
-        Report(kMsgSocketIoError, ReportText(e).c_str());
+        Report(kMsgSocketIoError, ExceptionReportText(e).c_str());
         discard();
         CloseConnection(socket);
         return false;

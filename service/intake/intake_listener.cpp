@@ -29,12 +29,6 @@ namespace kavelo::service {
 
 namespace {
 
-std::string ReportText(const std::exception& e) {
-  std::string text = ExceptionMessage(e);
-  if (text.size() > 255) text.resize(255);
-  return text;
-}
-
 std::string SpoolName(const std::string& directory, int32_t n, const char* extension) {
   char number[16];
   std::snprintf(number, sizeof number, "%08d", n);
@@ -280,7 +274,7 @@ void IntakeListener::Run() {
     if (listener >= 0) close(listener);
     ClearRunning();
     PublishPort(0);
-    channel_->Report(platform::EventType::kError, kMsgExceptionCaught, ReportText(e).c_str());
+    channel_->Report(platform::EventType::kError, kMsgExceptionCaught, ExceptionReportText(e).c_str());
   }
 }
 
@@ -402,7 +396,7 @@ void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
       configured = true;
     } catch (const std::exception& e) {
       listener->channel_->Report(platform::EventType::kError, kMsgSocketIoError,
-                                 ReportText(e).c_str());
+                                 ExceptionReportText(e).c_str());
     }
     if (configured) {
       IntakeExchange exchange(listener->channel_, listener->printThread_,
@@ -416,7 +410,7 @@ void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
     }
   } catch (const std::exception& e) {
     listener->channel_->Report(platform::EventType::kError, kMsgSocketIoError,
-                               ReportText(e).c_str());
+                               ExceptionReportText(e).c_str());
     if (!handedOver) {
       close(socket);
       Unreserve(xmlPath, xslPath);

@@ -11,16 +11,6 @@
 
 namespace kavelo::service {
 
-namespace {
-// Insertion texts of exception reports are cut to what a 256-byte buffer
-// holds.
-std::string ReportText(const std::exception& e) {
-  std::string text = ExceptionMessage(e);
-  if (text.size() > 255) text.resize(255);
-  return text;
-}
-}  // namespace
-
 PrintThread::PrintThread() : QueueThread(/*wakeOnStop=*/true) {}
 
 PrintThread::~PrintThread() { Stop(); }
@@ -41,7 +31,7 @@ bool PrintThread::Enqueue(const char* jobCommandLine) {
     }
     return QueueThread::Enqueue(jobCommandLine);
   } catch (const std::exception& e) {
-    channel().Report(platform::EventType::kError, kMsgExceptionCaught, ReportText(e).c_str());
+    channel().Report(platform::EventType::kError, kMsgExceptionCaught, ExceptionReportText(e).c_str());
     return false;
   }
 }
@@ -138,7 +128,7 @@ void PrintThread::WaitForPrintControl(platform::Process* control,
 }
 
 void PrintThread::ReportException(const std::exception& e) {
-  channel().Report(platform::EventType::kError, kMsgExceptionCaught, ReportText(e).c_str());
+  channel().Report(platform::EventType::kError, kMsgExceptionCaught, ExceptionReportText(e).c_str());
 }
 
 }  // namespace kavelo::service
