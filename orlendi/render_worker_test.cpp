@@ -157,6 +157,45 @@ TEST_F(RenderWorkerTest, WarmAndColdPrintTheSamePdf) {
   }
 }
 
+// The worker keeps the system fonts from one document to the next, but never
+// a font a document brought along: a later document that names the same
+// family gets a system font.
+TEST_F(RenderWorkerTest, AFontADocumentAddsServesNoLaterDocument) {
+  const std::string face = ReadAll("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf");
+  if (face.empty()) GTEST_SKIP() << "DejaVuSerif.ttf is missing";
+  static const char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string base64;
+  for (size_t i = 0; i < face.size(); i += 3) {
+    uint32_t bits = static_cast<uint8_t>(face[i]) << 16;
+    if (i + 1 < face.size()) bits |= static_cast<uint8_t>(face[i + 1]) << 8;
+    if (i + 2 < face.size()) bits |= static_cast<uint8_t>(face[i + 2]);
+    for (size_t k = 0; k < 4; ++k) {
+      base64 += i + k <= face.size() ? kDigits[(bits >> (18 - 6 * k)) & 63] : '=';
+    }
+  }
+  std::string css = Write("page.css", "@page { size: A5 }");
+  std::string own = Write("own.html",
+                          "<style>@font-face { font-family: KaveloOwn; src: "
+                          "url(data:font/ttf;base64," + base64 + ") } p { font-family: KaveloOwn }"
+                          "</style><p>Kavelo</p>");
+  std::string plain =
+      Write("plain.html", "<style>p { font-family: KaveloOwn, sans-serif }</style><p>Kavelo</p>");
+  struct Step {
+    const std::string& html;
+    bool ownFont;  // the PDF names the document's own font
+  } steps[] = {{plain, false}, {own, true}, {plain, false}, {own, true}, {own, true}, {plain, false}};
+  pid_t worker = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.html);
+    std::string error;
+    ASSERT_TRUE(Render(step.html, css, root_ + "/out.pdf", 120000, &error)) << error;
+    EXPECT_EQ(step.ownFont, ReadAll(root_ + "/out.pdf").find("KaveloOwn") != std::string::npos);
+    if (worker == 0) worker = Worker(runtime_).first;
+    EXPECT_EQ(worker, Worker(runtime_).first) << "not one worker for every document";
+  }
+}
+
 TEST_F(RenderWorkerTest, AWorkerThatDiedOrOverranTheLimitIsReplaced) {
   std::string html = Write("a.html", "<html><body><p>x</p></body></html>");
   std::string css = Write("page.css", "@page { size: A5 }");
