@@ -4,10 +4,11 @@ namespace kavelo::orlendi {
 
 // Run by kPythonPath -I.  With the arguments HTML CSS PDF ERRORFILE ASSETS it
 // renders one document and exits 1 with the reason in ERRORFILE on failure
-// (the cold path).  With --kavelo-worker FOLDER DOCUMENTS RSS IDLE it is the
-// warm worker: WeasyPrint imported once, one document per request on
+// (the cold path).  With --kavelo-worker FOLDER DOCUMENTS RSS IDLE READY it
+// is the warm worker: WeasyPrint imported once, one document per request on
 // FOLDER/render.sock (the system fonts loaded once and kept while no
-// document adds fonts of its own).  Both read the two files directly; through the
+// document adds fonts of its own); it closes descriptor READY once the
+// socket answers.  Both read the two files directly; through the
 // document only data: URLs and, when ASSETS names a folder, the regular
 // files inside it (symbolic links resolved first) can be fetched.  No other
 // local file, and nothing from the network.  Attachments, which would carry
@@ -70,7 +71,7 @@ def cold(html, css, pdf, errors, assets):
         sys.exit(1)
 
 
-def serve(folder, max_documents, max_rss, idle_seconds):
+def serve(folder, max_documents, max_rss, idle_seconds, ready):
     # The warm worker: WeasyPrint imported once, one document per
     # connection from a process of this account, answered "0" (rendered)
     # or "1" (failed, the reason in the error file).  Ends after
@@ -126,6 +127,11 @@ def serve(folder, max_documents, max_rss, idle_seconds):
     listener.listen(16)
     own = os.stat(staging).st_ino
     os.rename(staging, path)
+    # The starter waits for this descriptor to close: the socket answers now.
+    try:
+        os.close(ready)
+    except OSError:
+        pass
 
     def release():
         # The socket path goes only while it is still this worker's.
@@ -204,8 +210,8 @@ def serve(folder, max_documents, max_rss, idle_seconds):
     release()
 
 
-if len(sys.argv) == 6 and sys.argv[1] == "--kavelo-worker":
-    serve(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]))
+if len(sys.argv) == 7 and sys.argv[1] == "--kavelo-worker":
+    serve(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]), int(sys.argv[6]))
 else:
     cold(*sys.argv[1:6])
 )PY";

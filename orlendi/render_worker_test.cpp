@@ -54,6 +54,13 @@ std::pair<pid_t, uid_t> Worker(const std::string& folder) {
   return {peer.pid, peer.uid};
 }
 
+// The bytes process pid has written (its /proc io "wchar"); -1 unread.
+long long BytesWritten(pid_t pid) {
+  std::string io = ReadAll("/proc/" + std::to_string(pid) + "/io");
+  size_t at = io.find("wchar:");
+  return at == std::string::npos ? -1 : std::atoll(io.c_str() + at + 6);
+}
+
 bool Gone(pid_t pid) {
   std::string stat = ReadAll("/proc/" + std::to_string(pid) + "/stat");
   return stat.empty() || stat.find(") Z") != std::string::npos;
@@ -150,7 +157,11 @@ TEST_F(RenderWorkerTest, WarmAndColdPrintTheSamePdf) {
     EXPECT_EQ(0, Worker(runtime_).first) << "the cold path started a worker";
     unsetenv("KAVELO_ORLENDI_COLD");
     ASSERT_TRUE(Render(html, css, root_ + "/warm.pdf", 120000, &error)) << error;
-    EXPECT_NE(0, Worker(runtime_).first) << "no worker rendered";
+    pid_t worker = Worker(runtime_).first;
+    EXPECT_NE(0, worker) << "no worker rendered";
+    // The worker this render started wrote the PDF: the render waited for
+    // it to listen rather than falling back to a cold one.
+    EXPECT_GE(BytesWritten(worker), static_cast<long long>(ReadAll(root_ + "/warm.pdf").size()));
     EXPECT_EQ(c.expected, PdfShape(root_ + "/cold.pdf"));
     EXPECT_EQ(PdfShape(root_ + "/cold.pdf"), PdfShape(root_ + "/warm.pdf"));
     EndWorker(runtime_);
