@@ -143,6 +143,11 @@ def serve(folder, max_documents, max_rss, idle_seconds, ready):
 
     page = os.sysconf("SC_PAGE_SIZE")
     fonts = fresh_fonts()
+    # What is loaded by now lives as long as the worker: it is moved out of
+    # the collector's way, so the collection after each document looks only
+    # at what that document made.
+    gc.collect()
+    gc.freeze()
     listener.settimeout(idle_seconds)
     rendered = 0
     while True:
