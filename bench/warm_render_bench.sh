@@ -199,6 +199,16 @@ service_jobs() {  # service_jobs RUNTIME_FOLDER COUNT OUT [COLD]: OUT gets drive
   start_service "$1" ${4:-}
   drive_jobs "$2" "$1" >"$3"
   stop_service
+  # Every job has printed: none may be left in the persisted queue, where
+  # the next start would print it again.  One that is left is reported and
+  # removed, so that the next part measures its own jobs.
+  local left
+  left=$("${run_as[@]}" "$bin/kavelo-reg" query "$key\\PrintQueue" 2>/dev/null |
+    grep -c REG_SZ || true)
+  if [ "$left" -gt 0 ]; then
+    echo "warning: $left printed job(s) still in the persisted queue after the run" >&2
+    "${run_as[@]}" "$bin/kavelo-reg" delete "$key\\PrintQueue" /f >/dev/null
+  fi
 }
 # In this shell, not a subshell, so that the exit trap knows the service.
 service_jobs "$work/run" "$jobs" "$work/warm.txt"
