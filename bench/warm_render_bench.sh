@@ -4,7 +4,7 @@
 #   1. the sales sample, JOBS jobs over TCP through the real Brelvane on the
 #      folder spooler, one after the other: seconds per job from send to PDF
 #      (median), warm and with KAVELO_ORLENDI_COLD=1, beside xsltproc + the
-#      weasyprint command line per job;
+#      weasyprint command line per job, and the CPU time a job costs;
 #   2. where a warm job's time goes: the render alone (one request to the
 #      worker), orlendi as a whole, Ostrevo as a whole, the transform;
 #   3. a report of REPORT_PAGES pages from make_report.py, 2 copies, split
@@ -108,38 +108,113 @@ start_service() {  # start_service RUNTIME_FOLDER [COLD]
   cat "$work/service.out" "$KAVELO_EVENTLOG" >&2 2>/dev/null
   exit 1
 }
-# Sends the sales sample and waits for its PDF; prints the seconds.
-one_job() {
-  local before start
-  before=$(pdf_count)
-  start=$(now)
-  "$bin/kavelo-send" --host 127.0.0.1 --port "$port" --options "copies=1" \
-    "$work/jobs/sales.xml" "$work/jobs/sales.xsl" >/dev/null
-  since "$start" >>"$work/send_times"
-  echo >>"$work/send_times"
-  for _ in $(seq 1 6000); do
-    [ "$(pdf_count)" -gt "$before" ] && { since "$start"; echo; return 0; }
-    if grep -q '"type":"error"' "$KAVELO_EVENTLOG" 2>/dev/null; then
-      echo "the job failed:" >&2
-      cat "$KAVELO_EVENTLOG" >&2
-      exit 1
-    fi
-    sleep 0.005
-  done
-  echo "no PDF after 30 s" >&2
-  exit 1
+# Sends the sales sample COUNT + 1 times, each job as soon as the PDF of the
+# one before is in the printer folder (polled in-process every 2 ms, so the
+# watching costs the jobs next to no CPU), and waits for the last job's files
+# to leave the spool folder, so that stopping the service never cuts a job
+# short.  Prints "first median send-median cpu-service cpu-worker cpu-send"
+# in seconds: the CPU figures are per job over the COUNT jobs after the
+# first (the service with every child it reaped: print control, transform,
+# orlendi; the worker; kavelo-send).
+drive_jobs() {  # drive_jobs COUNT RUNTIME_FOLDER
+  python3 - "$bin/kavelo-send" "$port" "$work/jobs/sales.xml" "$work/jobs/sales.xsl" \
+    "$work/printers/P" "$work/spool" "$KAVELO_EVENTLOG" "$1" "$service_pid" "$2" <<'PY'
+import os, resource, socket, statistics, struct, subprocess, sys, time
+send, port, xml, xsl, printer, spool, events, count, service, run = sys.argv[1:11]
+count = int(count)
+tick = os.sysconf("SC_CLK_TCK")
+def cpu(pid, children):
+    try:
+        fields = open("/proc/%s/stat" % pid).read().rsplit(")", 1)[1].split()
+    except OSError:
+        return 0.0
+    used = int(fields[11]) + int(fields[12])
+    if children:
+        used += int(fields[13]) + int(fields[14])
+    return used / tick
+def worker():
+    s = socket.socket(socket.AF_UNIX)
+    try:
+        s.connect(run + "/render.sock")
+        return struct.unpack("3i", s.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, 12))[0]
+    except OSError:
+        return 0
+    finally:
+        s.close()  # an empty request: the worker drops it
+def pdfs():
+    return sum(1 for n in os.listdir(printer) if n.endswith(".pdf") and not n.startswith("."))
+def fail(why):
+    print(why, file=sys.stderr)
+    try:
+        sys.stderr.write(open(events).read())
+    except OSError:
+        pass
+    sys.exit(1)
+def failed():
+    try:
+        return '"type":"error"' in open(events).read()
+    except OSError:
+        return False
+totals, sends = [], []
+for n in range(count + 1):
+    if n == 1:
+        helper = worker()
+        before_cpu = (cpu(service, True), cpu(helper, False),
+                      resource.getrusage(resource.RUSAGE_CHILDREN))
+    before = pdfs()
+    start = time.monotonic()
+    subprocess.run([send, "--host", "127.0.0.1", "--port", port, "--options", "copies=1",
+                    xml, xsl], check=True, stdout=subprocess.DEVNULL)
+    sends.append(time.monotonic() - start)
+    while pdfs() <= before:
+        if failed():
+            fail("the job failed:")
+        if time.monotonic() - start > 30:
+            fail("no PDF after 30 s")
+        time.sleep(0.002)
+    totals.append(time.monotonic() - start)
+deadline = time.monotonic() + 30
+while os.listdir(spool):
+    if time.monotonic() > deadline:
+        fail("the last job did not leave the spool folder in 30 s")
+    time.sleep(0.01)
+# ... and the print control has been reaped, so that its CPU time counts.
+def children():
+    try:
+        return any(open("/proc/%s/task/%s/children" % (service, t)).read().strip()
+                   for t in os.listdir("/proc/%s/task" % service))
+    except OSError:
+        return False
+while children() and time.monotonic() < deadline:
+    time.sleep(0.01)
+sent = resource.getrusage(resource.RUSAGE_CHILDREN)
+sent_cpu = (sent.ru_utime + sent.ru_stime - before_cpu[2].ru_utime - before_cpu[2].ru_stime)
+print("%.4f %.4f %.4f %.4f %.4f %.4f" % (
+    totals[0], statistics.median(totals[1:]), statistics.median(sends[1:]),
+    (cpu(service, True) - before_cpu[0]) / count,
+    (cpu(helper, False) - before_cpu[1]) / count if helper else 0.0, sent_cpu / count))
+PY
 }
-service_jobs() {  # service_jobs RUNTIME_FOLDER COUNT [COLD]: prints "first median"
-  local first times
-  start_service "$1" ${3:-}
-  first=$(one_job)
-  times=$(for _ in $(seq 1 "$2"); do one_job; done)
+service_jobs() {  # service_jobs RUNTIME_FOLDER COUNT OUT [COLD]: OUT gets drive_jobs' figures
+  start_service "$1" ${4:-}
+  drive_jobs "$2" "$1" >"$3"
   stop_service
-  echo "$first $(echo "$times" | median)"
+  # Every job has printed: none may be left in the persisted queue, where
+  # the next start would print it again.  One that is left is reported and
+  # removed, so that the next part measures its own jobs.
+  local left
+  left=$("${run_as[@]}" "$bin/kavelo-reg" query "$key\\PrintQueue" 2>/dev/null |
+    grep -c REG_SZ || true)
+  if [ "$left" -gt 0 ]; then
+    echo "warning: $left printed job(s) still in the persisted queue after the run" >&2
+    "${run_as[@]}" "$bin/kavelo-reg" delete "$key\\PrintQueue" /f >/dev/null
+  fi
 }
-read -r warm_first warm_median < <(service_jobs "$work/run" "$jobs")
-send_s=$(median <"$work/send_times")
-read -r cold_first cold_median < <(service_jobs "$work/run-cold" "$((jobs / 2))" cold)
+# In this shell, not a subshell, so that the exit trap knows the service.
+service_jobs "$work/run" "$jobs" "$work/warm.txt"
+read -r warm_first warm_median send_s warm_cpu worker_cpu send_cpu <"$work/warm.txt"
+service_jobs "$work/run-cold" "$((jobs / 2))" "$work/cold.txt" cold
+read -r cold_first cold_median _ cold_cpu _ _ <"$work/cold.txt"
 baseline=$(for _ in $(seq 1 "$((jobs / 2))"); do
   start=$(now)
   xsltproc -o "$work/jobs/base.html" "$work/jobs/sales.xsl" "$work/jobs/sales.xml"
@@ -156,6 +231,10 @@ printf '  xsltproc + weasyprint command line (%d jobs)             %.3f s\n' \
 printf '  warm is %.1fx faster than xsltproc + weasyprint, %.1fx faster than cold\n' \
   "$(awk -v a="$baseline" -v b="$warm_median" 'BEGIN { print a / b }')" \
   "$(awk -v a="$cold_median" -v b="$warm_median" 'BEGIN { print a / b }')"
+printf '  CPU seconds per job: warm %.3f in the service and its children + %.3f in the\n' \
+  "$warm_cpu" "$worker_cpu"
+printf '  worker (kavelo-send %.3f); cold %.3f in the service and its children\n' \
+  "$send_cpu" "$cold_cpu"
 
 # --- 2. where a warm job's time goes ---------------------------------------
 # As this user from here on: a runtime folder of its own.

@@ -4,9 +4,11 @@ namespace kavelo::orlendi {
 
 // Run by kPythonPath -I.  With the arguments HTML CSS PDF ERRORFILE ASSETS it
 // renders one document and exits 1 with the reason in ERRORFILE on failure
-// (the cold path).  With --kavelo-worker FOLDER DOCUMENTS RSS IDLE it is the
-// warm worker: WeasyPrint imported once, one document per request on
-// FOLDER/render.sock.  Both read the two files directly; through the
+// (the cold path).  With --kavelo-worker FOLDER DOCUMENTS RSS IDLE READY it
+// is the warm worker: WeasyPrint imported once, one document per request on
+// FOLDER/render.sock (the system fonts loaded once and kept while no
+// document adds fonts of its own); it closes descriptor READY once the
+// socket answers.  Both read the two files directly; through the
 // document only data: URLs and, when ASSETS names a folder, the regular
 // files inside it (symbolic links resolved first) can be fetched.  No other
 // local file, and nothing from the network.  Attachments, which would carry
@@ -15,9 +17,10 @@ const char kRenderScript[] = R"PY(
 import logging, os, stat, sys, urllib.parse, urllib.request
 
 
-def render(weasyprint, html, css, pdf, assets):
-    # One document; a fresh URL fetcher, font configuration and image cache
-    # each time, so nothing fetched for one document serves the next.
+def render(weasyprint, html, css, pdf, assets, fonts=None):
+    # One document; a fresh URL fetcher and image cache each time, and a
+    # fresh font configuration unless fonts (the system fonts alone) is
+    # given, so nothing fetched for one document serves the next.
     assets = os.path.realpath(assets) if assets.startswith("/") else ""
 
     def asset(url):
@@ -44,7 +47,8 @@ def render(weasyprint, html, css, pdf, assets):
         return isinstance(url, str) and url.lower().startswith("data:")
 
     document = weasyprint.HTML(filename=html, url_fetcher=fetch).render(
-        stylesheets=[weasyprint.CSS(filename=css)], image_cache={})
+        stylesheets=[weasyprint.CSS(filename=css, font_config=fonts)], image_cache={},
+        font_config=fonts)
     document.metadata.attachments = [
         a for a in document.metadata.attachments if inline(a[0])]
     for page in document.pages:
@@ -67,14 +71,35 @@ def cold(html, css, pdf, errors, assets):
         sys.exit(1)
 
 
-def serve(folder, max_documents, max_rss, idle_seconds):
+def serve(folder, max_documents, max_rss, idle_seconds, ready):
     # The warm worker: WeasyPrint imported once, one document per
     # connection from a process of this account, answered "0" (rendered)
     # or "1" (failed, the reason in the error file).  Ends after
     # idle_seconds without a request, and after answering once it has
-    # rendered max_documents or holds more than max_rss bytes.
+    # rendered max_documents or holds more than max_rss bytes.  What a
+    # document leaves is cleared after its answer, so the client does not
+    # wait for it.
     import ctypes, gc, shutil, socket, struct, tempfile
     import weasyprint
+    try:
+        from weasyprint.text.fonts import FontConfiguration
+
+        class SystemFonts(FontConfiguration):
+            # Loading the system fonts takes a good part of a small
+            # document, so one configuration serves one document after the
+            # other.  A document that adds a font (@font-face) marks it
+            # used: it is replaced before the next document.
+            used = False
+
+            def add_font_face(self, *args, **kwargs):
+                self.used = True
+                return super().add_font_face(*args, **kwargs)
+    except ImportError:
+        SystemFonts = None
+
+    def fresh_fonts():
+        return SystemFonts() if SystemFonts is not None else None
+
     try:
         trim = ctypes.CDLL("libc.so.6").malloc_trim
     except (OSError, AttributeError):
@@ -90,7 +115,7 @@ def serve(folder, max_documents, max_rss, idle_seconds):
     path = os.path.join(folder, "render.sock")
     # Scratch folders of a worker that was killed.
     for name in os.listdir(folder):
-        if name.startswith("job-"):
+        if name.startswith(("job-", "weasyprint-")):
             shutil.rmtree(os.path.join(folder, name), ignore_errors=True)
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     staging = "%s.%d" % (path, os.getpid())
@@ -102,6 +127,11 @@ def serve(folder, max_documents, max_rss, idle_seconds):
     listener.listen(16)
     own = os.stat(staging).st_ino
     os.rename(staging, path)
+    # The starter waits for this descriptor to close: the socket answers now.
+    try:
+        os.close(ready)
+    except OSError:
+        pass
 
     def release():
         # The socket path goes only while it is still this worker's.
@@ -112,6 +142,12 @@ def serve(folder, max_documents, max_rss, idle_seconds):
             pass
 
     page = os.sysconf("SC_PAGE_SIZE")
+    fonts = fresh_fonts()
+    # What is loaded by now lives as long as the worker: it is moved out of
+    # the collector's way, so the collection after each document looks only
+    # at what that document made.
+    gc.collect()
+    gc.freeze()
     listener.settimeout(idle_seconds)
     rendered = 0
     while True:
@@ -144,7 +180,7 @@ def serve(folder, max_documents, max_rss, idle_seconds):
             # into a folder of this request, removed with all it holds.
             tempfile.tempdir = tempfile.mkdtemp(prefix="job-", dir=folder)
             try:
-                render(weasyprint, html, css, pdf, assets)
+                render(weasyprint, html, css, pdf, assets, fonts)
             except BaseException as failure:
                 answer = b"1"
                 retire = isinstance(failure, MemoryError)
@@ -152,32 +188,35 @@ def serve(folder, max_documents, max_rss, idle_seconds):
                     report(errors, failure)
                 except OSError:
                     pass
-            finally:
-                # What the document left goes back to the system, so the
-                # worker's memory stays what a fresh one holds.
-                for cache in stream_caches:
-                    cache.cache_clear()
-                gc.collect()
-                trim(0)
-                shutil.rmtree(tempfile.tempdir, ignore_errors=True)
-                tempfile.tempdir = folder
             rendered += 1
-            with open("/proc/self/statm") as statm:
-                rss = int(statm.read().split()[1]) * page
-            retire = retire or rendered >= max_documents or rss > max_rss
+            retire = retire or rendered >= max_documents
             if retire:
                 release()
             try:
                 conn.sendall(answer)
             except OSError:
                 pass
-        if retire:
+        # What the document left goes back to the system, so the worker's
+        # memory stays what a fresh one holds, and a font configuration the
+        # document added to is replaced.
+        for cache in stream_caches:
+            cache.cache_clear()
+        shutil.rmtree(tempfile.tempdir, ignore_errors=True)
+        tempfile.tempdir = folder
+        if fonts is not None and (fonts.used or answer != b"0"):
+            fonts = None
+            fonts = fresh_fonts()
+        gc.collect()
+        trim(0)
+        with open("/proc/self/statm") as statm:
+            rss = int(statm.read().split()[1]) * page
+        if retire or rss > max_rss:
             break
     release()
 
 
-if len(sys.argv) == 6 and sys.argv[1] == "--kavelo-worker":
-    serve(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]))
+if len(sys.argv) == 7 and sys.argv[1] == "--kavelo-worker":
+    serve(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]), int(sys.argv[6]))
 else:
     cold(*sys.argv[1:6])
 )PY";

@@ -102,10 +102,11 @@ int ConnectWorker(const std::string& socketPath, int* error) {
 // Starts the worker detached from this process: a session and process group
 // of its own (a print control ended with its group leaves it running),
 // standard input and output /dev/null, standard error the log in the
-// folder, no inherited descriptor, the address-space limit set before
+// folder, no inherited descriptor but readyFd as descriptor 3 (the worker
+// closes it once its socket answers), the address-space limit set before
 // Python runs, TMPDIR the runtime folder rather than one job's work folder.
 // Returns its pid, or -1.
-pid_t SpawnWorker(const std::string& folder, uint64_t addressSpaceBytes) {
+pid_t SpawnWorker(const std::string& folder, uint64_t addressSpaceBytes, int readyFd) {
   uint64_t maxRss = kWorkerMaxRssBytes;
   if (addressSpaceBytes != 0) maxRss = std::min(maxRss, addressSpaceBytes / 2);
   std::vector<std::string> args = {kPythonPath,
@@ -116,7 +117,8 @@ pid_t SpawnWorker(const std::string& folder, uint64_t addressSpaceBytes) {
                                    folder,
                                    std::to_string(kWorkerDocuments),
                                    std::to_string(maxRss),
-                                   std::to_string(kWorkerIdleSeconds)};
+                                   std::to_string(kWorkerIdleSeconds),
+                                   "3"};
   std::vector<std::string> env;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     if (std::strncmp(*entry, "TMPDIR=", 7) != 0) env.push_back(*entry);
@@ -142,7 +144,10 @@ pid_t SpawnWorker(const std::string& folder, uint64_t addressSpaceBytes) {
   dup2(null, 0);
   dup2(null, 1);
   dup2(log >= 0 ? log : null, 2);
-  syscall(SYS_close_range, 3u, ~0u, 0u);
+  // Descriptor 3 stays open across execve (dup2 clears close-on-exec; a
+  // descriptor that is 3 already has it cleared by hand).
+  if (readyFd == 3 ? fcntl(3, F_SETFD, 0) != 0 : dup2(readyFd, 3) != 3) _exit(127);
+  syscall(SYS_close_range, 4u, ~0u, 0u);
   execve(argv[0], argv.data(), envp.data());
   _exit(127);
 }
@@ -172,19 +177,23 @@ int StartWorker(const std::string& folder, const std::string& socketPath,
   }
   int error = 0;
   int fd = ConnectWorker(socketPath, &error);
-  if (fd < 0) {
+  int ready[2];
+  if (fd < 0 && pipe2(ready, O_CLOEXEC) == 0) {
     // No worker answers on the path: a stale socket of one that died goes.
     unlink(socketPath.c_str());
-    pid_t pid = SpawnWorker(folder, addressSpaceBytes);
-    while (pid > 0 && fd < 0) {
-      fd = ConnectWorker(socketPath, &error);
-      if (fd >= 0) break;
-      if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // it could not start
-      if (RemainingMs(deadline) == 0) {
-        KillWorker(pid);
-        break;
-      }
-      SleepMs(kPollStepMs);
+    pid_t pid = SpawnWorker(folder, addressSpaceBytes, ready[1]);
+    close(ready[1]);
+    // The worker closes its end once it listens, or ends: either way the
+    // pipe reports the end of file, without a look every few milliseconds.
+    pollfd entry{ready[0], POLLIN, 0};
+    int waited = 0;
+    while (pid > 0 && (waited = poll(&entry, 1, RemainingMs(deadline))) < 0 && errno == EINTR) {
+    }
+    close(ready[0]);
+    if (pid > 0 && waited > 0) fd = ConnectWorker(socketPath, &error);
+    if (pid > 0 && fd < 0) {
+      if (waited == 0) KillWorker(pid);
+      waitpid(pid, nullptr, WNOHANG);  // it could not start
     }
   }
   close(lock);  // releases the lock

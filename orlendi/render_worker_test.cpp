@@ -53,6 +53,13 @@ std::pair<pid_t, uid_t> Worker(const std::string& folder) {
   return {peer.pid, peer.uid};
 }
 
+// The bytes process pid has written (its /proc io "wchar"); -1 unread.
+long long BytesWritten(pid_t pid) {
+  std::string io = ReadAll("/proc/" + std::to_string(pid) + "/io");
+  size_t at = io.find("wchar:");
+  return at == std::string::npos ? -1 : std::atoll(io.c_str() + at + 6);
+}
+
 bool Gone(pid_t pid) {
   std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
   return stat.empty() || stat.find(") Z") != std::string::npos;
@@ -132,10 +139,53 @@ TEST_F(RenderWorkerTest, WarmAndColdPrintTheSamePdf) {
     EXPECT_EQ(0, Worker(runtime_).first) << "the cold path started a worker";
     unsetenv("KAVELO_ORLENDI_COLD");
     ASSERT_TRUE(Render(html, css, root_ + "/warm.pdf", 120000, &error)) << error;
-    EXPECT_NE(0, Worker(runtime_).first) << "no worker rendered";
+    pid_t worker = Worker(runtime_).first;
+    EXPECT_NE(0, worker) << "no worker rendered";
+    // The worker this render started wrote the PDF: the render waited for
+    // it to listen rather than falling back to a cold one.
+    EXPECT_GE(BytesWritten(worker), static_cast<long long>(ReadAll(root_ + "/warm.pdf").size()));
     EXPECT_EQ(c.expected, PdfShape(root_ + "/cold.pdf"));
     EXPECT_EQ(PdfShape(root_ + "/cold.pdf"), PdfShape(root_ + "/warm.pdf"));
     EndWorker(runtime_);
+  }
+}
+
+// The worker keeps the system fonts from one document to the next, but never
+// a font a document brought along: a later document that names the same
+// family gets a system font.
+TEST_F(RenderWorkerTest, AFontADocumentAddsServesNoLaterDocument) {
+  const std::string face = ReadAll("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf");
+  if (face.empty()) GTEST_SKIP() << "DejaVuSerif.ttf is missing";
+  static const char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string base64;
+  for (size_t i = 0; i < face.size(); i += 3) {
+    uint32_t bits = static_cast<uint8_t>(face[i]) << 16;
+    if (i + 1 < face.size()) bits |= static_cast<uint8_t>(face[i + 1]) << 8;
+    if (i + 2 < face.size()) bits |= static_cast<uint8_t>(face[i + 2]);
+    for (size_t k = 0; k < 4; ++k) {
+      base64 += i + k <= face.size() ? kDigits[(bits >> (18 - 6 * k)) & 63] : '=';
+    }
+  }
+  std::string css = Write("page.css", "@page { size: A5 }");
+  std::string own = Write("own.html",
+                          "<style>@font-face { font-family: KaveloOwn; src: "
+                          "url(data:font/ttf;base64," + base64 + ") } p { font-family: KaveloOwn }"
+                          "</style><p>Kavelo</p>");
+  std::string plain =
+      Write("plain.html", "<style>p { font-family: KaveloOwn, sans-serif }</style><p>Kavelo</p>");
+  struct Step {
+    const std::string& html;
+    bool ownFont;  // the PDF names the document's own font
+  } steps[] = {{plain, false}, {own, true}, {plain, false}, {own, true}, {own, true}, {plain, false}};
+  pid_t worker = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.html);
+    std::string error;
+    ASSERT_TRUE(Render(step.html, css, root_ + "/out.pdf", 120000, &error)) << error;
+    EXPECT_EQ(step.ownFont, ReadAll(root_ + "/out.pdf").find("KaveloOwn") != std::string::npos);
+    if (worker == 0) worker = Worker(runtime_).first;
+    EXPECT_EQ(worker, Worker(runtime_).first) << "not one worker for every document";
   }
 }
 

@@ -167,26 +167,48 @@ TEST_F(PrintReportTest, LargeHtmlPrintsInChunksCopyAfterCopy) {
   EXPECT_EQ(SpoolListing(), "");
 }
 
-// The time limit, with a limit short enough for a test.
+// The time limit, with a limit short enough for a test; within its limits,
+// or without a time limit, the same call is TransformToHtml, its error text
+// included.
 TEST_F(PrintReportTest, AnEndlessTransformEndsAtItsTimeLimit) {
   std::string xml = world_.WriteSpoolFile("r.xml", testsupport::kSampleReport);
-  std::string xsl = world_.WriteSpoolFile("r.xsl", testsupport::kEndlessStylesheet);
   std::string html = world_.spool() + "/r.html";
-  TransformLimits limits;
-  limits.timeMs = 300;
-  char error[1024];
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(LimitedTransform(xml.c_str(), xsl.c_str(), html.c_str(), 0, limits, "T", error,
-                               sizeof error));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  EXPECT_STREQ(error, "Error:The transform stopped at its time limit of 1 s. Report Title:T");
-  EXPECT_FALSE(testsupport::FileExists(html));
-  // Within its limits the same call is TransformToHtml.
-  std::string sample = world_.WriteSpoolFile("s.xsl", testsupport::kSampleStylesheet);
-  EXPECT_FALSE(LimitedTransform(xml.c_str(), sample.c_str(), html.c_str(), 0, limits, "T", error,
-                                sizeof error));
-  EXPECT_STREQ(error, "");
-  EXPECT_NE(ReadFileOrMissing(html).find("NORTH"), std::string::npos);
+  struct Case {
+    const char* name;
+    const char* stylesheet;
+    int64_t timeMs;
+    bool limitEnded;
+    const char* error;  // the start of the error text
+    const char* htmlHolds;  // nullptr: no HTML file is left
+  } cases[] = {
+      {"endless", testsupport::kEndlessStylesheet, 300, true,
+       "Error:The transform stopped at its time limit of 1 s. Report Title:T", nullptr},
+      {"sample", testsupport::kSampleStylesheet, 300000, false, "", "NORTH"},
+      {"sample without a time limit", testsupport::kSampleStylesheet, -1, false, "", "NORTH"},
+      {"broken stylesheet", "<xsl:stylesheet version=\"1.0\"", -1, false, "SAXParseException:",
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string xsl = world_.WriteSpoolFile("r.xsl", c.stylesheet);
+    ::unlink(html.c_str());
+    TransformLimits limits;
+    limits.timeMs = c.timeMs;
+    char error[1024];
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(c.limitEnded, LimitedTransform(xml.c_str(), xsl.c_str(), html.c_str(), 0, limits,
+                                             "T", error, sizeof error));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(std::string(error).rfind(c.error, 0), 0u) << error;
+    if (c.error[0] == '\0') {
+      EXPECT_STREQ(error, "");
+    }
+    if (c.htmlHolds == nullptr) {
+      EXPECT_TRUE(!c.limitEnded || !testsupport::FileExists(html));
+    } else {
+      EXPECT_NE(ReadFileOrMissing(html).find(c.htmlHolds), std::string::npos);
+    }
+  }
 }
 
 }  // namespace

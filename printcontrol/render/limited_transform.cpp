@@ -15,6 +15,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include "printcontrol/render/transform_to_html.h"
@@ -29,6 +30,15 @@ constexpr int kExitMemoryLimit = 4;
 constexpr size_t kTextSize = 1024;
 
 [[noreturn]] void OutOfMemory() { _exit(kExitMemoryLimit); }
+
+int PidfdOpen(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  return -1;
+#endif
+}
 
 // The address-space limit that applies: the inherited one, lowered to the
 // wanted one when that is lower (0: none wanted).
@@ -109,6 +119,9 @@ bool LimitedTransform(const char* xmlPath, const char* xslPath, const char* html
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(std::max<int64_t>(limits.timeMs, 0));
+  // The wait sleeps until the child writes, ends (its pidfd becomes
+  // readable) or reaches the time limit, whichever comes first.
+  const int pidfd = PidfdOpen(pid);
   std::string text;
   bool pipeOpen = true;
   bool timedOut = false;
@@ -116,24 +129,32 @@ bool LimitedTransform(const char* xmlPath, const char* xslPath, const char* html
   for (;;) {
     pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid || (r < 0 && errno != EINTR)) break;
-    if (limits.timeMs >= 0 && Clock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    int waitMs = -1;
+    if (limits.timeMs >= 0) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        kill(pid, SIGKILL);
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        timedOut = true;
+        break;
       }
-      timedOut = true;
-      break;
+      waitMs = static_cast<int>(std::min<int64_t>(left, INT32_MAX));
     }
-    if (pipeOpen) {
-      pollfd p = {fds[0], POLLIN, 0};
-      if (poll(&p, 1, 20) > 0) {
-        size_t before = text.size();
-        AppendAvailable(fds[0], &text);
-        if (text.size() == before && (p.revents & (POLLHUP | POLLIN)) != 0) pipeOpen = false;
-      }
-    } else {
-      usleep(5000);
+    pollfd p[2];
+    nfds_t count = 0;
+    if (pipeOpen) p[count++] = {fds[0], POLLIN, 0};
+    if (pidfd >= 0) p[count++] = {pidfd, POLLIN, 0};
+    // Without a pidfd (a kernel before 5.3) the end of the child is
+    // looked for every 5 ms once its pipe has closed.
+    if (pidfd < 0 && !pipeOpen) waitMs = waitMs < 0 ? 5 : std::min(waitMs, 5);
+    if (poll(p, count, waitMs) > 0 && pipeOpen && p[0].revents != 0) {
+      size_t before = text.size();
+      AppendAvailable(fds[0], &text);
+      if (text.size() == before && (p[0].revents & (POLLHUP | POLLIN)) != 0) pipeOpen = false;
     }
   }
+  if (pidfd >= 0) close(pidfd);
   if (pipeOpen && !timedOut) {
     fcntl(fds[0], F_SETFL, O_NONBLOCK);
     AppendAvailable(fds[0], &text);
