@@ -55,7 +55,7 @@ std::pair<pid_t, uid_t> Worker(const std::string& folder) {
 
 // The bytes process pid has written (its /proc io "wchar"); -1 unread.
 long long BytesWritten(pid_t pid) {
-  std::string io = ReadAll("/proc/" + std::to_string(pid) + "/io");
+  std::string io = ReadFile("/proc/" + std::to_string(pid) + "/io");
   size_t at = io.find("wchar:");
   return at == std::string::npos ? -1 : std::atoll(io.c_str() + at + 6);
 }
@@ -143,7 +143,7 @@ TEST_F(RenderWorkerTest, WarmAndColdPrintTheSamePdf) {
     EXPECT_NE(0, worker) << "no worker rendered";
     // The worker this render started wrote the PDF: the render waited for
     // it to listen rather than falling back to a cold one.
-    EXPECT_GE(BytesWritten(worker), static_cast<long long>(ReadAll(root_ + "/warm.pdf").size()));
+    EXPECT_GE(BytesWritten(worker), static_cast<long long>(ReadFile(root_ + "/warm.pdf").size()));
     EXPECT_EQ(c.expected, PdfShape(root_ + "/cold.pdf"));
     EXPECT_EQ(PdfShape(root_ + "/cold.pdf"), PdfShape(root_ + "/warm.pdf"));
     EndWorker(runtime_);
@@ -154,7 +154,7 @@ TEST_F(RenderWorkerTest, WarmAndColdPrintTheSamePdf) {
 // a font a document brought along: a later document that names the same
 // family gets a system font.
 TEST_F(RenderWorkerTest, AFontADocumentAddsServesNoLaterDocument) {
-  const std::string face = ReadAll("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf");
+  const std::string face = ReadFile("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf");
   if (face.empty()) GTEST_SKIP() << "DejaVuSerif.ttf is missing";
   static const char kDigits[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -183,7 +183,7 @@ TEST_F(RenderWorkerTest, AFontADocumentAddsServesNoLaterDocument) {
     SCOPED_TRACE(step.html);
     std::string error;
     ASSERT_TRUE(Render(step.html, css, root_ + "/out.pdf", 120000, &error)) << error;
-    EXPECT_EQ(step.ownFont, ReadAll(root_ + "/out.pdf").find("KaveloOwn") != std::string::npos);
+    EXPECT_EQ(step.ownFont, ReadFile(root_ + "/out.pdf").find("KaveloOwn") != std::string::npos);
     if (worker == 0) worker = Worker(runtime_).first;
     EXPECT_EQ(worker, Worker(runtime_).first) << "not one worker for every document";
   }
