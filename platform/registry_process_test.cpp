@@ -6,9 +6,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "platform/registry.h"
@@ -73,8 +76,19 @@ int RunAcker() {
   }
 }
 
+// Role "reader:NAME": prints the text of value NAME of the shared key, then
+// closes the hive as a short-lived program (the print control) does.
+int RunReader(const std::string& name) {
+  RegKey key;
+  if (RegOpenKey(Hive::kLocalMachine, kSharedKey, KEY_READ, &key) != kErrorSuccess) return 2;
+  printf("%s\n", ValueText(key, name).c_str());
+  fflush(stdout);
+  return 0;
+}
+
 int RunRole(const std::string& role) {
   if (role == "acker") return RunAcker();
+  if (role.rfind("reader:", 0) == 0) return RunReader(role.substr(7));
   int id = 0, count = 0;
   if (sscanf(role.c_str(), "writer:%d:%d", &id, &count) == 2) return RunWriter(id, count);
   return 9;
@@ -127,6 +141,53 @@ TEST(RegistryProcesses, WritersInSeveralProcessesLoseNothing) {
   std::string subkey;
   EXPECT_EQ(RegEnumKey(key, 6, &subkey), kErrorSuccess);
   EXPECT_EQ(RegEnumKey(key, 7, &subkey), kErrorNoMoreItems);
+}
+
+std::string ReadInChild(const std::string& name) {
+  std::string out, err;
+  int rc = testsupport::RunProgram({"/usr/bin/env", std::string(kRoleVariable) + "=reader:" + name,
+                           SelfPath()},
+                          "", &out, &err);
+  return out + err + (rc == 0 ? "" : "exit " + std::to_string(rc));
+}
+
+// Whether this process holds a POSIX lock on the file (SQLite holds a
+// shared one on the hive while a connection of the process is open).
+bool HoldsLockOn(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  std::ifstream locks("/proc/locks");
+  const std::string own = " " + std::to_string(getpid()) + " ";
+  const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+  for (std::string line; std::getline(locks, line);) {
+    if (line.find("POSIX") != std::string::npos && line.find(own) != std::string::npos &&
+        line.find(inode) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A thread's first write opens a new connection while other connections of
+// this process hold SQLite's locks on the hive.  Those locks must stay: were
+// they dropped, the next program to close the hive would think itself its
+// last user, fold the log into the file and delete it under this process,
+// whose later writes would then go to a deleted log and be lost.
+TEST(RegistryProcesses, ANewConnectionKeepsTheLocksOfTheOthers) {
+  ASSERT_FALSE(kIsChild);
+  testsupport::TempRegistry registry;
+  RegKey key;
+  ASSERT_EQ(RegCreateKey(Hive::kLocalMachine, kSharedKey, KEY_ALL_ACCESS, &key), kErrorSuccess);
+  ASSERT_EQ(RegSetValue(key, "first", REG_SZ, "1", 1), kErrorSuccess);
+  ASSERT_TRUE(HoldsLockOn(RegistryHiveFile(Hive::kLocalMachine)));
+  // The thread's first use of the hive is a write.
+  std::thread([&key] { EXPECT_EQ(RegSetValue(key, "second", REG_SZ, "2", 1), kErrorSuccess); })
+      .join();
+  EXPECT_TRUE(HoldsLockOn(RegistryHiveFile(Hive::kLocalMachine)));
+  EXPECT_EQ(ReadInChild("second"), "2\n");
+  ASSERT_EQ(RegSetValue(key, "third", REG_SZ, "3", 1), kErrorSuccess);
+  EXPECT_EQ(ValueText(key, "third"), "3");
+  EXPECT_EQ(ReadInChild("third"), "3\n");
 }
 
 TEST(RegistryProcesses, AcknowledgedWriteSurvivesKillOfTheWriter) {

@@ -218,9 +218,11 @@ long OpenConnection(const std::string& path, bool forWrite, std::unique_ptr<Hive
   if (forWrite) {
     // A new hive is made here, shared with the group (SQLite gives its -wal
     // and -shm files the hive's mode); an empty file is a new database.  A
-    // failure shows at the open below.
-    int fd = OpenSharedFile(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd >= 0) close(fd);
+    // failure shows at the open below.  An existing hive is never opened
+    // outside SQLite: closing that descriptor would drop the locks of this
+    // process's other connections, and the next program to close the hive
+    // would delete its log under them.
+    CreateSharedFile(path.c_str());
   }
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (forWrite ? SQLITE_OPEN_CREATE : 0);
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -33,6 +35,28 @@ int OpenSharedFile(const char* path, int flags) {
   }
   errno = ENOENT;
   return -1;
+}
+
+bool CreateSharedFile(const char* path) {
+  struct stat info;
+  if (lstat(path, &info) == 0) return true;
+  // The file is made under a name of its own and closed before it gets
+  // PATH, so that no descriptor of PATH is ever closed here.
+  std::string temporary = std::string(path) + ".new.XXXXXX";
+  std::vector<char> name(temporary.begin(), temporary.end());
+  name.push_back('\0');
+  int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  bool made = fchmod(fd, kSharedFileMode) == 0;
+  int error = errno;
+  close(fd);
+  if (made && link(name.data(), path) != 0 && errno != EEXIST) {
+    made = false;
+    error = errno;
+  }
+  unlink(name.data());
+  errno = error;
+  return made;
 }
 
 }  // namespace kavelo::platform

@@ -19,6 +19,13 @@ constexpr mode_t kSharedFileMode = 0660;
 // keeps its mode.  Returns the descriptor, or -1 with errno set.
 int OpenSharedFile(const char* path, int flags);
 
+// Makes PATH, empty and with kSharedFileMode, when it does not exist, and
+// never opens it: closing any descriptor of a file drops every POSIX lock
+// the process holds on it, and SQLite's connections in this process rely on
+// theirs (an existing hive is left alone).  Returns false with errno set
+// when PATH neither exists nor could be made.
+bool CreateSharedFile(const char* path);
+
 }  // namespace kavelo::platform
 
 #endif  // KAVELO_PLATFORM_SHARED_FILE_H_

@@ -13,6 +13,7 @@
 #include "platform/registry.h"
 #include "platform/scm.h"
 #include "testsupport/scoped_env.h"
+#include "testsupport/temp_dir.h"
 #include "testsupport/temp_registry.h"
 
 namespace kavelo::platform {
@@ -48,6 +49,7 @@ TEST(SharedFileTest, EventFileAndHivesAreGroupWritableWhateverTheUmask) {
     int fd = OpenSharedFile(kept.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     EXPECT_GE(fd, 0);
     if (fd >= 0) close(fd);
+    EXPECT_TRUE(CreateSharedFile(kept.c_str()));
     umask(old);
     EXPECT_EQ(ModeOf(events), kSharedFileMode) << "umask " << mask;
     EXPECT_EQ(ModeOf(registry.MachineHive()), kSharedFileMode) << "umask " << mask;
@@ -57,6 +59,9 @@ TEST(SharedFileTest, EventFileAndHivesAreGroupWritableWhateverTheUmask) {
       EXPECT_EQ(ModeOf(wal), kSharedFileMode) << "umask " << mask;
     }
     EXPECT_EQ(ModeOf(kept), 0600u) << "umask " << mask;
+    for (const std::string& name : testsupport::ListFolder(registry.dir())) {
+      EXPECT_EQ(name.find(".new."), std::string::npos) << name;
+    }
   }
 }
 
