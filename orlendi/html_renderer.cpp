@@ -84,6 +84,7 @@ bool RenderHtmlToPdf(const std::string& htmlPath, const std::string& cssPath,
         *error = Failed(1, errorPath);
         return false;
       case WarmResult::kTimedOut:
+        ::unlink(pdf.c_str());  // whatever the ended render left
         *error = TimedOut(timeLimitMs);
         return false;
       case WarmResult::kUnavailable:
@@ -111,6 +112,7 @@ bool RenderHtmlToPdf(const std::string& htmlPath, const std::string& cssPath,
   if (status == platform::kWaitTimeout) {
     renderer.Terminate();
     renderer.Wait(5000);
+    ::unlink(pdf.c_str());
     *error = TimedOut(timeLimitMs);
     return false;
   }

@@ -152,10 +152,19 @@ pid_t SpawnWorker(const std::string& folder, uint64_t addressSpaceBytes, int rea
   _exit(127);
 }
 
+// Kills the worker and waits (two seconds at most) until it is gone, so
+// that nothing it was writing lands after the caller has cleaned up.
 void KillWorker(pid_t pid) {
   if (pid <= 0) return;
+  const int handle = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   kill(-pid, SIGKILL);  // its process group (it made its own session)
   kill(pid, SIGKILL);
+  if (handle >= 0) {
+    pollfd gone{handle, POLLIN, 0};
+    while (poll(&gone, 1, 2000) < 0 && errno == EINTR) {
+    }
+    close(handle);
+  }
   waitpid(pid, nullptr, WNOHANG);  // reaped when it is this process's child
 }
 

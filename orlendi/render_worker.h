@@ -20,10 +20,11 @@ constexpr uint64_t kWorkerMaxRssBytes = 1ULL << 30;
 // The socket's name inside the runtime folder.
 constexpr char kWorkerSocketName[] = "render.sock";
 
-// The account's private runtime folder for the worker: FOLDER/kavelo where
-// FOLDER is KAVELO_ORLENDI_RUNTIME, else XDG_RUNTIME_DIR, else
-// /run/user/UID, when that is an absolute path to a folder of this account
-// that only it may enter; otherwise /tmp/kavelo-UID-render.  Created 0700
+// The account's private runtime folder for the worker: KAVELO_ORLENDI_RUNTIME
+// itself when it is an absolute path; else FOLDER/kavelo where FOLDER is
+// XDG_RUNTIME_DIR, else /run/user/UID, when that is an absolute path to a
+// folder of this account that only it may enter; otherwise
+// /tmp/kavelo-UID-render.  Created 0700
 // when missing.  Empty, with *error set, when the folder is not a real
 // folder of this account with mode 0700 (a symbolic link, another owner,
 // looser permissions): the worker is then not used.
