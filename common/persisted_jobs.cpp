@@ -35,11 +35,16 @@ int ServiceParameters::RemovePersistedJob(const char* jobCommandLine) {
   RegistryAccess access(*rootKey_, ParametersKeyPath());
   std::lock_guard<std::mutex> guard(lock_);
   std::vector<std::string> names, texts;
-  access.ReadStringValues(&names, &texts, kPrintQueueSubkey, platform::REG_SZ);
+  long status = access.ReadStringValuesStatus(&names, &texts, kPrintQueueSubkey, platform::REG_SZ);
+  // A queue that could not be read may still hold the job: the caller says
+  // so, since the job would print again at the next start.
+  if (status == platform::kErrorFileNotFound) return 1;
+  if (status != platform::kErrorSuccess) return 0;
   for (size_t i = 0; i < names.size(); ++i) {
     if (!names[i].empty() && strcasecmp(texts[i].c_str(), jobCommandLine) == 0) {
-      access.DeleteValue(kPrintQueueSubkey, names[i].c_str());
-      break;
+      return access.DeleteValue(kPrintQueueSubkey, names[i].c_str()) == platform::kErrorSuccess
+                 ? 1
+                 : 0;
     }
   }
   return 1;

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <regex>
 #include <thread>
 
@@ -6,6 +7,7 @@
 #include "common/exceptions.h"
 #include "common/registry_access.h"
 #include "common/service_parameters.h"
+#include "testsupport/files.h"
 #include "testsupport/temp_registry.h"
 
 namespace kavelo {
@@ -118,6 +120,21 @@ TEST_F(PersistedJobsTest, ThreadsPersistingAtOnceLoseNothing) {
   EXPECT_EQ(texts.size(), static_cast<size_t>(kThreads * (kJobsEach - kJobsEach / 3)));
   std::sort(texts.begin(), texts.end());
   EXPECT_EQ(std::unique(texts.begin(), texts.end()), texts.end());
+}
+
+// A queue that cannot be read may still hold the job: the removal says so
+// instead of reporting success.
+TEST_F(PersistedJobsTest, RemovalFromAnUnreadableQueueSaysItFailed) {
+  EXPECT_EQ(queue_.RemovePersistedJob("no queue yet"), 1);
+  ASSERT_EQ(queue_.PersistJob("job"), platform::kErrorSuccess);
+  EXPECT_EQ(queue_.RemovePersistedJob("another job"), 1);
+  // The hive and its log are replaced by a file that is no database.
+  const std::string hive = platform::RegistryHiveFile(platform::Hive::kLocalMachine);
+  testsupport::WriteFile(hive + ".bad", std::string(4096, 'x'));
+  ASSERT_EQ(std::rename((hive + ".bad").c_str(), hive.c_str()), 0);
+  std::remove((hive + "-wal").c_str());
+  std::remove((hive + "-shm").c_str());
+  EXPECT_EQ(queue_.RemovePersistedJob("job"), 0);
 }
 
 }  // namespace

@@ -37,14 +37,17 @@ std::string TextOf(const uint8_t* data, uint32_t length) {
 // never make the walk skip one.  A failure part way (the key was deleted,
 // the hive is damaged) ends the list.  False when the key does not open.
 bool ReadFittingValues(platform::Hive hive, const std::string& path, uint32_t nameBuffer,
-                       uint32_t dataBuffer, std::vector<platform::RegValue>* values) {
+                       uint32_t dataBuffer, std::vector<platform::RegValue>* values,
+                       long* status = nullptr) {
   values->clear();
   platform::RegKey key;
-  if (platform::RegOpenKey(hive, path, platform::KEY_READ, &key) != platform::kErrorSuccess) {
-    return false;
-  }
+  long opened = platform::RegOpenKey(hive, path, platform::KEY_READ, &key);
+  if (status) *status = opened;
+  if (opened != platform::kErrorSuccess) return false;
   std::vector<platform::RegValue> all;
-  if (platform::RegQueryValues(key, &all) != platform::kErrorSuccess) return true;
+  long read = platform::RegQueryValues(key, &all);
+  if (status) *status = read;
+  if (read != platform::kErrorSuccess) return true;
   for (platform::RegValue& value : all) {
     if (value.name.size() < nameBuffer && value.data.size() <= dataBuffer) {
       values->push_back(std::move(value));
@@ -145,9 +148,17 @@ long RegistryAccess::WriteStringOnce(const char* subkey, const char* name,
 void RegistryAccess::ReadStringValues(std::vector<std::string>* names,
                                       std::vector<std::string>* data, const char* subkey,
                                       uint32_t type) const {
+  ReadStringValuesStatus(names, data, subkey, type);
+}
+
+long RegistryAccess::ReadStringValuesStatus(std::vector<std::string>* names,
+                                            std::vector<std::string>* data, const char* subkey,
+                                            uint32_t type) const {
   std::vector<platform::RegValue> values;
-  if (!ReadFittingValues(rootKey_, FullPath(subkey), kListBufferSize, kListBufferSize, &values)) {
-    return;
+  long status = platform::kErrorSuccess;
+  if (!ReadFittingValues(rootKey_, FullPath(subkey), kListBufferSize, kListBufferSize, &values,
+                         &status)) {
+    return status;
   }
   names->clear();
   data->clear();
@@ -156,6 +167,7 @@ void RegistryAccess::ReadStringValues(std::vector<std::string>* names,
     names->push_back(value.name);
     data->push_back(TextOf(value.data.data(), static_cast<uint32_t>(value.data.size())));
   }
+  return status;
 }
 
 long RegistryAccess::DeleteValue(const char* subkey, const char* name) const {

@@ -56,6 +56,10 @@ class RegistryAccess {
   // lists as they are.
   void ReadStringValues(std::vector<std::string>* names, std::vector<std::string>* data,
                         const char* subkey, uint32_t type) const;
+  // The same, returning the registry status of the read: kErrorSuccess, or
+  // why the key could not be opened or its values not be read.
+  long ReadStringValuesStatus(std::vector<std::string>* names, std::vector<std::string>* data,
+                              const char* subkey, uint32_t type) const;
 
   // Deletes one value of the key at the subkey; returns the status.
   long DeleteValue(const char* subkey, const char* name) const;

@@ -85,7 +85,9 @@ class ServiceParameters {
   long PersistJob(const char* jobCommandLine);
   long PersistJob(const std::string& jobCommandLine) { return PersistJob(jobCommandLine.c_str()); }
   // Deletes the first listed job whose text equals the given one ignoring
-  // letter case.  Returns 1.  Throws as PersistJob.
+  // letter case.  Returns 1 when it is gone (or was never there), 0 when
+  // the queue could not be read or the value not be deleted.  Throws as
+  // PersistJob.
   int RemovePersistedJob(const char* jobCommandLine);
   int RemovePersistedJob(const std::string& jobCommandLine) {
     return RemovePersistedJob(jobCommandLine.c_str());

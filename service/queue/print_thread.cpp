@@ -63,7 +63,10 @@ void PrintThread::ProcessJob(const std::string& jobCommandLine) {
   int error = control.Start(jobCommandLine, /*quiet=*/false, processLimits);
   // Whatever the outcome: the job leaves the persisted queue now, so it is
   // never started twice.
-  if (!serviceName().empty()) RemovePersistedJob(jobCommandLine);
+  if (!serviceName().empty() && !RemovePersistedJob(jobCommandLine)) {
+    // It would print again at the next start: the administrator is told.
+    channel().Report(platform::EventType::kError, kMsgRemoveJobFailed, jobCommandLine.c_str());
+  }
   if (error != 0) {
     channel().Report(platform::EventType::kError, kMsgCreateProcessFailed, jobCommandLine.c_str());
     return;

@@ -59,7 +59,8 @@ class PrintThread : public QueueThread {
   // The persisted queue of the service named serviceName().  Registry
   // status 0 on success.  Virtual so that tests can inject store faults.
   virtual long PersistJob(const std::string& jobCommandLine);
-  virtual void RemovePersistedJob(const std::string& jobCommandLine);
+  // False when the job may still be in the persisted queue.
+  virtual bool RemovePersistedJob(const std::string& jobCommandLine);
   virtual void ListPersistedJobs(std::vector<std::string>* names, std::vector<std::string>* texts);
   virtual void RemoveUnlistableJobs(std::vector<std::string>* removed);
 

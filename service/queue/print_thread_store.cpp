@@ -13,10 +13,10 @@ long PrintThread::PersistJob(const std::string& jobCommandLine) {
   return parameters.PersistJob(jobCommandLine);
 }
 
-void PrintThread::RemovePersistedJob(const std::string& jobCommandLine) {
+bool PrintThread::RemovePersistedJob(const std::string& jobCommandLine) {
   ServiceParameters parameters;
   parameters.Bind(serviceName(), platform::Hive::kLocalMachine);
-  parameters.RemovePersistedJob(jobCommandLine);
+  return parameters.RemovePersistedJob(jobCommandLine) == 1;
 }
 
 void PrintThread::ListPersistedJobs(std::vector<std::string>* names,

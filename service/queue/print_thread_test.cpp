@@ -258,6 +258,7 @@ TEST_F(PrintThreadTest, APrintControlThatCannotStartIsReportedAndDropped) {
 class FaultyStoreThread : public PrintThread {
  public:
   long status = 0;
+  bool removeFails = false;
   bool listedBeforePersisted = false;
 
  protected:
@@ -265,7 +266,27 @@ class FaultyStoreThread : public PrintThread {
     if (jobs().size() > 0) listedBeforePersisted = true;
     return status != 0 ? status : PrintThread::PersistJob(job);
   }
+  bool RemovePersistedJob(const std::string& job) override {
+    return !removeFails && PrintThread::RemovePersistedJob(job);
+  }
 };
+
+// A started job that cannot be removed from the persisted queue would print
+// again at the next start: that is reported, and printing goes on.
+TEST_F(PrintThreadTest, AJobLeftInThePersistedQueueIsReported) {
+  FaultyStoreThread thread;
+  thread.removeFails = true;
+  thread.BindLog("Brelvane");
+  thread.StartPrinting();
+  ASSERT_TRUE(Add(thread, "a"));
+  ASSERT_TRUE(WaitForLines(log_, 2));
+  thread.Stop();
+  std::vector<testsupport::LoggedEvent> events = events_.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].id, 7);
+  EXPECT_EQ(events[0].type, "error");
+  EXPECT_EQ(events[0].strings, PersistedJobs());
+}
 
 TEST_F(PrintThreadTest, AJobIsPersistedBeforeItCanBeTakenAndNotQueuedWhenThatFails) {
   FaultyStoreThread thread;
