@@ -94,7 +94,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kavelo.example/print-service")
 
 set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME kavelo)
 set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION net)
-set(CPACK_DEBIAN_SERVICE_PACKAGE_DEPENDS "adduser, passwd, procps, weasyprint, python3")
+# libcups2 is loaded at run time (platform/cups_library.cpp), so the
+# shared-library scan does not see it.
+set(CPACK_DEBIAN_SERVICE_PACKAGE_DEPENDS "adduser, passwd, procps, weasyprint, python3, libcups2")
 set(CPACK_DEBIAN_SERVICE_PACKAGE_RECOMMENDS "cups-client")
 set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_EXTRA
     "${KAVELO_PACKAGING_DIR}/postinst;${KAVELO_PACKAGING_DIR}/prerm;${KAVELO_PACKAGING_DIR}/postrm")
