@@ -83,14 +83,9 @@ printf '<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Tran
   >"$work/jobs/style.xsl"
 
 key='HKLM\SYSTEM\CurrentControlSet\Services\Brelvane'
-reg() { "$build/bin/kavelo-reg" "$@" >/dev/null; }
-"$work/bin/Brelvane" -RegServer >/dev/null
-reg add "$key" /v ObjectName /d "$account" /f
-reg add "$key\\Parameters" /v Port /t REG_DWORD /d "$port" /f
-reg add "$key\\Parameters" /v SpoolerDirectory /d "$work/spool" /f
-reg add "$key\\Parameters" /v PrinterApplication /d "$work/bin/Ostrevo" /f
-reg add "$key\\Parameters" /v UseDefaultPrinter /t REG_DWORD /d 1 /f
-reg add "$key\\Parameters" /v Timeout /t REG_DWORD /d 10000 /f
+"$top/scripts/register-service.sh" "$build/bin/kavelo-reg" "$work/bin/Brelvane" "$account" \
+  "$port" "$work/spool" "$work/bin/Ostrevo" >/dev/null
+"$build/bin/kavelo-reg" add "$key\\Parameters" /v Timeout /t REG_DWORD /d 10000 /f >/dev/null
 chown -R "$account:" "$work"
 run_as=(setpriv --reuid="$(id -u $account)" --regid="$(id -g $account)" --clear-groups --)
 

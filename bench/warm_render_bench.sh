@@ -86,13 +86,8 @@ if [ "$(id -u)" -eq 0 ]; then
   run_as=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --)
 fi
 key='HKLM\SYSTEM\CurrentControlSet\Services\Brelvane'
-reg() { "$bin/kavelo-reg" "$@" >/dev/null; }
-"$work/bin/Brelvane" -RegServer >/dev/null
-reg add "$key" /v ObjectName /d "$account" /f
-reg add "$key\\Parameters" /v Port /t REG_DWORD /d "$port" /f
-reg add "$key\\Parameters" /v SpoolerDirectory /d "$work/spool" /f
-reg add "$key\\Parameters" /v PrinterApplication /d "$work/bin/Ostrevo" /f
-reg add "$key\\Parameters" /v UseDefaultPrinter /t REG_DWORD /d 1 /f
+"$top/scripts/register-service.sh" "$bin/kavelo-reg" "$work/bin/Brelvane" "$account" "$port" \
+  "$work/spool" "$work/bin/Ostrevo" >/dev/null
 [ "$(id -u)" -eq 0 ] && chown -R "$account:" "$work"
 
 start_service() {  # start_service RUNTIME_FOLDER [COLD]

@@ -86,14 +86,9 @@ EOF
 fi
 
 step "4. Register the service (Brelvane -RegServer) and configure it"
-"$demo/bin/Brelvane" -RegServer
+"$top/scripts/register-service.sh" "$bin/kavelo-reg" "$demo/bin/Brelvane" "$account" "$port" \
+  "$demo/spool" "$print_control"
 key='HKLM\SYSTEM\CurrentControlSet\Services\Brelvane'
-reg() { "$bin/kavelo-reg" "$@" >/dev/null; }
-reg add "$key" /v ObjectName /d "$account" /f
-reg add "$key\\Parameters" /v Port /t REG_DWORD /d "$port" /f
-reg add "$key\\Parameters" /v SpoolerDirectory /d "$demo/spool" /f
-reg add "$key\\Parameters" /v PrinterApplication /d "$print_control" /f
-reg add "$key\\Parameters" /v UseDefaultPrinter /t REG_DWORD /d 1 /f
 "$bin/kavelo-reg" query "$key" /s
 [ "$(id -u)" -eq 0 ] && chown -R "$account:" "$demo"
 
