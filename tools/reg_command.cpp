@@ -57,6 +57,8 @@ std::string RegUsage() {
          "  kavelo-reg query  KEY [/v NAME | /ve] [/s]\n"
          "  kavelo-reg add    KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]\n"
          "  kavelo-reg delete KEY [/v NAME | /ve | /va] [/f]\n"
+         "  kavelo-reg --user ACCOUNT query|add|delete ...   (root only: as that account,\n"
+         "                                                   HKCU is its own hive)\n"
          "  kavelo-reg --help\n"
          "\n"
          "  KEY    HKLM\\path or HKEY_LOCAL_MACHINE\\path, HKCU\\path or HKEY_CURRENT_USER\\path\n"
@@ -97,6 +99,31 @@ bool ParseKeyName(const std::string& text, platform::Hive* hive, std::string* ke
 bool ParseRegCommand(const std::vector<std::string>& args, RegCommand* command,
                      std::string* error) {
   *command = RegCommand();
+  size_t first = 0;
+  if (!args.empty() && args[0].rfind("--user=", 0) == 0) {
+    command->user = args[0].substr(7);
+    first = 1;
+  } else if (!args.empty() && args[0] == "--user") {
+    if (args.size() > 1) command->user = args[1];
+    first = 2;
+  }
+  if (first > 0 && command->user.empty()) {
+    *error = "Invalid syntax.";
+    return false;
+  }
+  if (first > 0) {
+    std::string user = command->user;
+    if (!ParseRegCommand(std::vector<std::string>(args.begin() + first, args.end()), command,
+                         error)) {
+      return false;
+    }
+    if (!command->user.empty()) {  // --user given twice
+      *error = "Invalid syntax.";
+      return false;
+    }
+    command->user = user;
+    return true;
+  }
   if (args.empty()) {
     *error = "Invalid syntax.";
     return false;

@@ -4,7 +4,11 @@
 //   kavelo-reg query  KEY [/v NAME | /ve] [/s]
 //   kavelo-reg add    KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]
 //   kavelo-reg delete KEY [/v NAME | /ve | /va] [/f]
+//   kavelo-reg --user ACCOUNT query|add|delete ...
 //
+// --user (root only) runs the command as another account, so that HKCU is
+// that account's hive and a hive it creates is that account's own: the
+// service's account reads its printer settings from its own HKCU.
 // KEY is HKLM\path or HKEY_LOCAL_MACHINE\path (likewise HKCU); options may
 // also start with "-" and ignore letter case.
 #ifndef KAVELO_TOOLS_REG_COMMAND_H_
@@ -35,6 +39,7 @@ struct RegCommand {
   std::string data;
   char separator = '\0';  // /s of add: separator of REG_MULTI_SZ items
   bool force = false;     // /f
+  std::string user;       // --user ACCOUNT: run as that account
 };
 
 // Parses the arguments after the program name.  False (with a reason in
@@ -73,6 +78,10 @@ int RunRegCommand(const RegCommand& command, std::ostream& out, std::ostream& er
 // Parses and runs; wrong arguments print the usage to err and give 1.
 int RegMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
             std::istream& in);
+
+// Hands the process over to the named account for good (as --user asks).
+// Only root may; false with the reason in *error otherwise.
+bool SwitchToRegUser(const std::string& user, std::string* error);
 
 // The usage text.
 std::string RegUsage();

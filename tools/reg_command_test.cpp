@@ -1,5 +1,9 @@
 #include "tools/reg_command.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -50,6 +54,13 @@ TEST(RegCommandParse, AcceptsTheRegSyntaxAndRejectsTheRest) {
       {{"add", "HKLM\\x", "/va"}, false, "Invalid syntax."},
       {{"delete", "HKLM\\x", "/v", "a", "/va"}, false, "Invalid syntax."},
       {{"delete", "HKLM\\x", "/s"}, false, "Invalid syntax."},
+      {{"--user", "kavelo", "query", "HKCU\\x"}, true, ""},
+      {{"--user=kavelo", "add", "HKCU\\x", "/f"}, true, ""},
+      {{"--user"}, false, "Invalid syntax."},
+      {{"--user="}, false, "Invalid syntax."},
+      {{"--user", "kavelo"}, false, "Invalid syntax."},
+      {{"--user", "a", "--user", "b", "query", "HKCU"}, false, "Invalid syntax."},
+      {{"query", "HKCU", "--user", "a"}, false, "Invalid syntax."},
   };
   for (const Case& c : cases) {
     std::string joined;
@@ -78,6 +89,10 @@ TEST(RegCommandParse, AcceptsTheRegSyntaxAndRejectsTheRest) {
   EXPECT_EQ(command.separator, '#');
   EXPECT_EQ(command.data, "a#b");
   EXPECT_TRUE(command.force);
+  EXPECT_EQ(command.user, "");
+  ASSERT_TRUE(ParseRegCommand({"--user", "kavelo", "query", "HKCU\\Software"}, &command, &error));
+  EXPECT_EQ(command.user, "kavelo");
+  EXPECT_EQ(command.operation, RegCommand::Operation::kQuery);
 }
 
 TEST(RegCommandData, EncodesAndFormatsEachType) {
@@ -287,6 +302,46 @@ TEST_F(RegCommandRun, ProgramPrintsUsageAndExitCodes) {
   std::ofstream(registry_.MachineHive(), std::ios::binary) << std::string(4096, 'x');
   EXPECT_EQ(testsupport::RunProgram({program, "query", "HKLM\\Software"}, "", &out, &err), 1);
   EXPECT_EQ(err, "ERROR: The data is invalid.\n");
+}
+
+// --user writes the named account's own HKCU hive, as that account; no one
+// but root may use it.
+TEST_F(RegCommandRun, ProgramEditsAnotherAccountsHiveOnlyForRoot) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run as another account";
+  struct passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  ASSERT_EQ(chmod(registry_.dir().c_str(), 0777), 0);
+  const std::string program = std::string(KAVELO_BIN_DIR) + "/kavelo-reg";
+  const std::string key = "HKCU\\Software\\KAVELO\\SELKOINIT\\PRINTERSETTING\\ReportDefault\\R";
+  std::string out, err;
+  ASSERT_EQ(testsupport::RunProgram(
+                {program, "--user", "nobody", "add", key, "/v", "FontSize", "/d", "9", "/f"}, "",
+                &out, &err),
+            0)
+      << err;
+  struct stat hive {};
+  ASSERT_EQ(stat((registry_.dir() + "/HKEY_CURRENT_USER.nobody.db").c_str(), &hive), 0);
+  EXPECT_EQ(hive.st_uid, nobody->pw_uid);
+  EXPECT_EQ(testsupport::RunProgram({program, "--user=nobody", "query", key}, "", &out, &err), 0);
+  EXPECT_NE(out.find("FontSize    REG_SZ    9"), std::string::npos) << out;
+  // Root's own HKCU does not hold it.
+  EXPECT_EQ(testsupport::RunProgram({program, "query", key}, "", &out, &err), 1);
+
+  struct Case {
+    std::vector<std::string> args;
+    const char* err;
+  } refused[] = {
+      {{"setpriv", "--reuid=nobody", "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups",
+        program, "--user", "root", "query", "HKCU"},
+       "ERROR: Only root may use --user.\n"},
+      {{program, "--user", "no-such-account-kavelo", "query", "HKCU"},
+       "ERROR: There is no account named no-such-account-kavelo.\n"},
+  };
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.err);
+    EXPECT_EQ(testsupport::RunProgram(c.args, "", &out, &err), 1);
+    EXPECT_EQ(err, c.err);
+  }
 }
 
 }  // namespace

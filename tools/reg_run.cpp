@@ -4,6 +4,7 @@
 #include <istream>
 #include <ostream>
 
+#include "platform/account.h"
 #include "tools/reg_command.h"
 
 namespace kavelo::tools {
@@ -237,12 +238,34 @@ int RunRegCommand(const RegCommand& command, std::ostream& out, std::ostream& er
   return 1;
 }
 
+bool SwitchToRegUser(const std::string& user, std::string* error) {
+  if (!platform::RunsAsRoot()) {
+    *error = "Only root may use --user.";
+    return false;
+  }
+  platform::Account account;
+  if (!platform::LookUpAccount(user, &account)) {
+    *error = "There is no account named " + user + ".";
+    return false;
+  }
+  std::string failure = platform::SwitchToAccount(account);
+  if (!failure.empty()) {
+    *error = "Cannot run as " + user + ": " + failure;
+    return false;
+  }
+  return true;
+}
+
 int RegMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
             std::istream& in) {
   RegCommand command;
   std::string error;
   if (!ParseRegCommand(args, &command, &error)) {
     err << "ERROR: " << error << "\n" << RegUsage();
+    return 1;
+  }
+  if (!command.user.empty() && !SwitchToRegUser(command.user, &error)) {
+    err << "ERROR: " << error << "\n";
     return 1;
   }
   return RunRegCommand(command, out, err, in);
