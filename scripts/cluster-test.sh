@@ -49,6 +49,14 @@ cleanup() {
     kill -KILL "${node_pid[$n]}" 2>/dev/null || true
   done
   [ -n "$haproxy_pid" ] && kill "$haproxy_pid" 2>/dev/null || true
+  # The warm renderers the nodes' orlendi started (their pid from the
+  # socket's peer credentials).
+  for n in 1 2; do
+    python3 -c 'import os, socket, struct, sys
+s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])
+os.kill(struct.unpack("3i", s.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, 12))[0], 9)' \
+      "$work/node$n/run/render.sock" 2>/dev/null || true
+  done
   if [ -n "${CUPS_SERVER:-}" ]; then
     lpadmin -h "$CUPS_SERVER" -x kavelo-cluster 2>/dev/null || true
   fi
