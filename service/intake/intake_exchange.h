@@ -6,7 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include <memory>
+
 #include "protocol/intake_wire.h"
+#include "service/intake/client_admission.h"
+#include "service/intake/peer_address.h"
 #include "service/queue/job_values.h"
 
 namespace kavelo::service {
@@ -56,19 +60,31 @@ class IntakeExchange {
   bool Run(int socket, const std::string& xmlPath, const std::string& xslPath,
            bool filesReserved = true);
 
+  // The client of the exchange and the bounds it is held to (shared with
+  // the other connections; it must outlive Run): each document is admitted
+  // before a byte of it is written, its client's spooled report is marked
+  // with the client's address (kClientAttribute), and the queued job counts
+  // for the client.  Without it nothing is bounded per client.  Before Run.
+  void SetClient(const PeerAddress& peer, ClientAdmission* admission);
+
   // The job values as the exchange left them (for tests).
   const JobValues& job() const { return job_; }
 
  private:
   bool RunSteps(SocketReader& reader, SocketWriter& writer, SpoolFile& xml, SpoolFile& xsl);
   bool SendStatus(SocketWriter& writer, uint16_t status);
-  bool ReceiveFile(SocketReader& reader, SpoolFile& file, char* pieces);
+  // Receives one counted file; false with messageId reported (or the
+  // client's bound, message 36) when it fails.
+  bool ReceiveFile(SocketReader& reader, SpoolFile& file, char* pieces, uint32_t messageId);
   bool MakeDurable(SpoolFile& xml, SpoolFile& xsl);
   void Report(uint32_t messageId, const char* text = nullptr);
 
   EventLogChannel* channel_;
   QueueThread* printThread_;
   JobValues job_;
+  PeerAddress peer_;
+  ClientAdmission* admission_ = nullptr;
+  std::unique_ptr<ClientAdmission::JobClaim> claim_;  // while the documents arrive
 };
 
 }  // namespace kavelo::service

@@ -13,6 +13,8 @@
 #include <utility>
 
 #include "common/parameter_values.h"
+#include "service/intake/client_admission.h"
+#include "service/intake/peer_address.h"
 #include "service/queue/worker_thread.h"
 
 namespace kavelo::service {
@@ -32,8 +34,12 @@ struct IntakeSettings {
   int32_t useDefaultPrinter = 1;  // held; the intake does not use it
   std::string printerName;        // as settled by the start-up checks
   std::string spoolerDirectory;
-  // The local address to listen on; empty means every local address.
+  // The local address to listen on (ListenAddress: an IPv4 or IPv6
+  // address); empty means every local address, IPv6 and IPv4 on one
+  // socket (IPv4 alone where the machine has no IPv6).
   std::string bindAddress;
+  // Who may connect, and how much each client may hold; none by default.
+  ClientLimits limits;
 };
 
 // Picks two free spool names "%s/%08d.xml" and "%s/%08d.xsl" for one number
@@ -50,6 +56,11 @@ struct IntakeSettings {
 std::pair<std::string, std::string> ChooseSpoolNames(const std::string& spoolDirectory,
                                                      uint32_t* next = nullptr);
 
+// Opens the listening socket of the address (empty: every address,
+// dual-stack where the machine has IPv6) and port with the backlog.
+// Returns the socket, or -1 with errno set.
+int OpenListeningSocket(const std::string& address, int32_t port, int32_t backlog);
+
 // A WorkerThread without wake-on-stop.  Initialize before Start; the fields
 // are read without a lock afterwards by the listener thread and every
 // connection thread.
@@ -65,9 +76,11 @@ class IntakeListener : public WorkerThread {
   void Initialize(EventLogChannel* channel, QueueThread* printThread,
                   const IntakeSettings& settings);
   // The same from the service parameters as the start-up checks settled
-  // them; the listener listens on every local address.
+  // them, the address to listen on (empty: every local address) and the
+  // client bounds.
   void Initialize(EventLogChannel* channel, QueueThread* printThread,
-                  const ParameterValues& values);
+                  const ParameterValues& values, const std::string& listenAddress = "",
+                  const ClientLimits& limits = ClientLimits());
 
   // Clears the running flag, wakes a blocked accept (the loop reports no
   // event 20 for it), and waits until the listener thread has ended (it
@@ -89,6 +102,8 @@ class IntakeListener : public WorkerThread {
   bool WaitConnectionsIdle(int32_t timeoutMs);
 
   const IntakeSettings& settings() const { return settings_; }
+  // The client bounds and counts, as Initialize configured them.
+  ClientAdmission& admission() { return admission_; }
 
  protected:
   void Run() override;
@@ -108,7 +123,12 @@ class IntakeListener : public WorkerThread {
 
   static void ConnectionEntry(AcceptedConnection* connection);
   bool ListenLoop(int listener);
-  void Serve(int socket);
+  // The bounds the listener thread applies before a byte is read: a client
+  // outside the allowed clients, or at its connection bound, is closed at
+  // once (no thread, no spool file) and reported at most once a minute.
+  // True when the connection may be served (its connection counted).
+  bool Admit(int socket, const PeerAddress& peer);
+  void Serve(int socket, const PeerAddress& peer);
   void PublishPort(int32_t port);
   void ConnectionEnded(ConnectionList::iterator connection);
   // Joins the connection threads that have ended and closes their socket
@@ -120,6 +140,7 @@ class IntakeListener : public WorkerThread {
   EventLogChannel* channel_ = nullptr;
   QueueThread* printThread_ = nullptr;
   IntakeSettings settings_;
+  ClientAdmission admission_;
   int wakeFd_ = -1;  // an eventfd that Stop signals to wake a blocked accept
 
   std::mutex stateMutex_;
