@@ -18,6 +18,7 @@ ClientLimitValues ReadClientLimitValues(platform::Hive rootKey, const std::strin
   values.maxQueuedJobsPerClient = dword("MaxQueuedJobsPerClient", values.maxQueuedJobsPerClient);
   values.maxQueuedMBPerClient = dword("MaxQueuedMBPerClient", values.maxQueuedMBPerClient);
   values.maxConnectionsPerClient = dword("MaxConnectionsPerClient", values.maxConnectionsPerClient);
+  values.trustedProxies = access.ReadMultiString(kParametersSubkey, "TrustedProxies");
   return values;
 }
 

@@ -1,7 +1,7 @@
 // The service parameters that say who may print and how much, beside the
 // ten that the console edits (it shows none of these): the address the
 // intake listens on, the allowed clients, the spool reserve and the
-// per-client bounds.  All in the service's Parameters key.
+// per-client bounds, the trusted proxies.  All in the service's Parameters key.
 #ifndef KAVELO_COMMON_CLIENT_LIMIT_VALUES_H_
 #define KAVELO_COMMON_CLIENT_LIMIT_VALUES_H_
 
@@ -26,6 +26,9 @@ struct ClientLimitValues {
   uint32_t maxQueuedJobsPerClient = kDefaultMaxQueuedJobsPerClient;    // "MaxQueuedJobsPerClient"
   uint32_t maxQueuedMBPerClient = kDefaultMaxQueuedMBPerClient;        // "MaxQueuedMBPerClient"
   uint32_t maxConnectionsPerClient = kDefaultMaxConnectionsPerClient;  // "MaxConnectionsPerClient"
+  // "TrustedProxies", REG_MULTI_SZ: the proxies whose PROXY protocol
+  // header names the client; empty: none.
+  std::vector<std::string> trustedProxies;
 };
 
 // Reads them from the "Parameters" key below serviceKeyPath

@@ -215,6 +215,11 @@ bool ServiceModule::CheckClientLimits(const ParameterValues& values, ClientLimit
                       invalid.c_str());
     return false;
   }
+  if (!AddressList::Parse(read.trustedProxies, &limits->trustedProxies, &invalid)) {
+    eventLog_->Report(platform::EventType::kError, kMsgParameterEntryInvalid, "TrustedProxies",
+                      invalid.c_str());
+    return false;
+  }
   PeerAddress address;
   if (!read.listenAddress.empty() && !PeerAddress::Parse(read.listenAddress, &address)) {
     eventLog_->Report(platform::EventType::kError, kMsgParameterEntryInvalid, "ListenAddress",

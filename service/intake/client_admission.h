@@ -22,6 +22,9 @@ class JobList;
 // The bounds; 0 stands for no bound.
 struct ClientLimits {
   AddressList allowedClients;  // empty: every client
+  // Peers whose connections start with a PROXY protocol header that names
+  // the client; empty: none.
+  AddressList trustedProxies;
   uint32_t maxConnectionsPerClient = 0;
   uint32_t maxQueuedJobsPerClient = 0;
   uint64_t maxQueuedBytesPerClient = 0;

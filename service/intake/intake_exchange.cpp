@@ -19,14 +19,8 @@
 
 namespace kavelo::service {
 
-namespace {
-
-// Ends the connection gracefully: the service's side is shut first, then
-// what the client still sends is read and dropped for a short while, so
-// that closing with unread input does not reset the connection and destroy
-// the statuses on their way to the client.  The drain is bounded in bytes
-// and in time as a whole: a client that keeps sending a byte now and then
-// does not hold it.
+// The drain is bounded in bytes and in time as a whole: a client that keeps
+// sending a byte now and then does not hold it.
 void CloseConnection(int socket) {
   shutdown(socket, SHUT_WR);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
@@ -44,8 +38,6 @@ void CloseConnection(int socket) {
   }
   close(socket);
 }
-
-}  // namespace
 
 IntakeExchange::IntakeExchange(EventLogChannel* channel, QueueThread* printThread,
                                std::string printerApplication, std::string printerName)

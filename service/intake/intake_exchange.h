@@ -36,6 +36,12 @@ constexpr size_t kFileChunkSize = 8196;
 // loopback copy; eight at a time take an eighth of the system calls.
 constexpr size_t kChunksPerWrite = 8;
 
+// Ends the connection gracefully: the service's side is shut first, then
+// what the client still sends is read and dropped for a short while (at
+// most 64 KiB and 250 ms), so that closing with unread input does not reset
+// the connection and destroy the statuses on their way; then closes it.
+void CloseConnection(int socket);
+
 // Runs on the calling (connection) thread; owns its socket, spool files and
 // job values for the exchange's duration.  *channel and *printThread are
 // shared with other connections and must outlive Run.

@@ -11,6 +11,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <tuple>
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -24,6 +25,8 @@
 #include "service/host/service_messages.h"
 #include "service/intake/connection_socket.h"
 #include "service/intake/intake_exchange.h"
+#include "service/intake/proxy_header.h"
+#include "service/intake/socket_stream.h"
 #include "service/intake/spool_file.h"
 #include "service/queue/queue_thread.h"
 
@@ -163,6 +166,7 @@ struct IntakeListener::AcceptedConnection {
   ConnectionList::iterator entry;  // this connection in the listener's list
   int socket;
   PeerAddress peer;
+  bool viaProxy;  // a trusted proxy's connection: its header names the client
   std::string xmlPath;  // whole, never cut
   std::string xslPath;
 };
@@ -345,7 +349,8 @@ bool IntakeListener::ListenLoop(int listener) {
       shortageReported = false;
       PeerAddress peer;
       PeerAddress::FromSockaddr(reinterpret_cast<sockaddr*>(&address), length, &peer);
-      if (Admit(socket, peer)) Serve(socket, peer);
+      bool viaProxy = settings_.limits.trustedProxies.Contains(peer);
+      if (viaProxy || AdmitClient(socket, peer)) Serve(socket, peer, viaProxy);
     } else {
       int error = errno;
       if (!running()) break;  // interrupted by Stop
@@ -371,7 +376,7 @@ bool IntakeListener::ListenLoop(int listener) {
   return true;
 }
 
-bool IntakeListener::Admit(int socket, const PeerAddress& peer) {
+bool IntakeListener::AdmitClient(int socket, const PeerAddress& peer) {
   uint32_t refusal;
   RefusalKind kind;
   std::string bound;
@@ -395,9 +400,46 @@ bool IntakeListener::Admit(int socket, const PeerAddress& peer) {
   return false;
 }
 
-void IntakeListener::Serve(int socket, const PeerAddress& peer) {
-  std::pair<std::string, std::string> names =
-      ChooseSpoolNames(settings_.spoolerDirectory, &nextSpoolNumber_);
+std::pair<std::string, std::string> IntakeListener::NextSpoolNames() {
+  std::lock_guard<std::mutex> lock(spoolNamesMutex_);
+  return ChooseSpoolNames(settings_.spoolerDirectory, &nextSpoolNumber_);
+}
+
+bool IntakeListener::ReceiveProxyHeader(int socket, PeerAddress* client) {
+  uint8_t bytes[kProxyHeaderMax];
+  size_t have = 0;
+  // The first four bytes, then the fixed part, then the rest: a connection
+  // that sends the intake's magic number instead is refused at once.
+  size_t want = 4;
+  ProxyHeader header;
+  for (;;) {
+    while (have < want) {
+      ssize_t got = recv(socket, bytes + have, want - have, MSG_WAITALL);
+      if (got <= 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      have += static_cast<size_t>(got);
+    }
+    if (have < want) break;
+    ProxyParse parse = ParseProxyHeader(bytes, have, &header, &want);
+    if (parse == ProxyParse::kComplete) {
+      if (header.hasClient) *client = header.client;
+      return true;
+    }
+    if (parse == ProxyParse::kInvalid) {
+      SocketWriter writer(socket);
+      writer.WriteStatus(kStatusRejected);
+      writer.WriteStatus(kFinalNotQueued);
+      break;
+    }
+  }
+  channel_->Report(platform::EventType::kError, kMsgBadMagic);
+  CloseConnection(socket);
+  return false;
+}
+
+void IntakeListener::Serve(int socket, const PeerAddress& peer, bool viaProxy) {
+  std::pair<std::string, std::string> names;
+  if (!viaProxy) names = NextSpoolNames();
   auto* connection = new (std::nothrow) AcceptedConnection;
   // The listener's own descriptor of the socket, for Stop to shut it down.
   int tracked = connection == nullptr ? -1 : fcntl(socket, F_DUPFD_CLOEXEC, 0);
@@ -406,6 +448,7 @@ void IntakeListener::Serve(int socket, const PeerAddress& peer) {
     connection->listener = this;
     connection->socket = socket;
     connection->peer = peer;
+    connection->viaProxy = viaProxy;
     connection->xmlPath = std::move(names.first);
     connection->xslPath = std::move(names.second);
     std::lock_guard<std::mutex> lock(connectionsMutex_);
@@ -429,8 +472,10 @@ void IntakeListener::Serve(int socket, const PeerAddress& peer) {
     delete connection;
     if (tracked >= 0) close(tracked);
     close(socket);
-    Unreserve(names.first, names.second);
-    admission_.ReleaseConnection(peer);
+    if (!viaProxy) {
+      Unreserve(names.first, names.second);
+      admission_.ReleaseConnection(peer);
+    }
     channel_->Report(platform::EventType::kError, kMsgOutOfMemory);
   }
 }
@@ -439,12 +484,14 @@ void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
   IntakeListener* listener = connection->listener;
   ConnectionList::iterator entry = connection->entry;
   int socket = connection->socket;
-  const PeerAddress peer = connection->peer;
+  PeerAddress peer = connection->peer;
+  const bool viaProxy = connection->viaProxy;
   std::string xmlPath = std::move(connection->xmlPath);
   std::string xslPath = std::move(connection->xslPath);
   delete connection;
   const IntakeSettings& settings = listener->settings_;
   bool handedOver = false;
+  bool counted = !viaProxy;  // a direct client's connection is counted already
   try {
     ConnectionSocket options(socket);
     bool configured = false;
@@ -475,6 +522,19 @@ void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
       listener->channel_->Report(platform::EventType::kError, kMsgSocketIoError,
                                  ExceptionReportText(e).c_str());
     }
+    // A proxied connection's client is known once its header is read: it
+    // is then held to the bounds of a direct one, and its spool names are
+    // chosen.  Its connection is counted from here.
+    if (configured && viaProxy) {
+      handedOver = true;  // closed by the checks that refuse it
+      if (!listener->ReceiveProxyHeader(socket, &peer) || !listener->AdmitClient(socket, peer)) {
+        listener->ConnectionEnded(entry);
+        return;
+      }
+      handedOver = false;
+      counted = true;
+      std::tie(xmlPath, xslPath) = listener->NextSpoolNames();
+    }
     if (configured) {
       IntakeExchange exchange(listener->channel_, listener->printThread_,
                               settings.printerApplication, settings.printerName);
@@ -494,7 +554,7 @@ void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
       Unreserve(xmlPath, xslPath);
     }
   }
-  listener->admission_.ReleaseConnection(peer);
+  if (counted) listener->admission_.ReleaseConnection(peer);
   listener->ConnectionEnded(entry);
 }
 

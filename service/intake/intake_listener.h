@@ -123,12 +123,23 @@ class IntakeListener : public WorkerThread {
 
   static void ConnectionEntry(AcceptedConnection* connection);
   bool ListenLoop(int listener);
-  // The bounds the listener thread applies before a byte is read: a client
+  // The bounds applied before a byte of the exchange is read: a client
   // outside the allowed clients, or at its connection bound, is closed at
-  // once (no thread, no spool file) and reported at most once a minute.
-  // True when the connection may be served (its connection counted).
-  bool Admit(int socket, const PeerAddress& peer);
-  void Serve(int socket, const PeerAddress& peer);
+  // once and reported at most once a minute.  True when the connection may
+  // be served (its connection counted).  The listener thread applies them
+  // to every peer but a trusted proxy (no thread, no spool file for a
+  // refused one); a connection thread to the client a proxy's header names.
+  bool AdmitClient(int socket, const PeerAddress& peer);
+  // Starts the connection thread; a direct client's spool names are chosen
+  // here, a proxied one's once its client is admitted.
+  void Serve(int socket, const PeerAddress& peer, bool viaProxy);
+  // ChooseSpoolNames with the listener's memory of used numbers.
+  std::pair<std::string, std::string> NextSpoolNames();
+  // Reads a trusted proxy's PROXY protocol header into *client (the proxy
+  // itself when the header names no client).  A connection without a valid
+  // header is refused like a bad magic number (status 0xFFFF, final status
+  // 1, event 25) and closed; false then.
+  bool ReceiveProxyHeader(int socket, PeerAddress* client);
   void PublishPort(int32_t port);
   void ConnectionEnded(ConnectionList::iterator connection);
   // Joins the connection threads that have ended and closes their socket
@@ -146,7 +157,8 @@ class IntakeListener : public WorkerThread {
   std::mutex stateMutex_;
   std::condition_variable stateChanged_;
   int32_t boundPort_ = -1;        // guarded by stateMutex_: -1 not yet, 0 failed
-  uint32_t nextSpoolNumber_ = 0;  // listener thread only; 0: none chosen yet
+  std::mutex spoolNamesMutex_;
+  uint32_t nextSpoolNumber_ = 0;  // guarded by spoolNamesMutex_; 0: none chosen yet
   std::atomic<int32_t> activeConnections_{0};
 
   std::mutex connectionsMutex_;

@@ -28,6 +28,7 @@
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 
 #include "service/host/event_log_channel.h"
 #include "service/host/service_messages.h"
@@ -520,6 +521,79 @@ TEST_F(ClientBoundsTest, TheSpoolReserveRefusesADocumentBeforeWritingIt) {
   listener.Stop();
   EXPECT_EQ(queue_.jobs().size(), 1u);
   EXPECT_EQ(events_.Ids(), (std::vector<int>{26, 21}));
+}
+
+// A PROXY protocol version 2 header for a TCP connection from client.
+std::string ProxyHeaderFrom(const std::string& client) {
+  in_addr address;
+  EXPECT_EQ(inet_pton(AF_INET, client.c_str(), &address), 1);
+  std::string body(reinterpret_cast<const char*>(&address), 4);
+  body += std::string("\x7F\x00\x00\x01\x12\x67\x0F\xA0", 8);  // to 127.0.0.1, ports
+  return std::string("\r\n\r\n\0\r\nQUIT\n", 12) + std::string("\x21\x11\x00\x0C", 4) + body;
+}
+
+// Behind a trusted proxy the client its header names is the one the
+// allowed clients, the bounds and the events see; a header from anyone
+// else, or a trusted proxy's connection without one, is a bad magic number.
+TEST_F(ClientBoundsTest, ATrustedProxysHeaderNamesTheClient) {
+  settings_.limits = Allowed({"192.0.2.0/24", "127.0.0.2"});
+  std::string invalid;
+  ASSERT_TRUE(AddressList::Parse({"127.0.0.1"}, &settings_.limits.trustedProxies, &invalid));
+  settings_.limits.maxQueuedJobsPerClient = 1;
+  IntakeListener listener;
+  int port = StartListener(listener);
+  const std::string job =
+      Magic() + Counted("1.0.0") + Counted("") + CountedFile("<r/>") + CountedFile("<s/>");
+  // Magic, version and its status, options, documents, final status.
+  const std::string queued = std::string(2, '\0') + Counted("1.0.0") + std::string(8, '\0');
+  const std::string notQueued = std::string(2, '\0') + Counted("1.0.0") + std::string(4, '\0') +
+                                std::string("\x00\x01", 2);
+  const std::string badMagic("\xFF\xFF\x00\x01", 4);
+  struct Case {
+    const char* what;
+    const char* from;
+    std::string bytes;
+    std::string answer;
+  } cases[] = {
+      {"an allowed client behind the proxy", "127.0.0.1", ProxyHeaderFrom("192.0.2.7") + job,
+       queued},
+      {"its second job passes its bound", "127.0.0.1", ProxyHeaderFrom("192.0.2.7") + job,
+       notQueued},
+      {"another client behind the proxy", "127.0.0.1", ProxyHeaderFrom("192.0.2.8") + job, queued},
+      {"a client outside the allowed ones", "127.0.0.1", ProxyHeaderFrom("203.0.113.5") + job, ""},
+      {"the proxy without a header", "127.0.0.1", job, badMagic},
+      {"a header from a peer that is no proxy", "127.0.0.2", ProxyHeaderFrom("192.0.2.9") + job,
+       badMagic},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::RawClient client;
+    ASSERT_TRUE(client.Connect(port, 5000, c.from));
+    client.Send(c.bytes);
+    EXPECT_EQ(client.ReadToEnd(), c.answer);
+  }
+  ASSERT_TRUE(listener.WaitConnectionsIdle(5000));
+  listener.Stop();
+  EXPECT_EQ(queue_.jobs().size(), 2u);
+  ASSERT_EQ(spool_.Files().size(), 4u);
+  std::set<std::string> marked;  // the client each queued report counts for
+  for (const std::string& name : spool_.Files()) {
+    char text[64];
+    ssize_t n = getxattr((spool_.path() + "/" + name).c_str(), kClientAttribute, text, sizeof text);
+    if (n > 0) marked.insert(std::string(text, static_cast<size_t>(n)));
+  }
+  EXPECT_EQ(marked, (std::set<std::string>{"192.0.2.7", "192.0.2.8"}));
+  std::vector<std::vector<std::string>> seen;
+  for (const testsupport::LoggedEvent& event : events_.Events()) {
+    seen.push_back({std::to_string(event.id)});
+    seen.back().insert(seen.back().end(), event.strings.begin(), event.strings.end());
+  }
+  EXPECT_EQ(seen, (std::vector<std::vector<std::string>>{
+                      {"36", "192.0.2.7", "MaxQueuedJobsPerClient 1"},
+                      {"35", "203.0.113.5"},
+                      {"25"},
+                      {"25"},
+                      {"21", "0"}}));
 }
 
 }  // namespace

@@ -263,6 +263,8 @@ TEST(BrelvaneIntakeTest, AnInvalidAddressEntryStopsTheStart) {
        {"AllowedClients", "10.0.0.0/33"}},
       {{kParametersKey, "ListenAddress", platform::REG_SZ, Sz("localhost")},
        {"ListenAddress", "localhost"}},
+      {{kParametersKey, "TrustedProxies", platform::REG_SZ, Sz("10.0.0.1/8/8")},
+       {"TrustedProxies", "10.0.0.1/8/8"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.value.name);
