@@ -23,7 +23,7 @@ ProxyParse ParseProxyHeader(const uint8_t* data, size_t size, ProxyHeader* heade
   // The signature is checked as far as it has come, so that a stream that
   // is no header is refused at its first wrong byte.
   size_t signature = size < sizeof kSignature ? size : sizeof kSignature;
-  if (std::memcmp(data, kSignature, signature) != 0) return ProxyParse::kInvalid;
+  if (signature > 0 && std::memcmp(data, kSignature, signature) != 0) return ProxyParse::kInvalid;
   if (size < kProxyHeaderFixed) {
     *needed = kProxyHeaderFixed;
     return ProxyParse::kNeedMore;
