@@ -73,6 +73,10 @@ class IntakeExchange {
   // for the client.  Without it nothing is bounded per client.  Before Run.
   void SetClient(const PeerAddress& peer, ClientAdmission* admission);
 
+  // The client as SetClient gave it (the address and port a proxy's header
+  // named, behind a trusted proxy); FormatPeerEndpoint gives its text.
+  const PeerAddress& client() const { return peer_; }
+
   // The job values as the exchange left them (for tests).
   const JobValues& job() const { return job_; }
 
