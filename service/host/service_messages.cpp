@@ -69,6 +69,13 @@ const platform::MessageEntry kServiceMessages[] = {
     {34,
      "The service stop ended the running print control. The job stays queued and prints again "
      "from its first page at the next start (%1).\r\n"},
+    {35,
+     "The client (%1) is not among the allowed clients. Connection closed before it was "
+     "read.\r\n"},
+    {36, "The client (%1) has reached its bound (%2). Refused.\r\n"},
+    {37,
+     "The service parameter %1 holds an entry that is not a valid address (%2). Cannot "
+     "continue.\r\n"},
 };
 
 const size_t kServiceMessageCount = sizeof kServiceMessages / sizeof kServiceMessages[0];

@@ -50,9 +50,12 @@ enum ServiceMessage : uint32_t {
   kMsgPrintControlAbnormal = 32,  // %1: how it ended, %2: the job command line
   kMsgPrintControlStopped = 33,   // %1: the job command line
   kMsgPrintControlRequeued = 34,  // %1: the job command line
+  kMsgClientNotAllowed = 35,      // %1: the client's address
+  kMsgClientBoundReached = 36,    // %1: the client's address, %2: the bound and its value
+  kMsgParameterEntryInvalid = 37, // %1: the value's name, %2: the entry
 };
 
-// The table, ids 1 to 34 in order, each text ending with "\r\n".
+// The table, ids 1 to 37 in order, each text ending with "\r\n".
 extern const platform::MessageEntry kServiceMessages[];
 extern const size_t kServiceMessageCount;
 

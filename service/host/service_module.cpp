@@ -11,6 +11,7 @@
 #include "platform/registry.h"
 #include "service/host/event_log_channel.h"
 #include "service/host/service_messages.h"
+#include "service/intake/client_admission.h"
 #include "service/intake/intake_listener.h"
 #include "service/queue/print_thread.h"
 
@@ -132,17 +133,23 @@ bool ServiceModule::OnStart(int argc, char** argv) {
   parameters_->Bind(serviceName_.c_str(), platform::Hive::kLocalMachine);
   parameters_->Load();
   ParameterValues values = parameters_->values();
-  if (!ValidateStartup(&values)) {
+  ClientLimits limits;
+  std::string listenAddress;
+  if (!ValidateStartup(&values) || !CheckClientLimits(values, &limits, &listenAddress)) {
     eventLog_->Report(platform::EventType::kError, kMsgServiceInitFailed);
     return false;
   }
   eventLog_->Report(platform::EventType::kInformation, kMsgServiceStarted);
 
-  // The print thread runs before the listener accepts its first connection,
-  // so that every accepted job finds a consumer.
+  // What each client has queued is counted before the first of those jobs
+  // prints.  The print thread runs before the listener accepts its first
+  // connection, so that every accepted job finds a consumer.
+  listener_->Initialize(eventLog_.get(), printThread_.get(), values, listenAddress, limits);
+  std::vector<std::string> names, persisted;
+  parameters_->ListPersistedJobs(&names, &persisted);
+  listener_->admission().CountQueuedJobs(persisted);
   printThread_->BindLog(serviceName_.c_str());
   printThread_->StartPrinting();
-  listener_->Initialize(eventLog_.get(), printThread_.get(), values);
   listener_->Start(0);
   return true;
 }

@@ -28,6 +28,7 @@ namespace kavelo::service {
 class EventLogChannel;
 class PrintThread;
 class IntakeListener;
+struct ClientLimits;
 
 // The version the Version command prints.
 constexpr int kVersionMajor = 1;
@@ -97,6 +98,13 @@ class ServiceModule {
   // the spool directory.  On success values->printerName holds the printer
   // to use.  Service thread, before any other thread of the service runs.
   bool ValidateStartup(ParameterValues* values);
+  // Reads who may print and how much (ListenAddress, AllowedClients,
+  // SpoolReserveMB and the per-client bounds) into *limits and
+  // *listenAddress.  An entry of AllowedClients, or a ListenAddress, that
+  // is not a valid address is named in message 37 and the check fails: a
+  // typo must not open or close the door silently.
+  bool CheckClientLimits(const ParameterValues& values, ClientLimits* limits,
+                         std::string* listenAddress);
   // The account the service database names for the service; empty when it
   // cannot be read.
   std::string ServiceAccountName(const char* name);

@@ -19,14 +19,8 @@
 
 namespace kavelo::service {
 
-namespace {
-
-// Ends the connection gracefully: the service's side is shut first, then
-// what the client still sends is read and dropped for a short while, so
-// that closing with unread input does not reset the connection and destroy
-// the statuses on their way to the client.  The drain is bounded in bytes
-// and in time as a whole: a client that keeps sending a byte now and then
-// does not hold it.
+// The drain is bounded in bytes and in time as a whole: a client that keeps
+// sending a byte now and then does not hold it.
 void CloseConnection(int socket) {
   shutdown(socket, SHUT_WR);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
@@ -45,8 +39,6 @@ void CloseConnection(int socket) {
   close(socket);
 }
 
-}  // namespace
-
 IntakeExchange::IntakeExchange(EventLogChannel* channel, QueueThread* printThread,
                                std::string printerApplication, std::string printerName)
     : channel_(channel), printThread_(printThread) {
@@ -64,9 +56,36 @@ bool IntakeExchange::SendStatus(SocketWriter& writer, uint16_t status) {
   return false;
 }
 
-bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pieces) {
+void IntakeExchange::SetClient(const PeerAddress& peer, ClientAdmission* admission) {
+  peer_ = peer;
+  admission_ = admission;
+}
+
+bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pieces,
+                                 uint32_t messageId) {
   uint32_t remaining;
-  if (!reader.ReadU32(&remaining)) return false;
+  if (!reader.ReadU32(&remaining)) {
+    Report(messageId);
+    return false;
+  }
+  // Admitted before a byte of it is written.
+  if (admission_ != nullptr) {
+    if (!claim_) claim_ = std::make_unique<ClientAdmission::JobClaim>(admission_, peer_);
+    std::string bound;
+    switch (claim_->AdmitDocument(remaining, &bound)) {
+      case ClientAdmission::JobClaim::Verdict::kAdmitted:
+        break;
+      case ClientAdmission::JobClaim::Verdict::kClientBound:
+        if (channel_ != nullptr) {
+          channel_->Report(platform::EventType::kWarning, kMsgClientBoundReached,
+                           FormatPeerAddress(peer_).c_str(), bound.c_str());
+        }
+        return false;
+      case ClientAdmission::JobClaim::Verdict::kSpoolReserve:
+        Report(messageId);
+        return false;
+    }
+  }
   while (remaining > 0) {
     // Up to kChunksPerWrite pieces of kFileChunkSize bytes in one read and
     // one write.  When the read falls short, the whole pieces it delivered
@@ -77,8 +96,15 @@ bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pi
     size_t got = 0;
     bool complete = reader.Read(pieces, n, &got);
     size_t whole = complete ? n : got - got % kFileChunkSize;
-    if (whole > 0 && !file.Write(pieces, whole)) return false;
-    if (!complete) return false;
+    if (whole > 0 && !file.Write(pieces, whole)) {
+      Report(messageId);
+      return false;
+    }
+    if (claim_) claim_->Written(whole);
+    if (!complete) {
+      Report(messageId);
+      return false;
+    }
     remaining -= static_cast<uint32_t>(n);
   }
   return true;
@@ -129,15 +155,9 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
   // 4 and 5. The two documents, streamed to disk piece by piece.
   auto pieces = std::make_unique<char[]>(kChunksPerWrite * kFileChunkSize);
   reader.BeginStep();
-  if (!ReceiveFile(reader, xml, pieces.get())) {
-    Report(kMsgXmlReceiveFailed);
-    return false;
-  }
+  if (!ReceiveFile(reader, xml, pieces.get(), kMsgXmlReceiveFailed)) return false;
   reader.BeginStep();
-  if (!ReceiveFile(reader, xsl, pieces.get())) {
-    Report(kMsgXslReceiveFailed);
-    return false;
-  }
+  if (!ReceiveFile(reader, xsl, pieces.get(), kMsgXslReceiveFailed)) return false;
   return SendStatus(writer, kStatusAccepted);
 }
 
@@ -206,6 +226,12 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
         result = false;
       }
     }
+    // The client's address goes with its report, so that what it has
+    // queued is known again after a restart.  A file system without
+    // extended attributes keeps the job; it then counts for nobody there.
+    if (result && admission_ != nullptr) {
+      xml.SetAttribute(kClientAttribute, FormatPeerAddress(peer_));
+    }
     if (result) result = MakeDurable(xml, xsl);
     xsl.Close();
     xml.Close();
@@ -222,6 +248,7 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
         result = printThread_->AddJob(job_.printerApplication.c_str(), job_.xmlPath.c_str(),
                                       job_.xslPath.c_str(), job_.printerName.c_str(),
                                       job_.orientation, job_.copies, job_.fromPage, job_.toPage);
+        if (result && claim_) claim_->Commit(job_.xmlPath);
       } catch (const std::exception& e) {
         Report(kMsgSocketIoError, ExceptionReportText(e).c_str());
         discard();
@@ -231,6 +258,7 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
     }
   }
   if (!result) discard();
+  claim_.reset();  // what was not queued counts no more
   // 7. Final status.
   if (!writer.WriteStatus(result ? kFinalQueued : kFinalNotQueued)) {
     Report(kMsgFinalResponseFailed);

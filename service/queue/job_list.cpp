@@ -26,4 +26,9 @@ size_t JobList::size() const {
   return jobs_.size();
 }
 
+std::deque<std::string> JobList::Snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return jobs_;
+}
+
 }  // namespace kavelo::service

@@ -19,6 +19,8 @@ class JobList {
   // Removes the first entry; false when the list is empty.
   bool RemoveFirst();
   size_t size() const;
+  // A copy of every entry, oldest first.
+  std::deque<std::string> Snapshot() const;
 
  private:
   mutable std::mutex mutex_;
