@@ -131,7 +131,7 @@ TEST_F(PrintThreadTest, APrintControlThatDoesNotEndNormallyIsReportedAndItsFiles
     std::vector<testsupport::LoggedEvent> events = events_.Events();
     ASSERT_EQ(events.size(), 1u) << c.name;
     EXPECT_EQ(events[0].id, c.event) << c.name;
-    EXPECT_EQ(events[0].strings, (std::vector<std::string>{c.how, job})) << c.name;
+    EXPECT_EQ(events[0].strings, (std::vector<std::string>{c.how, job, "0"})) << c.name;
     for (const std::string& file : files) EXPECT_NE(access(file.c_str(), F_OK), 0) << file;
     EXPECT_TRUE(PersistedJobs().empty()) << c.name;
   }
@@ -154,7 +154,7 @@ TEST_F(PrintThreadTest, AStopEndsARunningPrintControlAfterItsGraceAndKeepsItsJob
   thread.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   ASSERT_EQ(events_.Ids(), std::vector<int>{34});
-  EXPECT_EQ(events_.Events()[0].strings, std::vector<std::string>{job});
+  EXPECT_EQ(events_.Events()[0].strings, (std::vector<std::string>{job, "0"}));
   for (size_t i = 0; i < files.size(); ++i) {
     // The spooled XML and XSL come first; the rest was made by the print control.
     EXPECT_EQ(access(files[i].c_str(), F_OK) == 0, i < 2) << files[i];
