@@ -70,9 +70,12 @@ int CancelHeldLeftovers(platform::Spooler& spooler, const std::string& workFolde
       bool ours = listed.ids.count(job.jobId) > 0 ||
                   (strcasecmp(job.userName.c_str(), ownUser.c_str()) == 0 &&
                    listed.files.count(Lowered(FileName(job.documentName))) > 0);
-      if (ours && spooler.ControlJob(printer, job.jobId, platform::JobCommand::kCancel) ==
-                      platform::kSpoolerOk) {
-        ++cancelled;
+      if (!ours) continue;
+      int status = spooler.ControlJob(printer, job.jobId, platform::JobCommand::kCancel);
+      if (status == platform::kSpoolerOk) ++cancelled;
+      // A scheduler that no longer answers would hold up a stop job by job.
+      if (status == platform::kSpoolerTimeout || status == platform::kSpoolerUnavailable) {
+        return cancelled;
       }
     }
   }

@@ -16,7 +16,8 @@ namespace kavelo::service {
 // held job of ownUser whose document name ends with the name of a listed
 // HTML file.  Jobs no longer held (released, printing, printed) are left.
 // Reads at most protocol::kHeldJobsFileLimit bytes of the file; stops at
-// the first printer whose queue cannot be read.  Returns how many it
+// the first printer whose queue cannot be read and at the first request the
+// scheduler does not answer in time.  Returns how many it
 // cancelled.
 int CancelHeldLeftovers(platform::Spooler& spooler, const std::string& workFolder,
                         const std::string& ownUser);
