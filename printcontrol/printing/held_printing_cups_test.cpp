@@ -30,6 +30,7 @@ namespace {
 
 constexpr char kQueue[] = "kavelo-held";
 constexpr int kChunks = 3;
+constexpr char kOtherJob[] = "another user's job";
 
 // Prints a report of kChunks chunks with the copies as the account would;
 // the print call number failAt fails, and after the second call the child
@@ -93,10 +94,17 @@ class HeldPrintingCupsTest : public ::testing::Test {
       spooler_->ControlJob(kQueue, job.jobId, platform::JobCommand::kCancel);
     }
   }
-  // The queue's active jobs in print order.
+  // The queue's active jobs of this test in print order (other tests share
+  // the queue), and their positions among all.
   std::vector<platform::SpoolerJob> Jobs() {
     std::vector<platform::SpoolerJob> jobs;
     EXPECT_EQ(platform::kSpoolerOk, spooler_->ListJobs(kQueue, &jobs));
+    jobs.erase(std::remove_if(jobs.begin(), jobs.end(),
+                              [](const platform::SpoolerJob& job) {
+                                return job.documentName.rfind("/tmp/kavelo-held-", 0) != 0 &&
+                                       job.documentName != kOtherJob;
+                              }),
+               jobs.end());
     return jobs;
   }
 
@@ -134,7 +142,7 @@ TEST_F(HeldPrintingCupsTest, ChunksAreHeldReleasedTogetherAndCancelledOnAFailure
         heldAtAsk += (job.status & platform::kJobStatusPaused) != 0;
       }
       platform::SubmitOptions options;
-      options.documentName = "another user's job";
+      options.documentName = kOtherJob;
       EXPECT_EQ(platform::kSpoolerOk,
                 spooler_->SubmitDocument(kQueue, "/etc/hostname", options, &otherId));
       EXPECT_EQ(1, write(done[1], "!", 1));

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <memory>
 #include <set>
@@ -35,15 +34,15 @@ std::string ReadBounded(const std::string& path, size_t limit) {
   return text;
 }
 
-std::string Lowered(std::string text) {
-  for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return text;
+// The document name CUPS keeps for a file's job: the path, or its last
+// 255 bytes (IPP's limit on a name).
+std::string DocumentNameOf(const std::string& path) {
+  constexpr size_t kMaxIppName = 255;
+  return path.size() > kMaxIppName ? path.substr(path.size() - kMaxIppName) : path;
 }
 
-// The part after the last "/".
-std::string FileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-
-// What the file names of one printer: job ids, and HTML file names (lowered).
+// What the file names of one printer: job ids, and the document names of
+// its HTML files.
 struct Listed {
   std::set<int32_t> ids;
   std::set<std::string> files;
@@ -58,7 +57,7 @@ int CancelHeldLeftovers(platform::Spooler& spooler, const std::string& workFolde
            workFolder + "/" + protocol::kHeldJobsFileName, protocol::kHeldJobsFileLimit))) {
     Listed& listed = printers[entry.printer];
     if (entry.jobId > 0) listed.ids.insert(entry.jobId);
-    if (!entry.htmlPath.empty()) listed.files.insert(Lowered(FileName(entry.htmlPath)));
+    if (!entry.htmlPath.empty()) listed.files.insert(DocumentNameOf(entry.htmlPath));
   }
   int cancelled = 0;
   for (const auto& [printer, listed] : printers) {
@@ -66,10 +65,9 @@ int CancelHeldLeftovers(platform::Spooler& spooler, const std::string& workFolde
     if (spooler.ListJobs(printer, &jobs) != platform::kSpoolerOk) break;
     for (const platform::SpoolerJob& job : jobs) {
       if ((job.status & platform::kJobStatusPaused) == 0) continue;
-      // A job's document name is its HTML file's path (its end, when long).
       bool ours = listed.ids.count(job.jobId) > 0 ||
                   (strcasecmp(job.userName.c_str(), ownUser.c_str()) == 0 &&
-                   listed.files.count(Lowered(FileName(job.documentName))) > 0);
+                   listed.files.count(job.documentName) > 0);
       if (!ours) continue;
       int status = spooler.ControlJob(printer, job.jobId, platform::JobCommand::kCancel);
       if (status == platform::kSpoolerOk) ++cancelled;

@@ -13,8 +13,8 @@ namespace kavelo::service {
 
 // Cancels the held jobs that the held-jobs file in workFolder names
 // (protocol/held_jobs_file.h): each listed id that is still held, and each
-// held job of ownUser whose document name ends with the name of a listed
-// HTML file.  Jobs no longer held (released, printing, printed) are left.
+// held job of ownUser whose document name is a listed HTML file's path (or
+// its last 255 bytes, as CUPS keeps a long name).  Jobs no longer held (released, printing, printed) are left.
 // Reads at most protocol::kHeldJobsFileLimit bytes of the file; stops at
 // the first printer whose queue cannot be read and at the first request the
 // scheduler does not answer in time.  Returns how many it
