@@ -256,10 +256,20 @@ int ReleaseHeldJobs(Spooler& spooler, const char* printerName, const StringList&
     if (!ReorderHeldJobs(spooler, printerName, heldIds, errorText, errorSize)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(kReleaseAttemptPauseMs));
   }
+  // Jobs released with an earlier copy are left alone (when the queue can
+  // be read).
+  std::vector<platform::SpoolerJob> active;
+  const bool listed = spooler.ListJobs(printerName, &active) == platform::kSpoolerOk;
   int result = 0;
   for (int i = 0; i < heldIds.Count(); ++i) {
     int32_t jobId = ParseJobId(heldIds.Item(i));
     if (jobId <= 0) continue;
+    auto found = std::find_if(active.begin(), active.end(), [jobId](const platform::SpoolerJob& job) {
+      return job.jobId == jobId;
+    });
+    if (listed && (found == active.end() || (found->status & platform::kJobStatusPaused) == 0)) {
+      continue;
+    }
     int status = spooler.ControlJob(printerName, jobId, JobCommand::kResume);
     // A job that is no longer active was released before (and printed) or
     // cancelled by someone else: nothing of it stays held.

@@ -79,10 +79,10 @@ int KeepHeldJobsTogether(platform::Spooler& spooler, const char* printerName,
 // Keeps the held jobs together (KeepHeldJobsTogether), then, while they
 // still do not stand in consecutive places, tries up to 20 times, 100 ms
 // apart, to move them behind the first (which moves other users' jobs: a
-// refusal ends the attempts), and then releases every one of them whatever
-// the attempts gave.  The text that ended the attempts early ("Can't get
-// printer job position.", "Error:GetJob, errorcode:%d", "Error:SetJob,
-// errorcode:%d") goes to errorText when it is given; it stays empty when the
+// refusal ends the attempts), and then releases every one of them that is
+// still held whatever the attempts gave.  The text that ended the attempts
+// early ("Can't get printer job position.", "Error:GetJob, errorcode:%d",
+// "Error:SetJob, errorcode:%d") goes to errorText when it is given; it stays empty when the
 // order test passed or the attempts ran out.  Nobody reports these texts.
 // 0, or -1 when a job that is still active could not be released (it stays
 // held).

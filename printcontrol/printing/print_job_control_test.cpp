@@ -172,7 +172,7 @@ class ReleaseHeldJobsTest : public PrintJobControlTest {
  protected:
   // A queue of twelve waiting jobs, ids 101 .. 112 at positions 1 .. 12,
   // the held ones paused.
-  void SetUp() override { Fill({}); }
+  void SetUp() override { Fill({107, 109, 112}); }
   void Fill(const std::vector<int32_t>& held) {
     state_->printers.clear();
     state_->queues.clear();
@@ -258,11 +258,11 @@ TEST_F(ReleaseHeldJobsTest, ErrorsEndTheAttemptsButEveryJobIsResumed) {
   EXPECT_EQ(3, Count("resume "));
   state_->getJobStatus.clear();
 
-  state_->calls.clear();
+  SetUp();
   EXPECT_EQ("Can't get printer job position.", Release({"107", "abc"}));
   EXPECT_EQ(1, Count("resume "));  // "abc" names no job to resume
 
-  state_->calls.clear();
+  SetUp();
   state_->setPositionStatus = platform::kSpoolerFailed;
   EXPECT_EQ("Error:SetJob, errorcode:31", Release({"107", "109", "112"}));
   EXPECT_EQ(1, Count("position "));  // the first error ends the reordering
@@ -270,7 +270,7 @@ TEST_F(ReleaseHeldJobsTest, ErrorsEndTheAttemptsButEveryJobIsResumed) {
   state_->setPositionStatus = platform::kSpoolerOk;
 
   // The order test reads 107, 109, 112; the reordering then fails on 109.
-  state_->calls.clear();
+  SetUp();
   int reads = 0;
   state_->getJobHook = [&reads](int32_t id) {
     return ++reads == 5 && id == 109 ? platform::kSpoolerUnavailable : platform::kSpoolerOk;
@@ -281,6 +281,7 @@ TEST_F(ReleaseHeldJobsTest, ErrorsEndTheAttemptsButEveryJobIsResumed) {
   state_->getJobHook = nullptr;
 
   // A release that is refused leaves the job held: the caller must know.
+  SetUp();
   state_->resumeJobStatus = platform::kSpoolerAccessDenied;
   int result = 0;
   Release({"107"}, &result);
