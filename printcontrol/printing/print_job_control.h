@@ -69,10 +69,10 @@ int ResumePrinter(platform::Spooler& spooler, const char* printerName);
 // the lowest that lets no waiting job of others print between them: above
 // every waiting job whose id lies between theirs at their priority, and,
 // once one of them has printed or is printing, above every waiting job.
-// Jobs that others sent before the first of them at a lower priority keep
-// their place; the highest priority (100) is the limit.  Only the user's own
-// jobs change.  0, or -1 when the queue could not be read or a priority was
-// refused.
+// Nothing is raised while no such job waits; a raise also puts them ahead
+// of jobs waiting since before them at the old priority.  The highest
+// priority (100) is the limit.  Only the user's own jobs change.  0, or -1
+// when the queue could not be read or a priority was refused.
 int KeepHeldJobsTogether(platform::Spooler& spooler, const char* printerName,
                          const StringList& heldIds);
 
