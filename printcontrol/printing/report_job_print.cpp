@@ -126,7 +126,7 @@ bool TransformChunks(const ReportJob& job, const StringList& chunks, StringList*
 }
 
 // The report in chunks: split, transformed chunk by chunk, printed held when
-// the printer's queue may be managed, else plain.  Every chunk file and
+// the user may hold its own jobs on the printer, else plain.  Every chunk file and
 // chunk HTML file is deleted at the end.
 void PrintInChunks(ReportJob* job, int64_t htmlSize, char* error) {
   const int factor = static_cast<int>(std::max<int64_t>(1, htmlSize / kMiB));
@@ -136,7 +136,7 @@ void PrintInChunks(ReportJob* job, int64_t htmlSize, char* error) {
 
   std::unique_ptr<platform::Spooler> spooler = platform::OpenSpooler();
   const bool held =
-      spooler != nullptr && CanManagePrinter(*spooler, job->settings.printerName()) == 0;
+      spooler != nullptr && CanHoldOwnJobs(*spooler, job->settings.printerName()) == 0;
   StringList htmlFiles("string2");
   if (!TransformChunks(*job, chunks, &htmlFiles, error)) return;
   HtmlPrinter print = [job](const char* htmlPath, int copies, int lock, char* printError) {

@@ -59,16 +59,16 @@ const platform::MessageEntry kServiceMessages[] = {
      "The Brelvane listener thread socket failed to send a final response to the connection.\r\n"},
     {31,
      "The print control did not end within its time limit of (%1) ms and was stopped. The job "
-     "and its files were removed (%2).\r\n"},
+     "and its files were removed (%2). Held spooler jobs it left, cancelled: %3.\r\n"},
     {32,
      "The print control ended abnormally (%1) before it had removed its job. The job's files were "
-     "removed (%2).\r\n"},
+     "removed (%2). Held spooler jobs it left, cancelled: %3.\r\n"},
     {33,
      "The service stop ended the running print control. The job and its files were removed "
-     "(%1).\r\n"},
+     "(%1). Held spooler jobs it left, cancelled: %2.\r\n"},
     {34,
      "The service stop ended the running print control. The job stays queued and prints again "
-     "from its first page at the next start (%1).\r\n"},
+     "from its first page at the next start (%1). Held spooler jobs it left, cancelled: %2.\r\n"},
     {35,
      "The client (%1) is not among the allowed clients. Connection closed before it was "
      "read.\r\n"},

@@ -8,6 +8,7 @@
 #include "common/exceptions.h"
 #include "platform/process.h"
 #include "service/host/service_messages.h"
+#include "service/queue/held_leftovers.h"
 
 namespace kavelo::service {
 
@@ -91,9 +92,10 @@ void PrintThread::WaitForPrintControl(platform::Process* control,
         std::string how = exitCode > 128 ? "signal " + std::to_string(exitCode - 128) + " (" +
                                                strsignal(exitCode - 128) + ")"
                                          : "exit status " + std::to_string(exitCode);
+        std::string held = std::to_string(CancelHeldLeftovers(jobCommandLine));
         platform::RemoveJobFiles(jobCommandLine);
         channel().Report(platform::EventType::kError, kMsgPrintControlAbnormal, how.c_str(),
-                         jobCommandLine.c_str());
+                         jobCommandLine.c_str(), held.c_str());
       }
       return;
     }
@@ -106,11 +108,13 @@ void PrintThread::WaitForPrintControl(platform::Process* control,
     // and the renderer.
     control->Terminate();
     control->Wait(5000);
+    // Before the work folder goes: its held-jobs file names them.
+    std::string held = std::to_string(CancelHeldLeftovers(jobCommandLine));
     if (now >= guard) {
       platform::RemoveJobFiles(jobCommandLine);
       std::string limit = std::to_string(limits_.printControlTimeoutMs);
       channel().Report(platform::EventType::kError, kMsgPrintControlTimedOut, limit.c_str(),
-                       jobCommandLine.c_str());
+                       jobCommandLine.c_str(), held.c_str());
       return;
     }
     // A stop is no fault of the job: it goes back into the persisted queue
@@ -121,11 +125,11 @@ void PrintThread::WaitForPrintControl(platform::Process* control,
     if (serviceName().empty() || PersistJob(jobCommandLine) != 0) {
       platform::RemoveJobFiles(jobCommandLine);
       channel().Report(platform::EventType::kError, kMsgPrintControlStopped,
-                       jobCommandLine.c_str());
+                       jobCommandLine.c_str(), held.c_str());
       return;
     }
     channel().Report(platform::EventType::kWarning, kMsgPrintControlRequeued,
-                     jobCommandLine.c_str());
+                     jobCommandLine.c_str(), held.c_str());
     return;
   }
 }
