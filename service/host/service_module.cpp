@@ -9,6 +9,8 @@
 #include "common/service_parameters.h"
 #include "platform/eventlog.h"
 #include "platform/registry.h"
+#include "jobs/job_history.h"
+#include "service/host/control_socket.h"
 #include "service/host/event_log_channel.h"
 #include "service/host/service_messages.h"
 #include "service/intake/intake_listener.h"
@@ -27,7 +29,8 @@ ServiceModule::ServiceModule()
     : eventLog_(std::make_unique<EventLogChannel>()),
       parameters_(std::make_unique<ServiceParameters>()),
       printThread_(std::make_unique<PrintThread>()),
-      listener_(std::make_unique<IntakeListener>()) {}
+      listener_(std::make_unique<IntakeListener>()),
+      controlSocket_(std::make_unique<ControlSocket>()) {}
 
 // The members go in reverse order of their construction: listener, print
 // thread, parameters, event-log channel.
@@ -70,6 +73,7 @@ void ServiceModule::ServiceMain(int argc, char** argv) {
     // reports itself stopped: the process exits after this.
     try {
       listener_->Stop();
+      controlSocket_->Stop();
       printThread_->Stop();
     } catch (...) {
     }
@@ -142,6 +146,8 @@ bool ServiceModule::OnStart(int argc, char** argv) {
   // so that every accepted job finds a consumer.
   printThread_->BindLog(serviceName_.c_str());
   printThread_->StartPrinting();
+  // The operators' actions; a service without it still prints.
+  controlSocket_->Start(eventLog_.get(), printThread_.get(), jobs::DefaultControlSocketPath());
   listener_->Initialize(eventLog_.get(), printThread_.get(), values);
   listener_->Start(0);
   return true;
@@ -152,6 +158,7 @@ void ServiceModule::OnStop() {
   ReportPending(platform::kServiceStopPending);
   loopFlag_ = 0;
   listener_->Stop();
+  controlSocket_->Stop();
   // Lets a running print control go on for at most the stop grace, then
   // ends it (PrintThread::kStopGraceMs).
   printThread_->Stop();
