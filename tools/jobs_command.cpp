@@ -140,14 +140,12 @@ void ShowJob(const jobs::JobRecord& job, const std::vector<jobs::JobEvent>& even
 }  // namespace
 
 bool ParseDuration(const std::string& text, int64_t* ms) {
-  if (text.empty()) return false;
-  size_t digits = text.find_first_not_of("0123456789");
-  if (digits == 0 || digits + 1 < text.size() || (digits == std::string::npos ? text.size() : digits) > 9) {
-    return false;
-  }
-  int64_t value = std::stoll(text.substr(0, digits));
+  size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  // Up to nine digits and at most one unit letter after them.
+  if (digits == 0 || digits > 9 || text.size() > digits + 1) return false;
   int64_t unit = 1000;
-  if (digits != std::string::npos) {
+  if (text.size() == digits + 1) {
     switch (text[digits]) {
       case 's': unit = 1000; break;
       case 'm': unit = 60000; break;
@@ -156,7 +154,7 @@ bool ParseDuration(const std::string& text, int64_t* ms) {
       default: return false;
     }
   }
-  *ms = value * unit;
+  *ms = std::stoll(text.substr(0, digits)) * unit;
   return true;
 }
 
