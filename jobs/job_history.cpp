@@ -233,6 +233,23 @@ bool JobHistory::Add(const JobRecord& job) {
              false, &error_);
 }
 
+bool JobHistory::Add(const std::vector<JobRecord>& jobs) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (db_ == nullptr || !Exec("BEGIN IMMEDIATE")) return false;
+  }
+  for (const JobRecord& job : jobs) {
+    if (Add(job)) continue;
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string why = error_;
+    Exec("ROLLBACK");
+    error_ = why;
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  return Exec("COMMIT");
+}
+
 bool JobHistory::MarkStarted(int64_t number, int64_t startedMs) {
   std::lock_guard<std::mutex> lock(mutex_);
   return Run(db_,

@@ -51,6 +51,8 @@ class JobHistory {
   // Writes: each false on failure (also when the job is unknown, for the
   // updates).
   bool Add(const JobRecord& job);
+  // Many jobs in one transaction (an import, a benchmark's history).
+  bool Add(const std::vector<JobRecord>& jobs);
   // A job is taken by a print control: state printing, its start time, its
   // waiting seconds from its reception.
   bool MarkStarted(int64_t number, int64_t startedMs);
