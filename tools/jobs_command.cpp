@@ -218,19 +218,23 @@ int RunJobsCommand(const std::vector<std::string>& args, std::ostream& out, std:
   if (words.empty()) {
     jobs::JobHistory history;
     if (!OpenHistory(&history, err)) return kJobsExitUnreachable;
-    std::vector<jobs::JobRecord> list;
-    if (!history.ListCurrent(&list) || (all && !history.ListHistory(filter, &list))) {
+    // Each job goes out as it is read, in pieces of about 64 KiB.
+    const int64_t now = jobs::NowMs();
+    std::string text = json ? jobs::JobListJsonBegin() : JobLineHeader();
+    bool first = true;
+    auto write = [&](const jobs::JobRecord& job) {
+      text += json ? jobs::JobListJsonItem(job, first) : FormatJobLine(job, now);
+      first = false;
+      if (text.size() >= 65536) {
+        out << text;
+        text.clear();
+      }
+    };
+    if (!history.VisitCurrent(write) || (all && !history.VisitHistory(filter, write))) {
       err << "kavelo-jobs: " << history.lastError() << "\n";
       return kJobsExitUnreachable;
     }
-    if (json) {
-      out << jobs::JobListJson(list);
-      return kJobsExitOk;
-    }
-    const int64_t now = jobs::NowMs();
-    std::string text = JobLineHeader();
-    for (const jobs::JobRecord& job : list) text += FormatJobLine(job, now);
-    out << text;
+    out << text << (json ? jobs::JobListJsonEnd() : "");
     return kJobsExitOk;
   }
 
