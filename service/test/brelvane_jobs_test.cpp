@@ -89,6 +89,13 @@ class JobsWorld {
     return newest;
   }
 
+  // Sends a job that prints until Go(text) and waits for its start.
+  int64_t SendPrinting(const std::string& text) {
+    int64_t number = Send(text);
+    EXPECT_TRUE(WaitLogged("start " + std::to_string(number) + " " + text));
+    return number;
+  }
+
   // kavelo-jobs with args (as user when given), its output and error text.
   struct Run {
     int exitCode = -1;
@@ -155,8 +162,7 @@ TEST(BrelvaneJobsTest, ListsPrintingAndWaitingJobsAndCancelsEither) {
   if (geteuid() != 0) GTEST_SKIP() << "the service runs as its account only when root starts it";
   JobsWorld w;
   w.Start();
-  int64_t printing = w.Send("wait-a");
-  ASSERT_TRUE(w.WaitLogged("start " + std::to_string(printing) + " wait-a"));
+  int64_t printing = w.SendPrinting("wait-a");
   int64_t second = w.Send("second");
   int64_t third = w.Send("third");
   EXPECT_EQ(NumbersAndStates(w.List(false)),
@@ -220,8 +226,7 @@ TEST(BrelvaneJobsTest, AHoldSurvivesACrashAndAReleasePrintsTheJobInItsPlace) {
   if (geteuid() != 0) GTEST_SKIP() << "the service runs as its account only when root starts it";
   JobsWorld w;
   w.Start();
-  int64_t a = w.Send("wait-a");
-  ASSERT_TRUE(w.WaitLogged("start " + std::to_string(a) + " wait-a"));
+  int64_t a = w.SendPrinting("wait-a");
   int64_t b = w.Send("b");
   int64_t c = w.Send("wait-c");
   JobsWorld::Run hold = w.Jobs({"hold", std::to_string(b)});
@@ -231,7 +236,7 @@ TEST(BrelvaneJobsTest, AHoldSurvivesACrashAndAReleasePrintsTheJobInItsPlace) {
   ASSERT_TRUE(w.WaitLogged("end " + std::to_string(a)));
 
   w.Start();
-  ASSERT_TRUE(w.WaitLogged("start " + std::to_string(c) + " wait-c"));
+  ASSERT_TRUE(w.WaitLogged("start " + std::to_string(c) + " wait-c"));  // put back at the start
   int64_t d = w.Send("d");
   EXPECT_GT(d, c) << "numbers are never given again after a crash";
   EXPECT_EQ(NumbersAndStates(w.List(false)),
@@ -284,7 +289,7 @@ TEST(BrelvaneJobsTest, AUserOutsideTheServicesGroupIsRefused) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   JobsWorld w;
   w.Start();
-  int64_t waiting = w.Send("wait-a");
+  int64_t waiting = w.SendPrinting("wait-a");
   struct Row {
     const char* what;
     mode_t socketMode;
