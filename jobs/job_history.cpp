@@ -372,6 +372,10 @@ bool JobHistory::VisitHistory(const HistoryFilter& filter, const Visitor& visit)
   return VisitJobs(where + " ORDER BY ended_ms DESC, number DESC", {filter.sinceMs}, visit);
 }
 
+bool JobHistory::VisitListing(const ListingOptions& options, const Visitor& visit) {
+  return VisitCurrent(visit) && (!options.all || VisitHistory(options.filter, visit));
+}
+
 bool JobHistory::ListCurrent(std::vector<JobRecord>* jobs) {
   return VisitCurrent([jobs](const JobRecord& job) { jobs->push_back(job); });
 }

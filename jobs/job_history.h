@@ -33,6 +33,13 @@ struct HistoryFilter {
   bool failedOnly = false;  // only failed jobs
 };
 
+// What a listing shows: the current jobs (printing, then the queue in print
+// order) and, with all, the ended ones the filter selects, newest first.
+struct ListingOptions {
+  bool all = false;
+  HistoryFilter filter;
+};
+
 class JobHistory {
  public:
   static constexpr int kBusyTimeoutMs = 2000;
@@ -83,6 +90,8 @@ class JobHistory {
   using Visitor = std::function<void(const JobRecord&)>;
   bool VisitCurrent(const Visitor& visit);
   bool VisitHistory(const HistoryFilter& filter, const Visitor& visit);
+  // A listing's jobs in its order.
+  bool VisitListing(const ListingOptions& options, const Visitor& visit);
   // The jobs printing now (oldest start first), then the waiting ones
   // (queued and held) in print order.
   bool ListCurrent(std::vector<JobRecord>* jobs);

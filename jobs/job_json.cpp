@@ -78,6 +78,22 @@ std::string JobListJson(const std::vector<JobRecord>& jobs) {
   return text + JobListJsonEnd();
 }
 
+bool WriteJobListJson(JobHistory& history, const ListingOptions& options,
+                      const std::function<void(const std::string&)>& sink) {
+  std::string text = JobListJsonBegin();
+  bool first = true;
+  bool ok = history.VisitListing(options, [&](const JobRecord& job) {
+    text += JobListJsonItem(job, first);
+    first = false;
+    if (text.size() >= 65536) {
+      sink(text);
+      text.clear();
+    }
+  });
+  if (ok) sink(text + JobListJsonEnd());
+  return ok;
+}
+
 std::string JobDetailJson(const JobRecord& job, const std::vector<JobEvent>& events) {
   json object = JobObject(job);
   json list = json::array();

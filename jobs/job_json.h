@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <functional>
+
+#include "jobs/job_history.h"
 #include "jobs/job_record.h"
 
 namespace kavelo::jobs {
@@ -21,6 +24,13 @@ std::string JobListJsonItem(const JobRecord& job, bool first);
 std::string JobListJsonEnd();
 // {"job": JOB} with JOB's "events": [{"time", "level", "text"}, ...].
 std::string JobDetailJson(const JobRecord& job, const std::vector<JobEvent>& events);
+
+// The listing's JSON document straight from the history, handed to sink in
+// pieces of about 64 KiB (what `kavelo-jobs --json` prints and
+// /api/jobs serves).  False (lastError of the history) when it cannot be
+// read; pieces already handed over are then no whole document.
+bool WriteJobListJson(JobHistory& history, const ListingOptions& options,
+                      const std::function<void(const std::string&)>& sink);
 
 // A time as "2026-12-09T08:15:02.125Z"; empty for 0.
 std::string FormatUtcTime(int64_t ms);

@@ -182,9 +182,8 @@ std::string FormatJobLine(const jobs::JobRecord& job, int64_t nowMs) {
 }
 
 int RunJobsCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  bool all = false;
   bool json = false;
-  jobs::HistoryFilter filter;
+  jobs::ListingOptions listing;
   bool filtered = false;
   std::vector<std::string> words;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -193,18 +192,18 @@ int RunJobsCommand(const std::vector<std::string>& args, std::ostream& out, std:
       out << kUsage << "\n" << kHelp;
       return kJobsExitOk;
     } else if (arg == "--all") {
-      all = true;
+      listing.all = true;
     } else if (arg == "--json") {
       json = true;
     } else if (arg == "--failed") {
-      filter.failedOnly = true;
+      listing.filter.failedOnly = true;
       filtered = true;
     } else if (arg == "--since") {
       int64_t ms = 0;
       if (i + 1 >= args.size() || !ParseDuration(args[i + 1], &ms)) {
         return Usage(err, "--since needs a duration such as 90s, 15m, 2h or 7d");
       }
-      filter.sinceMs = jobs::NowMs() - ms;
+      listing.filter.sinceMs = jobs::NowMs() - ms;
       filtered = true;
       ++i;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -213,28 +212,31 @@ int RunJobsCommand(const std::vector<std::string>& args, std::ostream& out, std:
       words.push_back(arg);
     }
   }
-  if (filtered && !all) return Usage(err, "--since and --failed go with --all");
+  if (filtered && !listing.all) return Usage(err, "--since and --failed go with --all");
 
   if (words.empty()) {
     jobs::JobHistory history;
     if (!OpenHistory(&history, err)) return kJobsExitUnreachable;
     // Each job goes out as it is read, in pieces of about 64 KiB.
-    const int64_t now = jobs::NowMs();
-    std::string text = json ? jobs::JobListJsonBegin() : JobLineHeader();
-    bool first = true;
-    auto write = [&](const jobs::JobRecord& job) {
-      text += json ? jobs::JobListJsonItem(job, first) : FormatJobLine(job, now);
-      first = false;
-      if (text.size() >= 65536) {
-        out << text;
-        text.clear();
-      }
-    };
-    if (!history.VisitCurrent(write) || (all && !history.VisitHistory(filter, write))) {
+    bool ok;
+    if (json) {
+      ok = jobs::WriteJobListJson(history, listing, [&](const std::string& text) { out << text; });
+    } else {
+      const int64_t now = jobs::NowMs();
+      std::string text = JobLineHeader();
+      ok = history.VisitListing(listing, [&](const jobs::JobRecord& job) {
+        text += FormatJobLine(job, now);
+        if (text.size() >= 65536) {
+          out << text;
+          text.clear();
+        }
+      });
+      out << text;
+    }
+    if (!ok) {
       err << "kavelo-jobs: " << history.lastError() << "\n";
       return kJobsExitUnreachable;
     }
-    out << text << (json ? jobs::JobListJsonEnd() : "");
     return kJobsExitOk;
   }
 
@@ -243,7 +245,7 @@ int RunJobsCommand(const std::vector<std::string>& args, std::ostream& out, std:
     return Usage(err, words.size() == 2 ? "not a job number: " + words[1]
                                         : "expected a command and one job number");
   }
-  if (all || filtered) return Usage(err, "--all, --since and --failed go with a listing");
+  if (listing.all || filtered) return Usage(err, "--all, --since and --failed go with a listing");
   if (words[0] == "show") {
     jobs::JobHistory history;
     if (!OpenHistory(&history, err)) return kJobsExitUnreachable;

@@ -7,9 +7,9 @@
 
 #include "common/exceptions.h"
 #include "common/service_parameters.h"
+#include "jobs/job_history.h"
 #include "platform/eventlog.h"
 #include "platform/registry.h"
-#include "jobs/job_history.h"
 #include "service/host/control_socket.h"
 #include "service/host/event_log_channel.h"
 #include "service/host/service_messages.h"
@@ -32,8 +32,8 @@ ServiceModule::ServiceModule()
       listener_(std::make_unique<IntakeListener>()),
       controlSocket_(std::make_unique<ControlSocket>()) {}
 
-// The members go in reverse order of their construction: listener, print
-// thread, parameters, event-log channel.
+// The members go in reverse order of their construction: control socket,
+// listener, print thread, parameters, event-log channel.
 ServiceModule::~ServiceModule() = default;
 
 void ServiceModule::Init(const std::string& serviceName, const std::string& displayName,
