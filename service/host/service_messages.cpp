@@ -76,6 +76,12 @@ const platform::MessageEntry kServiceMessages[] = {
     {37,
      "The service parameter %1 holds an entry that is not a valid address (%2). Cannot "
      "continue.\r\n"},
+    {38, "Job %1: %2.\r\n"},
+    {39, "The job history could not be written: %1. The job itself is not affected.\r\n"},
+    {40,
+     "The print control ended abnormally (%1) before it had removed its job. The job's spooled "
+     "files are kept for a retry until KeepFailedHours have passed (%2). Held spooler jobs it "
+     "left, cancelled: %3.\r\n"},
 };
 
 const size_t kServiceMessageCount = sizeof kServiceMessages / sizeof kServiceMessages[0];

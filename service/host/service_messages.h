@@ -55,9 +55,12 @@ enum ServiceMessage : uint32_t {
   kMsgClientNotAllowed = 35,      // %1: the client's address
   kMsgClientBoundReached = 36,    // %1: the client's address, %2: the bound and its value
   kMsgParameterEntryInvalid = 37, // %1: the value's name, %2: the entry
+  kMsgJobAction = 38,             // %1: the job number, %2: what happened and who asked
+  kMsgHistoryWriteFailed = 39,    // %1: what could not be written and why
+  kMsgPrintControlAbnormalKept = 40,  // %1: how it ended, %2: the job command line, %3: held
 };
 
-// The table, ids 1 to 37 in order, each text ending with "\r\n".
+// The table, ids 1 to 40 in order, each text ending with "\r\n".
 extern const platform::MessageEntry kServiceMessages[];
 extern const size_t kServiceMessageCount;
 

@@ -7,8 +7,10 @@
 
 #include "common/exceptions.h"
 #include "common/service_parameters.h"
+#include "jobs/job_history.h"
 #include "platform/eventlog.h"
 #include "platform/registry.h"
+#include "service/host/control_socket.h"
 #include "service/host/event_log_channel.h"
 #include "service/host/service_messages.h"
 #include "service/intake/client_admission.h"
@@ -28,10 +30,11 @@ ServiceModule::ServiceModule()
     : eventLog_(std::make_unique<EventLogChannel>()),
       parameters_(std::make_unique<ServiceParameters>()),
       printThread_(std::make_unique<PrintThread>()),
-      listener_(std::make_unique<IntakeListener>()) {}
+      listener_(std::make_unique<IntakeListener>()),
+      controlSocket_(std::make_unique<ControlSocket>()) {}
 
-// The members go in reverse order of their construction: listener, print
-// thread, parameters, event-log channel.
+// The members go in reverse order of their construction: control socket,
+// listener, print thread, parameters, event-log channel.
 ServiceModule::~ServiceModule() = default;
 
 void ServiceModule::Init(const std::string& serviceName, const std::string& displayName,
@@ -71,6 +74,7 @@ void ServiceModule::ServiceMain(int argc, char** argv) {
     // reports itself stopped: the process exits after this.
     try {
       listener_->Stop();
+      controlSocket_->Stop();
       printThread_->Stop();
     } catch (...) {
     }
@@ -150,6 +154,8 @@ bool ServiceModule::OnStart(int argc, char** argv) {
   listener_->admission().CountQueuedJobs(persisted);
   printThread_->BindLog(serviceName_.c_str());
   printThread_->StartPrinting();
+  // The operators' actions; a service without it still prints.
+  controlSocket_->Start(eventLog_.get(), printThread_.get(), jobs::DefaultControlSocketPath());
   listener_->Start(0);
   return true;
 }
@@ -159,6 +165,7 @@ void ServiceModule::OnStop() {
   ReportPending(platform::kServiceStopPending);
   loopFlag_ = 0;
   listener_->Stop();
+  controlSocket_->Stop();
   // Lets a running print control go on for at most the stop grace, then
   // ends it (PrintThread::kStopGraceMs).
   printThread_->Stop();

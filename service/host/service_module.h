@@ -28,6 +28,7 @@ namespace kavelo::service {
 class EventLogChannel;
 class PrintThread;
 class IntakeListener;
+class ControlSocket;
 struct ClientLimits;
 
 // The version the Version command prints.
@@ -146,6 +147,7 @@ class ServiceModule {
   std::unique_ptr<ServiceParameters> parameters_;
   std::unique_ptr<PrintThread> printThread_;
   std::unique_ptr<IntakeListener> listener_;
+  std::unique_ptr<ControlSocket> controlSocket_;
   // Held from the start routine until Run returns: no second process runs
   // the service, and so its print queue, beside this one.
   platform::ScLock instanceLock_;

@@ -1,7 +1,10 @@
 #include "service/intake/intake_exchange.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -38,6 +41,29 @@ void CloseConnection(int socket) {
   }
   close(socket);
 }
+
+namespace {
+
+// Who sent the job and how big its documents are, for the job history.  An
+// exchange run without a client set (tests) takes the socket's peer.
+JobOrigin OriginOf(int socket, const PeerAddress& client, bool clientSet, const JobValues& job) {
+  JobOrigin origin;
+  PeerAddress peer = client;
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (clientSet || (getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+                    PeerAddress::FromSockaddr(reinterpret_cast<sockaddr*>(&address), length,
+                                              &peer))) {
+    origin.clientAddress = FormatPeerAddress(peer);
+    origin.clientPort = peer.port;
+  }
+  struct stat info;
+  if (stat(job.xmlPath.c_str(), &info) == 0) origin.xmlBytes = info.st_size;
+  if (stat(job.xslPath.c_str(), &info) == 0) origin.xslBytes = info.st_size;
+  return origin;
+}
+
+}  // namespace
 
 IntakeExchange::IntakeExchange(EventLogChannel* channel, QueueThread* printThread,
                                std::string printerApplication, std::string printerName)
@@ -247,7 +273,8 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
       try {
         result = printThread_->AddJob(job_.printerApplication.c_str(), job_.xmlPath.c_str(),
                                       job_.xslPath.c_str(), job_.printerName.c_str(),
-                                      job_.orientation, job_.copies, job_.fromPage, job_.toPage);
+                                      job_.orientation, job_.copies, job_.fromPage, job_.toPage,
+                                      OriginOf(socket, peer_, admission_ != nullptr, job_));
         if (result && claim_) claim_->Commit(job_.xmlPath);
       } catch (const std::exception& e) {
         Report(kMsgSocketIoError, ExceptionReportText(e).c_str());
