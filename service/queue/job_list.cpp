@@ -92,7 +92,10 @@ size_t JobList::size() const {
 
 std::deque<std::string> JobList::Snapshot() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return jobs_;
+  std::deque<std::string> lines;
+  for (const auto& [number, running] : running_) lines.push_back(running.job.commandLine);
+  for (const QueuedJob& job : waiting_) lines.push_back(job.commandLine);
+  return lines;
 }
 
 }  // namespace kavelo::service

@@ -46,7 +46,8 @@ class JobList {
   bool IsRunning(int64_t number) const;
   // Waiting and running jobs together.
   size_t size() const;
-  // A copy of every entry, oldest first.
+  // The command lines of the running jobs, then of the waiting ones in
+  // print order.
   std::deque<std::string> Snapshot() const;
 
  private:
