@@ -28,6 +28,7 @@ namespace kavelo::service {
 class EventLogChannel;
 class PrintThread;
 class IntakeListener;
+class StatusServer;
 
 // The version the Version command prints.
 constexpr int kVersionMajor = 1;
@@ -124,6 +125,7 @@ class ServiceModule {
   bool CheckPrinter(ParameterValues* values);
   bool CheckPrinterApplication(const ParameterValues& values);
   bool CheckSpoolerDirectory(const ParameterValues& values);
+  void StartStatus(const ParameterValues& values);
 
   std::string serviceName_;
   std::string displayName_;
@@ -138,6 +140,9 @@ class ServiceModule {
   std::unique_ptr<ServiceParameters> parameters_;
   std::unique_ptr<PrintThread> printThread_;
   std::unique_ptr<IntakeListener> listener_;
+  // The read-only HTTP side (StatusPort), started after the listener and
+  // stopped first.
+  std::unique_ptr<StatusServer> statusServer_;
   // Held from the start routine until Run returns: no second process runs
   // the service, and so its print queue, beside this one.
   platform::ScLock instanceLock_;

@@ -16,6 +16,7 @@
 #include "service/intake/socket_stream.h"
 #include "service/intake/spool_file.h"
 #include "service/queue/queue_thread.h"
+#include "service/status/service_counters.h"
 
 namespace kavelo::service {
 
@@ -78,6 +79,7 @@ bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pi
     bool complete = reader.Read(pieces, n, &got);
     size_t whole = complete ? n : got - got % kFileChunkSize;
     if (whole > 0 && !file.Write(pieces, whole)) return false;
+    Counters().IntakeBytes(whole);
     if (!complete) return false;
     remaining -= static_cast<uint32_t>(n);
   }
@@ -95,6 +97,7 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
     return false;
   }
   if (magic != kIntakeMagic) {
+    refused_ = true;
     SendStatus(writer, kStatusRejected);
     Report(kMsgBadMagic);
     return false;
@@ -110,6 +113,7 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
     return false;
   }
   if (strcasecmp(version.c_str(), kIntakeVersion) != 0) {
+    refused_ = true;
     SendStatus(writer, kStatusRejected);
     Report(kMsgVersionChallengeFailed);
     return false;
@@ -182,6 +186,7 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
     Report(kMsgTempFileFailed, job_.xmlPath.c_str());
     discard();
     CloseConnection(socket);
+    Counters().JobReceived(IntakeResult::kFailed);
     return false;
   }
   ownXml = true;
@@ -203,6 +208,7 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
       std::string refusal = JobRefusal(job_);
       if (!refusal.empty()) {
         Report(kMsgExceptionCaught, ("Job refused: " + refusal).c_str());
+        refused_ = true;
         result = false;
       }
     }
@@ -226,6 +232,7 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
         Report(kMsgSocketIoError, ExceptionReportText(e).c_str());
         discard();
         CloseConnection(socket);
+        Counters().JobReceived(IntakeResult::kFailed);
         return false;
       }
     }
@@ -237,6 +244,9 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
   }
   // 8. Close.
   CloseConnection(socket);
+  Counters().JobReceived(result     ? IntakeResult::kQueued
+                         : refused_ ? IntakeResult::kRefused
+                                    : IntakeResult::kFailed);
   return result;
 }
 

@@ -69,6 +69,7 @@ class IntakeExchange {
   EventLogChannel* channel_;
   QueueThread* printThread_;
   JobValues job_;
+  bool refused_ = false;  // the service refused the job (magic, version, what it asks)
 };
 
 }  // namespace kavelo::service
