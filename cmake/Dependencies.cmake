@@ -4,6 +4,7 @@ find_package(XercesC REQUIRED)
 find_package(Cups REQUIRED)
 find_package(GTest REQUIRED)
 find_package(ZLIB REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
 find_package(benchmark QUIET)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
@@ -11,7 +12,6 @@ pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 # build), prometheus-cpp's metric types and text format, nlohmann-json.
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 find_package(prometheus-cpp CONFIG REQUIRED)
-find_package(nlohmann_json 3 REQUIRED)
 
 # Xalan-C ships no CMake package on Debian; find the header and library.
 find_path(XALANC_INCLUDE_DIR xalanc/XalanTransformer/XalanTransformer.hpp)

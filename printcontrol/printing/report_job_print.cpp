@@ -15,6 +15,7 @@
 
 #include "platform/spooler.h"
 #include "printcontrol/job/event_reporting.h"
+#include "printcontrol/job/job_note.h"
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/job/text_field.h"
 #include "printcontrol/printing/print_chunks.h"
@@ -138,7 +139,12 @@ void PrintInChunks(ReportJob* job, int64_t htmlSize, char* error) {
   const bool held =
       spooler != nullptr && CanManagePrinter(*spooler, job->settings.printerName()) == 0;
   StringList htmlFiles("string2");
-  if (!TransformChunks(*job, chunks, &htmlFiles, error)) return;
+  bool transformed;
+  {
+    StageTimer timer(JobStage::kTransform);
+    transformed = TransformChunks(*job, chunks, &htmlFiles, error);
+  }
+  if (!transformed) return;
   HtmlPrinter print = [job](const char* htmlPath, int copies, int lock, char* printError) {
     PrintHtmlFile(*job, htmlPath, copies, lock, printError, kErrorSize);
   };
@@ -193,7 +199,10 @@ void ReportJob::PrintReport() {
     std::snprintf(error, sizeof(error), "Error:path too long in %s.", workDirectory);
     return Report(*this, error);
   }
-  TransformWholeReport(this, htmlPath, error);
+  {
+    StageTimer timer(JobStage::kTransform);
+    TransformWholeReport(this, htmlPath, error);
+  }
   if (error[0] != '\0') {
     ::unlink(htmlPath);
     return Report(*this, error);

@@ -69,6 +69,11 @@ const platform::MessageEntry kServiceMessages[] = {
     {34,
      "The service stop ended the running print control. The job stays queued and prints again "
      "from its first page at the next start (%1).\r\n"},
+    {35, "Job %1: %2.\r\n"},
+    {36, "The job history could not be written: %1. The job itself is not affected.\r\n"},
+    {37,
+     "The print control ended abnormally (%1) before it had removed its job. The job's spooled "
+     "files are kept for a retry until KeepFailedHours have passed (%2).\r\n"},
 };
 
 const size_t kServiceMessageCount = sizeof kServiceMessages / sizeof kServiceMessages[0];

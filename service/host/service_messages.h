@@ -50,9 +50,12 @@ enum ServiceMessage : uint32_t {
   kMsgPrintControlAbnormal = 32,  // %1: how it ended, %2: the job command line
   kMsgPrintControlStopped = 33,   // %1: the job command line
   kMsgPrintControlRequeued = 34,  // %1: the job command line
+  kMsgJobAction = 35,             // %1: the job number, %2: what happened and who asked
+  kMsgHistoryWriteFailed = 36,    // %1: what could not be written and why
+  kMsgPrintControlAbnormalKept = 37,  // %1: how it ended, %2: the job command line
 };
 
-// The table, ids 1 to 34 in order, each text ending with "\r\n".
+// The table, ids 1 to 37 in order, each text ending with "\r\n".
 extern const platform::MessageEntry kServiceMessages[];
 extern const size_t kServiceMessageCount;
 

@@ -1,7 +1,10 @@
 #include "service/intake/intake_exchange.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -44,6 +47,30 @@ void CloseConnection(int socket) {
     drained += static_cast<size_t>(got);
   }
   close(socket);
+}
+
+// Who sent the job and how big its documents are, for the job history.
+JobOrigin OriginOf(int socket, const JobValues& job) {
+  JobOrigin origin;
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  if (getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (peer.ss_family == AF_INET) {
+      const auto* in = reinterpret_cast<const sockaddr_in*>(&peer);
+      inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+      origin.clientPort = ntohs(in->sin_port);
+    } else if (peer.ss_family == AF_INET6) {
+      const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&peer);
+      inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
+      origin.clientPort = ntohs(in6->sin6_port);
+    }
+    origin.clientAddress = text;
+  }
+  struct stat info;
+  if (stat(job.xmlPath.c_str(), &info) == 0) origin.xmlBytes = info.st_size;
+  if (stat(job.xslPath.c_str(), &info) == 0) origin.xslBytes = info.st_size;
+  return origin;
 }
 
 }  // namespace
@@ -227,7 +254,8 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
       try {
         result = printThread_->AddJob(job_.printerApplication.c_str(), job_.xmlPath.c_str(),
                                       job_.xslPath.c_str(), job_.printerName.c_str(),
-                                      job_.orientation, job_.copies, job_.fromPage, job_.toPage);
+                                      job_.orientation, job_.copies, job_.fromPage, job_.toPage,
+                                      OriginOf(socket, job_));
       } catch (const std::exception& e) {
         Report(kMsgSocketIoError, ExceptionReportText(e).c_str());
         discard();

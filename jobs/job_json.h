@@ -1,0 +1,25 @@
+// The one JSON form of jobs: what `kavelo-jobs --json` prints and what every
+// other reader of the history hands out.  Field names are the history's
+// (docs/jobs.md lists them).  The job command line and the print order stay
+// inside the service.
+#ifndef KAVELO_JOBS_JOB_JSON_H_
+#define KAVELO_JOBS_JOB_JSON_H_
+
+#include <string>
+#include <vector>
+
+#include "jobs/job_record.h"
+
+namespace kavelo::jobs {
+
+// {"jobs": [JOB, ...]}, in the order given.
+std::string JobListJson(const std::vector<JobRecord>& jobs);
+// {"job": JOB} with JOB's "events": [{"time", "level", "text"}, ...].
+std::string JobDetailJson(const JobRecord& job, const std::vector<JobEvent>& events);
+
+// A time as "2026-12-09T08:15:02.125Z"; empty for 0.
+std::string FormatUtcTime(int64_t ms);
+
+}  // namespace kavelo::jobs
+
+#endif  // KAVELO_JOBS_JOB_JSON_H_
