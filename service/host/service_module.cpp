@@ -8,6 +8,7 @@
 
 #include "common/exceptions.h"
 #include "common/service_parameters.h"
+#include "jobs/job_history.h"
 #include "platform/eventlog.h"
 #include "platform/registry.h"
 #include "service/host/event_log_channel.h"
@@ -176,6 +177,7 @@ void ServiceModule::StartStatus(const ParameterValues& values) {
   probes.openConnections = [this] { return listener_->activeConnections(); };
   probes.waitingJobs = [this] { return static_cast<int64_t>(printThread_->jobs().size()); };
   probes.spoolDirectory = values.spoolerDirectory;
+  probes.historyPath = jobs::DefaultHistoryPath();
   probes.version = std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
                    std::to_string(kVersionPatch);
   // A status side that cannot listen is reported; the service prints on.

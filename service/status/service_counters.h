@@ -1,6 +1,6 @@
 // The counters the service keeps for its metrics, one set per process.  The
-// intake adds to them where it already settles a job's result; the status
-// side serializes them.  Adding is lock free (atomic), so no code that
+// intake adds to them where it already settles a job's result, the status
+// side as it sees jobs end in the history, and serializes them.  Adding is lock free (atomic), so no code that
 // counts waits for a scrape.
 #ifndef KAVELO_SERVICE_SERVICE_COUNTERS_H_
 #define KAVELO_SERVICE_SERVICE_COUNTERS_H_
@@ -10,10 +10,18 @@
 
 namespace prometheus {
 class Counter;
+class Histogram;
 class Registry;
 }  // namespace prometheus
 
 namespace kavelo::service {
+
+enum class EndResult { kPrinted, kFailed, kCancelled };
+
+// Seconds a job spent in each stage.
+struct StageSeconds {
+  double wait = 0, transform = 0, render = 0, spool = 0, total = 0;
+};
 
 enum class IntakeResult {
   kQueued,   // the client was told the job is queued
@@ -31,6 +39,8 @@ class ServiceCounters {
   void JobReceived(IntakeResult result);
   // Document bytes a connection has written to the spool folder.
   void IntakeBytes(uint64_t bytes);
+  // A job ended; its stages count when it was started.
+  void JobEnded(EndResult result, const StageSeconds* stages);
 
   // The registry that holds the counters, for the serializer.
   const std::shared_ptr<prometheus::Registry>& registry() const { return registry_; }
@@ -39,6 +49,8 @@ class ServiceCounters {
   std::shared_ptr<prometheus::Registry> registry_;
   prometheus::Counter* received_[3];
   prometheus::Counter* intakeBytes_;
+  prometheus::Counter* ended_[3];
+  prometheus::Histogram* stages_[5];
 };
 
 // The process's counters.

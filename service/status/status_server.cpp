@@ -5,17 +5,20 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
-#include <fstream>
+#include <vector>
 #include <nlohmann/json.hpp>
 #include <prometheus/registry.h>
 #include <utility>
 
+#include "jobs/job_json.h"
 #include "orlendi/render_worker.h"
 #include "service/host/event_log_channel.h"
 #include "service/host/service_messages.h"
 #include "service/status/process_metrics.h"
 #include "service/status/service_counters.h"
+#include "service/status/status_page.h"
 
 namespace kavelo::service {
 
@@ -35,6 +38,46 @@ std::string SpoolWritableProblem(const std::string& folder) {
   return "";
 }
 
+constexpr int64_t kDayMs = 24 * 3600 * 1000LL;
+// The failures the page shows: of the last day, the newest this many.
+constexpr size_t kPageFailures = 20;
+
+void Answer(const HttpAnswer& answer, httplib::Response* response) {
+  response->status = answer.status;
+  response->set_content(answer.body, answer.contentType.c_str());
+}
+
+HttpAnswer Html(int status, std::string body) {
+  return {status, "text/html; charset=utf-8", std::move(body)};
+}
+
+HttpAnswer JsonError(int status, const std::string& text) {
+  return {status, "application/json", nlohmann::json{{"error", text}}.dump() + "\n"};
+}
+
+// A job number as a path gives it: digits only, no sign, no leading zero
+// run longer than the number.
+bool ParseJobNumber(const std::string& text, int64_t* number) {
+  if (text.empty() || text.size() > 18) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  *number = std::stoll(text);
+  return *number > 0;
+}
+
+int64_t QueryNumber(const httplib::Request& request, const char* name, int64_t fallback) {
+  if (!request.has_param(name)) return fallback;
+  int64_t value = 0;
+  return ParseJobNumber(request.get_param_value(name), &value) ? value : fallback;
+}
+
+bool QueryFlag(const httplib::Request& request, const char* name) {
+  if (!request.has_param(name)) return false;
+  std::string value = request.get_param_value(name);
+  return value.empty() || value == "1" || value == "true" || value == "yes";
+}
+
 }  // namespace
 
 StatusServer::StatusServer() = default;
@@ -44,20 +87,40 @@ StatusServer::~StatusServer() { Stop(); }
 bool StatusServer::Start(EventLogChannel* channel, const StatusSettings& settings,
                          StatusProbes probes, bool anyPort) {
   probes_ = std::move(probes);
+  startedMs_ = jobs::NowMs();
+  watermarkMs_ = startedMs_;
   std::string error;
   std::string folder = orlendi::WorkerRuntimeFolder(&error);
   if (!folder.empty()) renderSocket_ = folder + "/" + orlendi::kWorkerSocketName;
   if (settings.port == 0 && !anyPort) return true;
   server_ = std::make_unique<BoundedHttpServer>();
   server_->Get("/health", [this](const httplib::Request&, httplib::Response& response) {
-    HttpAnswer answer = Health();
-    response.status = answer.status;
-    response.set_content(answer.body, answer.contentType.c_str());
+    Answer(Health(), &response);
   });
   server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
-    HttpAnswer answer = Metrics();
-    response.status = answer.status;
-    response.set_content(answer.body, answer.contentType.c_str());
+    Answer(Metrics(), &response);
+  });
+  server_->Get("/", [this](const httplib::Request&, httplib::Response& response) {
+    Answer(Page(), &response);
+  });
+  server_->Get(R"(/jobs/([^/]+))", [this](const httplib::Request& request,
+                                          httplib::Response& response) {
+    Answer(JobPage(request.matches[1]), &response);
+  });
+  server_->Get("/api/jobs", [this](const httplib::Request& request, httplib::Response& response) {
+    int64_t limit = QueryNumber(request, "limit", static_cast<int64_t>(kDefaultListLimit));
+    Answer(JobsJson(QueryFlag(request, "all"), QueryFlag(request, "failed"),
+                    QueryNumber(request, "since", 0), static_cast<size_t>(limit)),
+           &response);
+  });
+  server_->Get(R"(/api/jobs/([^/]+))", [this](const httplib::Request& request,
+                                              httplib::Response& response) {
+    Answer(JobJson(request.matches[1]), &response);
+  });
+  server_->set_error_handler([](const httplib::Request&, httplib::Response& response) {
+    if (response.body.empty()) {
+      Answer(Html(response.status, RenderNotFoundPage("No such page.")), &response);
+    }
   });
   port_ = server_->Open(settings.address, static_cast<int>(settings.port));
   if (port_ == 0) {
@@ -80,6 +143,12 @@ void StatusServer::Stop() {
 }
 
 HttpAnswer StatusServer::Health() const {
+  HttpAnswer answer{200, "application/json", ""};
+  HealthSummary(&answer.status, &answer.body);
+  return answer;
+}
+
+std::string StatusServer::HealthSummary(int* status, std::string* json) const {
   nlohmann::json checks = nlohmann::json::object();
   nlohmann::json failing = nlohmann::json::array();
   auto check = [&](const char* name, const std::string& problem) {
@@ -93,15 +162,83 @@ HttpAnswer StatusServer::Health() const {
   nlohmann::json body = {{"status", failing.empty() ? "ok" : "failing"}, {"checks", checks}};
   if (!failing.empty()) body["failing"] = failing;
   body["version"] = probes_.version;
-  return {failing.empty() ? 200 : 503, "application/json", body.dump() + "\n"};
+  if (status != nullptr) *status = failing.empty() ? 200 : 503;
+  if (json != nullptr) *json = body.dump() + "\n";
+  std::string summary;
+  for (const auto& name : failing) {
+    std::string failed = name.get<std::string>();
+    summary += (summary.empty() ? "" : ", ") + failed + " " + checks[failed].get<std::string>();
+  }
+  return failing.empty() ? "ok" : summary;
 }
 
-HttpAnswer StatusServer::Metrics() const {
+jobs::JobHistory* StatusServer::History() {
+  if (probes_.historyPath.empty()) return nullptr;
+  if (!history_.IsOpen() && !history_.Open(probes_.historyPath, jobs::JobHistory::Mode::kReadOnly)) {
+    return nullptr;
+  }
+  return &history_;
+}
+
+void StatusServer::CountEndedJobs() {
+  jobs::JobHistory* history = History();
+  std::vector<jobs::JobRecord> ended;
+  jobs::HistoryFilter filter;
+  filter.sinceMs = watermarkMs_;
+  if (history == nullptr || !history->ListHistory(filter, &ended)) return;
+  int64_t newest = watermarkMs_;
+  for (const jobs::JobRecord& job : ended) newest = std::max(newest, job.endedMs);
+  std::set<int64_t> atNewest;
+  for (const jobs::JobRecord& job : ended) {
+    if (job.endedMs == newest) atNewest.insert(job.number);
+    if (job.endedMs == watermarkMs_ && countedAtWatermark_.count(job.number) != 0) continue;
+    EndResult result = job.state == jobs::JobState::kPrinted  ? EndResult::kPrinted
+                       : job.state == jobs::JobState::kFailed ? EndResult::kFailed
+                                                              : EndResult::kCancelled;
+    StageSeconds stages;
+    stages.wait = job.waitSeconds;
+    stages.transform = job.transformSeconds;
+    stages.render = job.renderSeconds;
+    stages.spool = job.spoolSeconds;
+    stages.total = static_cast<double>(job.endedMs - job.receivedMs) / 1000.0;
+    Counters().JobEnded(result, job.startedMs != 0 ? &stages : nullptr);
+  }
+  if (newest == watermarkMs_) {
+    countedAtWatermark_.insert(atNewest.begin(), atNewest.end());
+  } else {
+    countedAtWatermark_ = std::move(atNewest);
+  }
+  watermarkMs_ = newest;
+}
+
+HttpAnswer StatusServer::Metrics() {
   MetricFamilies families;
+  std::map<std::string, double> states = {{"queued", 0}, {"held", 0}, {"printing", 0}};
+  double oldestQueuedSeconds = 0;
+  {
+    std::lock_guard<std::mutex> lock(historyMutex_);
+    CountEndedJobs();
+    std::vector<jobs::JobRecord> current;
+    jobs::JobHistory* history = History();
+    if (history != nullptr && history->ListCurrent(&current)) {
+      const int64_t now = jobs::NowMs();
+      for (const jobs::JobRecord& job : current) {
+        states[jobs::JobStateName(job.state)] += 1;
+        if (job.state == jobs::JobState::kQueued && job.receivedMs != 0) {
+          oldestQueuedSeconds =
+              std::max(oldestQueuedSeconds, static_cast<double>(now - job.receivedMs) / 1000.0);
+        }
+      }
+    }
+  }
   families.Add(Counters().registry()->Collect());
+  families.LabelledGauge("kavelo_queue_jobs", "Jobs in the job history's queue, by state",
+                         "state", states);
+  families.Gauge("kavelo_oldest_queued_job_age_seconds",
+                 "Seconds the oldest queued job has waited (0: none waits)", oldestQueuedSeconds);
   families.Gauge("kavelo_intake_connections", "Intake connections open now",
                  probes_.openConnections ? static_cast<double>(probes_.openConnections()) : 0);
-  families.Gauge("kavelo_queue_jobs", "Jobs in the print queue, the printing ones too",
+  families.Gauge("kavelo_print_queue_jobs", "Jobs the print thread holds, the printing ones too",
                  probes_.waitingJobs ? static_cast<double>(probes_.waitingJobs()) : 0);
   struct statvfs space {};
   if (statvfs(probes_.spoolDirectory.c_str(), &space) == 0) {
@@ -112,6 +249,80 @@ HttpAnswer StatusServer::Metrics() const {
                  static_cast<double>(CountListeningSockets(renderSocket_)));
   AddProcessMetrics(&families);
   return {200, "text/plain; version=0.0.4; charset=utf-8", families.Text()};
+}
+
+HttpAnswer StatusServer::Page() {
+  StatusPageData data;
+  data.version = probes_.version;
+  data.nowMs = jobs::NowMs();
+  data.startedMs = startedMs_;
+  data.health = HealthSummary(nullptr, nullptr);
+  std::lock_guard<std::mutex> lock(historyMutex_);
+  jobs::JobHistory* history = History();
+  if (history == nullptr) return Html(200, RenderStatusPage(data));
+  data.historyOpen = history->ListCurrent(&data.current);
+  jobs::HistoryFilter failed;
+  failed.failedOnly = true;
+  failed.sinceMs = data.nowMs - kDayMs;
+  history->ListHistory(failed, &data.failures);
+  if (data.failures.size() > kPageFailures) data.failures.resize(kPageFailures);
+  std::vector<jobs::JobRecord> today;
+  jobs::HistoryFilter midnight;
+  midnight.sinceMs = data.nowMs - data.nowMs % kDayMs;
+  history->ListHistory(midnight, &today);
+  for (const jobs::JobRecord& job : today) {
+    PrinterDay& day = data.today[job.printer];
+    if (job.state == jobs::JobState::kPrinted) ++day.printed;
+    if (job.state == jobs::JobState::kFailed) ++day.failed;
+    if (job.state == jobs::JobState::kCancelled) ++day.cancelled;
+  }
+  return Html(200, RenderStatusPage(data));
+}
+
+HttpAnswer StatusServer::JobPage(const std::string& number) {
+  int64_t n = 0;
+  jobs::JobRecord job;
+  std::vector<jobs::JobEvent> events;
+  std::lock_guard<std::mutex> lock(historyMutex_);
+  jobs::JobHistory* history = History();
+  if (!ParseJobNumber(number, &n) || history == nullptr || !history->Find(n, &job, &events)) {
+    return Html(404, RenderNotFoundPage("No job " + number + "."));
+  }
+  return Html(200, RenderJobPage(job, events, probes_.version));
+}
+
+HttpAnswer StatusServer::JobsJson(bool all, bool failedOnly, int64_t sinceSeconds, size_t limit) {
+  std::vector<jobs::JobRecord> list;
+  std::lock_guard<std::mutex> lock(historyMutex_);
+  jobs::JobHistory* history = History();
+  if (history == nullptr || !history->ListCurrent(&list)) {
+    return JsonError(503, "the job history cannot be read");
+  }
+  if (all) {
+    if (failedOnly) list.clear();
+    jobs::HistoryFilter filter;
+    filter.failedOnly = failedOnly;
+    if (sinceSeconds > 0) filter.sinceMs = jobs::NowMs() - sinceSeconds * 1000;
+    std::vector<jobs::JobRecord> ended;
+    if (!history->ListHistory(filter, &ended)) {
+      return JsonError(503, "the job history cannot be read");
+    }
+    if (ended.size() > limit) ended.resize(limit);
+    list.insert(list.end(), ended.begin(), ended.end());
+  }
+  return {200, "application/json", jobs::JobListJson(list)};
+}
+
+HttpAnswer StatusServer::JobJson(const std::string& number) {
+  int64_t n = 0;
+  jobs::JobRecord job;
+  std::vector<jobs::JobEvent> events;
+  std::lock_guard<std::mutex> lock(historyMutex_);
+  jobs::JobHistory* history = History();
+  if (!ParseJobNumber(number, &n) || history == nullptr || !history->Find(n, &job, &events)) {
+    return JsonError(404, "no such job");
+  }
+  return {200, "application/json", jobs::JobDetailJson(job, events)};
 }
 
 }  // namespace kavelo::service

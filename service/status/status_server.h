@@ -1,15 +1,22 @@
 // The service's read-only HTTP side: /health for a supervisor, /metrics for
-// a monitoring system.  Its own threads and bounds (BoundedHttpServer), so
-// that nothing a client of it does delays the intake or the print thread;
-// no action is reachable through it.
+// a monitoring system, the status page (/, /jobs/N) for an administrator and
+// the job history as JSON (/api/jobs, /api/jobs/N) in the one JSON form of
+// the jobs library.  Its own threads and bounds (BoundedHttpServer) and its
+// own read-only connection to the history, so that nothing a client of it
+// does delays the intake or the print thread; no action is reachable
+// through it.
 #ifndef KAVELO_SERVICE_STATUS_SERVER_H_
 #define KAVELO_SERVICE_STATUS_SERVER_H_
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 
+#include "jobs/job_history.h"
 #include "service/status/bounded_http_server.h"
 #include "service/status/status_settings.h"
 
@@ -24,6 +31,7 @@ struct StatusProbes {
   std::function<int64_t()> openConnections;  // intake connections not yet ended
   std::function<int64_t()> waitingJobs;      // jobs in the print queue, the printing one too
   std::string spoolDirectory;
+  std::string historyPath;  // the job history, read only; empty: none
   std::string version;
 };
 
@@ -54,10 +62,34 @@ class StatusServer {
 
   // The answers, also for benchmarks and tests.
   HttpAnswer Health() const;
-  HttpAnswer Metrics() const;
+  HttpAnswer Metrics();
+  HttpAnswer Page();
+  HttpAnswer JobPage(const std::string& number);
+  // all: the ended jobs too, newest first (failedOnly, sinceSeconds ago, at
+  // most limit of them), as kavelo-jobs --all lists them.
+  HttpAnswer JobsJson(bool all, bool failedOnly, int64_t sinceSeconds, size_t limit);
+  HttpAnswer JobJson(const std::string& number);
+
+  // The ended jobs an /api/jobs listing gives at most unless asked for more.
+  static constexpr size_t kDefaultListLimit = 1000;
 
  private:
+  // The history, opened when first needed (the service makes it at its
+  // start); null when it cannot be read.
+  jobs::JobHistory* History();
+  // Counts the jobs that ended since the last look into the ended-jobs
+  // counters and the stage histogram.
+  void CountEndedJobs();
+  std::string HealthSummary(int* status, std::string* json) const;
+
   StatusProbes probes_;
+  int64_t startedMs_ = 0;
+  std::mutex historyMutex_;
+  jobs::JobHistory history_;
+  // What CountEndedJobs has counted: jobs ended before watermarkMs_, and
+  // those ended at it whose numbers are held.  Guarded by historyMutex_.
+  int64_t watermarkMs_ = 0;
+  std::set<int64_t> countedAtWatermark_;
   std::string renderSocket_;  // the account's warm renderer, counted as a worker
   std::unique_ptr<BoundedHttpServer> server_;
   int port_ = 0;

@@ -89,23 +89,11 @@ TEST(StatusServerTest, MetricsPassPromtoolAndCount) {
   ASSERT_EQ(reply.status, 200);
   EXPECT_EQ(testsupport::PromtoolProblems(reply.body), "");
   for (const char* line :
-       {"kavelo_intake_connections 3", "kavelo_queue_jobs 2", "kavelo_render_workers ",
+       {"kavelo_intake_connections 3", "kavelo_print_queue_jobs 2", "kavelo_render_workers ",
         "kavelo_spool_free_bytes ", "process_cpu_seconds_total ",
         "process_resident_memory_bytes ", "kavelo_jobs_received_total{result=\"refused\"} "}) {
     EXPECT_NE(reply.body.find(std::string("\n") + line), std::string::npos) << line;
   }
-}
-
-// Opens a connection without sending anything.
-int Idle(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  fcntl(fd, F_SETFL, O_NONBLOCK);
-  connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  return fd;
 }
 
 TEST(StatusServerTest, HostileClientsNeitherEscapeNorHoldIt) {
@@ -138,7 +126,7 @@ TEST(StatusServerTest, HostileClientsNeitherEscapeNorHoldIt) {
       {"1,000 idle connections",
        [](int port) {
          std::vector<int> fds;
-         for (int i = 0; i < 1000; ++i) fds.push_back(Idle(port));
+         for (int i = 0; i < 1000; ++i) fds.push_back(testsupport::OpenIdleConnection(port));
          std::this_thread::sleep_for(std::chrono::milliseconds(500));
          for (int fd : fds) close(fd);
          return 0;

@@ -16,6 +16,10 @@ struct HttpReply {
 HttpReply HttpRaw(int port, const std::string& request);
 // GET of the path (sent as given) with Connection: close.
 HttpReply HttpGet(int port, const std::string& path);
+// A connection that sends nothing (connected without waiting); its socket.
+int OpenIdleConnection(int port);
+// The value of one sample ("name{labels}") in a metrics text; -1 when absent.
+double MetricValue(const std::string& metrics, const std::string& sample);
 // promtool's verdict on a metrics text: "" when it passes, else its words.
 std::string PromtoolProblems(const std::string& metrics);
 
