@@ -64,7 +64,10 @@ std::string Client(const jobs::JobRecord& job) {
   return job.clientAddress + ":" + std::to_string(job.clientPort);
 }
 
-std::string Title(const jobs::JobRecord& job) { return job.title.empty() ? "(no title yet)" : job.title; }
+std::string Title(const jobs::JobRecord& job) {
+  if (!job.title.empty()) return job.title;
+  return jobs::HasEnded(job.state) ? "(no title)" : "(no title yet)";
+}
 
 std::string JobTable(const std::vector<jobs::JobRecord>& list, int64_t nowMs, bool printing,
                      const char* empty, const char* id) {
@@ -132,6 +135,20 @@ std::string RenderStatusPage(const StatusPageData& data) {
       html += "<tr class=\"job\">" + JobLink(job.number) + Cell(jobs::FormatUtcTime(job.endedMs)) +
               "<td class=\"title\">" + HtmlEscape(Title(job)) + "</td>" + Cell(job.printer) +
               "<td class=\"text\">" + HtmlEscape(job.failure) + "</td></tr>";
+    }
+    html += "</table>";
+  }
+
+  html += "<h2>Recently ended</h2>";
+  if (data.ended.empty()) {
+    html += "<p class=\"none\" id=\"ended\">No job ended in the last 24 hours.</p>";
+  } else {
+    html += "<table id=\"ended\"><tr><th>Job</th><th>State</th><th>Ended</th><th>Title</th>"
+            "<th>Printer</th><th>Client</th></tr>";
+    for (const jobs::JobRecord& job : data.ended) {
+      html += "<tr class=\"job\">" + JobLink(job.number) + Cell(jobs::JobStateName(job.state)) +
+              Cell(jobs::FormatUtcTime(job.endedMs)) + "<td class=\"title\">" +
+              HtmlEscape(Title(job)) + "</td>" + Cell(job.printer) + Cell(Client(job)) + "</tr>";
     }
     html += "</table>";
   }

@@ -27,7 +27,8 @@ struct StatusPageData {
   std::string health;                    // "ok", or the failing checks
   bool historyOpen = false;
   std::vector<jobs::JobRecord> current;  // printing first, then the queue in print order
-  std::vector<jobs::JobRecord> failures; // newest first
+  std::vector<jobs::JobRecord> failures; // of the last day, newest first
+  std::vector<jobs::JobRecord> ended;    // the newest ended jobs, newest first
   std::map<std::string, PrinterDay> today;
 };
 

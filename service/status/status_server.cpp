@@ -39,8 +39,12 @@ std::string SpoolWritableProblem(const std::string& folder) {
 }
 
 constexpr int64_t kDayMs = 24 * 3600 * 1000LL;
-// The failures the page shows: of the last day, the newest this many.
-constexpr size_t kPageFailures = 20;
+// The failures (of the last day) and the ended jobs the page shows: the
+// newest this many.
+constexpr size_t kPageJobs = 20;
+// How much later than a newer job's end a job's end may be written and
+// still be counted.
+constexpr int64_t kLateEndMs = 60 * 1000;
 
 void Answer(const HttpAnswer& answer, httplib::Response* response) {
   response->status = answer.status;
@@ -88,7 +92,9 @@ bool StatusServer::Start(EventLogChannel* channel, const StatusSettings& setting
                          StatusProbes probes, bool anyPort) {
   probes_ = std::move(probes);
   startedMs_ = jobs::NowMs();
-  watermarkMs_ = startedMs_;
+  // The first look reads the last day: today's counts and failures.
+  ended_ = EndedJobs();
+  ended_.newestMs = startedMs_ - kDayMs + kLateEndMs;
   std::string error;
   std::string folder = orlendi::WorkerRuntimeFolder(&error);
   if (!folder.empty()) renderSocket_ = folder + "/" + orlendi::kWorkerSocketName;
@@ -180,35 +186,52 @@ jobs::JobHistory* StatusServer::History() {
   return &history_;
 }
 
-void StatusServer::CountEndedJobs() {
+void StatusServer::LookAtEndedJobs() {
   jobs::JobHistory* history = History();
   std::vector<jobs::JobRecord> ended;
   jobs::HistoryFilter filter;
-  filter.sinceMs = watermarkMs_;
+  filter.sinceMs = ended_.newestMs - kLateEndMs;
   if (history == nullptr || !history->ListHistory(filter, &ended)) return;
-  int64_t newest = watermarkMs_;
-  for (const jobs::JobRecord& job : ended) newest = std::max(newest, job.endedMs);
-  std::set<int64_t> atNewest;
-  for (const jobs::JobRecord& job : ended) {
-    if (job.endedMs == newest) atNewest.insert(job.number);
-    if (job.endedMs == watermarkMs_ && countedAtWatermark_.count(job.number) != 0) continue;
-    EndResult result = job.state == jobs::JobState::kPrinted  ? EndResult::kPrinted
-                       : job.state == jobs::JobState::kFailed ? EndResult::kFailed
-                                                              : EndResult::kCancelled;
-    StageSeconds stages;
-    stages.wait = job.waitSeconds;
-    stages.transform = job.transformSeconds;
-    stages.render = job.renderSeconds;
-    stages.spool = job.spoolSeconds;
-    stages.total = static_cast<double>(job.endedMs - job.receivedMs) / 1000.0;
-    Counters().JobEnded(result, job.startedMs != 0 ? &stages : nullptr);
+  const int64_t now = jobs::NowMs();
+  if (ended_.day != now / kDayMs) {
+    ended_.day = now / kDayMs;
+    ended_.today.clear();
   }
-  if (newest == watermarkMs_) {
-    countedAtWatermark_.insert(atNewest.begin(), atNewest.end());
-  } else {
-    countedAtWatermark_ = std::move(atNewest);
+  // Oldest first, so that the newest end ends up in front.
+  for (auto job = ended.rbegin(); job != ended.rend(); ++job) {
+    if (!ended_.recent.emplace(job->number, job->endedMs).second) continue;
+    ended_.newestMs = std::max(ended_.newestMs, job->endedMs);
+    EndResult result = job->state == jobs::JobState::kPrinted  ? EndResult::kPrinted
+                       : job->state == jobs::JobState::kFailed ? EndResult::kFailed
+                                                               : EndResult::kCancelled;
+    if (job->endedMs >= startedMs_) {
+      StageSeconds stages;
+      stages.wait = job->waitSeconds;
+      stages.transform = job->transformSeconds;
+      stages.render = job->renderSeconds;
+      stages.spool = job->spoolSeconds;
+      stages.total = static_cast<double>(job->endedMs - job->receivedMs) / 1000.0;
+      Counters().JobEnded(result, job->startedMs != 0 ? &stages : nullptr);
+    }
+    if (job->endedMs / kDayMs == ended_.day) {
+      PrinterDay& day = ended_.today[job->printer];
+      ++(result == EndResult::kPrinted ? day.printed
+         : result == EndResult::kFailed ? day.failed
+                                        : day.cancelled);
+    }
+    if (result == EndResult::kFailed) ended_.failures.push_front(*job);
+    ended_.ended.push_front(*job);
   }
-  watermarkMs_ = newest;
+  // A job whose end was written late may stand behind a newer one.
+  for (std::deque<jobs::JobRecord>* list : {&ended_.failures, &ended_.ended}) {
+    std::stable_sort(list->begin(), list->end(), [](const auto& a, const auto& b) {
+      return a.endedMs > b.endedMs;
+    });
+    if (list->size() > kPageJobs) list->resize(kPageJobs);
+  }
+  for (auto it = ended_.recent.begin(); it != ended_.recent.end();) {
+    it = it->second < ended_.newestMs - kLateEndMs ? ended_.recent.erase(it) : std::next(it);
+  }
 }
 
 HttpAnswer StatusServer::Metrics() {
@@ -217,7 +240,7 @@ HttpAnswer StatusServer::Metrics() {
   double oldestQueuedSeconds = 0;
   {
     std::lock_guard<std::mutex> lock(historyMutex_);
-    CountEndedJobs();
+    LookAtEndedJobs();
     std::vector<jobs::JobRecord> current;
     jobs::JobHistory* history = History();
     if (history != nullptr && history->ListCurrent(&current)) {
@@ -261,21 +284,14 @@ HttpAnswer StatusServer::Page() {
   jobs::JobHistory* history = History();
   if (history == nullptr) return Html(200, RenderStatusPage(data));
   data.historyOpen = history->ListCurrent(&data.current);
-  jobs::HistoryFilter failed;
-  failed.failedOnly = true;
-  failed.sinceMs = data.nowMs - kDayMs;
-  history->ListHistory(failed, &data.failures);
-  if (data.failures.size() > kPageFailures) data.failures.resize(kPageFailures);
-  std::vector<jobs::JobRecord> today;
-  jobs::HistoryFilter midnight;
-  midnight.sinceMs = data.nowMs - data.nowMs % kDayMs;
-  history->ListHistory(midnight, &today);
-  for (const jobs::JobRecord& job : today) {
-    PrinterDay& day = data.today[job.printer];
-    if (job.state == jobs::JobState::kPrinted) ++day.printed;
-    if (job.state == jobs::JobState::kFailed) ++day.failed;
-    if (job.state == jobs::JobState::kCancelled) ++day.cancelled;
+  LookAtEndedJobs();
+  for (const jobs::JobRecord& job : ended_.failures) {
+    if (job.endedMs >= data.nowMs - kDayMs) data.failures.push_back(job);
   }
+  for (const jobs::JobRecord& job : ended_.ended) {
+    if (job.endedMs >= data.nowMs - kDayMs) data.ended.push_back(job);
+  }
+  data.today = ended_.today;
   return Html(200, RenderStatusPage(data));
 }
 

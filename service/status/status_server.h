@@ -9,15 +9,16 @@
 #define KAVELO_SERVICE_STATUS_SERVER_H_
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "jobs/job_history.h"
 #include "service/status/bounded_http_server.h"
+#include "service/status/status_page.h"
 #include "service/status/status_settings.h"
 
 namespace kavelo::service {
@@ -77,19 +78,28 @@ class StatusServer {
   // The history, opened when first needed (the service makes it at its
   // start); null when it cannot be read.
   jobs::JobHistory* History();
-  // Counts the jobs that ended since the last look into the ended-jobs
-  // counters and the stage histogram.
-  void CountEndedJobs();
+  // Takes in the jobs that ended since the last look: the ended-jobs
+  // counters and the stage histogram (jobs that ended since the start), the
+  // jobs per printer today, the newest failures and ended jobs.  Each look
+  // reads only what ended since the one before (and a minute more, for a
+  // job whose end was written late), so neither the page nor a scrape costs
+  // more with a longer history.  historyMutex_ held.
+  void LookAtEndedJobs();
   std::string HealthSummary(int* status, std::string* json) const;
 
   StatusProbes probes_;
   int64_t startedMs_ = 0;
   std::mutex historyMutex_;
   jobs::JobHistory history_;
-  // What CountEndedJobs has counted: jobs ended before watermarkMs_, and
-  // those ended at it whose numbers are held.  Guarded by historyMutex_.
-  int64_t watermarkMs_ = 0;
-  std::set<int64_t> countedAtWatermark_;
+  // What LookAtEndedJobs gathered.  Guarded by historyMutex_.
+  struct EndedJobs {
+    int64_t newestMs = 0;               // the newest end seen
+    std::map<int64_t, int64_t> recent;  // number -> end, of the jobs ended in the overlap
+    int64_t day = 0;                    // days since 1970 of today's counts
+    std::map<std::string, PrinterDay> today;
+    std::deque<jobs::JobRecord> failures;  // newest first
+    std::deque<jobs::JobRecord> ended;     // newest first
+  } ended_;
   std::string renderSocket_;  // the account's warm renderer, counted as a worker
   std::unique_ptr<BoundedHttpServer> server_;
   int port_ = 0;
