@@ -9,6 +9,9 @@
 //   bench/status_bench.sh [BUILD_DIR]
 // Environment: KAVELO_BENCH_REQUESTS (default 200), KAVELO_BENCH_JOB_ROUNDS
 // (default 5 per mode), KAVELO_BENCH_JOBS_PER_CLIENT (default 100).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -182,9 +186,15 @@ struct RunningService {
   int statusPort = 0;
 
   static int FreePort() {
-    httplib::Server probe;
-    int port = probe.bind_to_any_port("127.0.0.1");
-    return port;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
   }
 
   explicit RunningService(const std::string& binDir) {
@@ -224,13 +234,17 @@ struct RunningService {
       if (result && result->status == 200) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    std::fprintf(stderr, "the service did not start\n");
-    std::exit(1);
+    child.Kill();
+    child.Wait();
+    throw std::runtime_error("the service did not start: " +
+                             testsupport::ReadFile(root + "/events.jsonl"));
   }
   ~RunningService() {
     child.Kill();
     child.Wait();
   }
+  RunningService(const RunningService&) = delete;
+  RunningService& operator=(const RunningService&) = delete;
 };
 
 double IntakeRound(int port, int perClient, const std::string& xml, const std::string& xsl) {
@@ -249,10 +263,7 @@ double IntakeRound(int port, int perClient, const std::string& xml, const std::s
     });
   }
   for (std::thread& t : clients) t.join();
-  if (queued.load() != 8 * perClient) {
-    std::fprintf(stderr, "a job was not queued\n");
-    std::exit(1);
-  }
+  if (queued.load() != 8 * perClient) throw std::runtime_error("a job was not queued");
   return queued.load() / std::chrono::duration<double>(Clock::now() - start).count();
 }
 
@@ -296,9 +307,14 @@ void IntakeWhileScraped(const std::string& binDir, int rounds, int perClient) {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::string binDir = argc > 1 ? argv[1] : KAVELO_BIN_DIR;
-  kavelo::testsupport::TempDir top("kavelo-status-bench-history");
-  kavelo::PagesWithFullHistory(top, kavelo::EnvInt("KAVELO_BENCH_REQUESTS", 200));
-  kavelo::IntakeWhileScraped(binDir, kavelo::EnvInt("KAVELO_BENCH_JOB_ROUNDS", 5),
-                             kavelo::EnvInt("KAVELO_BENCH_JOBS_PER_CLIENT", 100));
+  try {
+    kavelo::testsupport::TempDir top("kavelo-status-bench-history");
+    kavelo::PagesWithFullHistory(top, kavelo::EnvInt("KAVELO_BENCH_REQUESTS", 200));
+    kavelo::IntakeWhileScraped(binDir, kavelo::EnvInt("KAVELO_BENCH_JOB_ROUNDS", 5),
+                               kavelo::EnvInt("KAVELO_BENCH_JOBS_PER_CLIENT", 100));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "status_bench: %s\n", e.what());
+    return 1;
+  }
   return 0;
 }

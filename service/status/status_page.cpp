@@ -10,6 +10,8 @@ namespace {
 
 // The page refreshes itself; it needs no script for anything.
 constexpr int kRefreshSeconds = 10;
+// The waiting jobs the page lists, the first in print order.
+constexpr size_t kQueueRows = 200;
 
 constexpr const char kStyle[] =
     "body{font-family:sans-serif;margin:1.5em;color:#222}"
@@ -122,8 +124,14 @@ std::string RenderStatusPage(const StatusPageData& data) {
   if (!data.historyOpen) html += "<p class=\"bad\">The job history cannot be read.</p>";
   html += "<h2>Printing now</h2>" +
           JobTable(printing, data.nowMs, true, "Nothing is printing.", "printing");
-  html += "<h2>Queue (" + std::to_string(waiting.size()) + ")</h2>" +
+  const size_t waitingCount = waiting.size();
+  if (waiting.size() > kQueueRows) waiting.resize(kQueueRows);
+  html += "<h2>Queue (" + std::to_string(waitingCount) + ")</h2>" +
           JobTable(waiting, data.nowMs, false, "No job is waiting.", "queue");
+  if (waitingCount > kQueueRows) {
+    html += "<p>and " + std::to_string(waitingCount - kQueueRows) +
+            " more (<a href=\"/api/jobs\">/api/jobs</a> lists them all).</p>";
+  }
 
   html += "<h2>Recent failures</h2>";
   if (data.failures.empty()) {

@@ -241,16 +241,12 @@ HttpAnswer StatusServer::Metrics() {
   {
     std::lock_guard<std::mutex> lock(historyMutex_);
     LookAtEndedJobs();
-    std::vector<jobs::JobRecord> current;
-    jobs::JobHistory* history = History();
-    if (history != nullptr && history->ListCurrent(&current)) {
-      const int64_t now = jobs::NowMs();
-      for (const jobs::JobRecord& job : current) {
-        states[jobs::JobStateName(job.state)] += 1;
-        if (job.state == jobs::JobState::kQueued && job.receivedMs != 0) {
-          oldestQueuedSeconds =
-              std::max(oldestQueuedSeconds, static_cast<double>(now - job.receivedMs) / 1000.0);
-        }
+    QueueCounts counts;
+    if (!probes_.historyPath.empty() && queueCounter_.Count(probes_.historyPath, &counts)) {
+      for (const auto& [state, count] : counts.byState) states[state] = static_cast<double>(count);
+      if (counts.oldestQueuedMs != 0) {
+        oldestQueuedSeconds =
+            std::max(0.0, static_cast<double>(jobs::NowMs() - counts.oldestQueuedMs) / 1000.0);
       }
     }
   }

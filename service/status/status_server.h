@@ -18,6 +18,7 @@
 
 #include "jobs/job_history.h"
 #include "service/status/bounded_http_server.h"
+#include "service/status/queue_counts.h"
 #include "service/status/status_page.h"
 #include "service/status/status_settings.h"
 
@@ -91,6 +92,7 @@ class StatusServer {
   int64_t startedMs_ = 0;
   std::mutex historyMutex_;
   jobs::JobHistory history_;
+  QueueCounter queueCounter_;
   // What LookAtEndedJobs gathered.  Guarded by historyMutex_.
   struct EndedJobs {
     int64_t newestMs = 0;               // the newest end seen
