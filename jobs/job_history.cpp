@@ -29,7 +29,7 @@ constexpr const char kSchema[] =
     " settings_group TEXT NOT NULL DEFAULT '', retry_of INTEGER NOT NULL DEFAULT 0,"
     " retried_as INTEGER NOT NULL DEFAULT 0, files_kept INTEGER NOT NULL DEFAULT 0,"
     " command_line TEXT NOT NULL DEFAULT '', queue_order INTEGER NOT NULL DEFAULT 0);"
-    "CREATE INDEX IF NOT EXISTS jobs_ended ON jobs(ended_ms) WHERE ended_ms > 0;"
+    "CREATE INDEX IF NOT EXISTS jobs_ended ON jobs(ended_ms, number) WHERE ended_ms > 0;"
     "CREATE INDEX IF NOT EXISTS jobs_current ON jobs(queue_order) WHERE ended_ms = 0;"
     "CREATE INDEX IF NOT EXISTS jobs_current_line ON jobs(command_line) WHERE ended_ms = 0;"
     "CREATE TABLE IF NOT EXISTS job_events("
@@ -233,6 +233,23 @@ bool JobHistory::Add(const JobRecord& job) {
              false, &error_);
 }
 
+bool JobHistory::Add(const std::vector<JobRecord>& jobs) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (db_ == nullptr || !Exec("BEGIN IMMEDIATE")) return false;
+  }
+  for (const JobRecord& job : jobs) {
+    if (Add(job)) continue;
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string why = error_;
+    Exec("ROLLBACK");
+    error_ = why;
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  return Exec("COMMIT");
+}
+
 bool JobHistory::MarkStarted(int64_t number, int64_t startedMs) {
   std::lock_guard<std::mutex> lock(mutex_);
   return Run(db_,
@@ -322,6 +339,11 @@ bool JobHistory::AddEvent(int64_t number, int64_t atMs, const std::string& level
 
 bool JobHistory::ReadJobs(const std::string& sql, const std::vector<int64_t>& arguments,
                           std::vector<JobRecord>* jobs) {
+  return VisitJobs(sql, arguments, [jobs](const JobRecord& job) { jobs->push_back(job); });
+}
+
+bool JobHistory::VisitJobs(const std::string& sql, const std::vector<int64_t>& arguments,
+                           const Visitor& visit) {
   if (db_ == nullptr) {
     error_ = "the history is not open";
     return false;
@@ -330,24 +352,34 @@ bool JobHistory::ReadJobs(const std::string& sql, const std::vector<int64_t>& ar
   std::vector<Value> values(arguments.begin(), arguments.end());
   if (!statement.ok() || !statement.Bind(values)) return Fail("cannot read the history");
   int rc;
-  while ((rc = statement.Step()) == SQLITE_ROW) jobs->push_back(ReadRow(statement));
+  while ((rc = statement.Step()) == SQLITE_ROW) visit(ReadRow(statement));
   if (rc != SQLITE_DONE) return Fail("cannot read the history");
   return true;
 }
 
-bool JobHistory::ListCurrent(std::vector<JobRecord>* jobs) {
+bool JobHistory::VisitCurrent(const Visitor& visit) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return ReadJobs("WHERE ended_ms=0 AND state='printing' ORDER BY started_ms, number", {}, jobs) &&
-         ReadJobs("WHERE ended_ms=0 AND state<>'printing' ORDER BY queue_order, number", {}, jobs);
+  return VisitJobs("WHERE ended_ms=0 AND state='printing' ORDER BY started_ms, number", {},
+                   visit) &&
+         VisitJobs("WHERE ended_ms=0 AND state<>'printing' ORDER BY queue_order, number", {},
+                   visit);
 }
 
-bool JobHistory::ListHistory(const HistoryFilter& filter, std::vector<JobRecord>* jobs) {
+bool JobHistory::VisitHistory(const HistoryFilter& filter, const Visitor& visit) {
   std::lock_guard<std::mutex> lock(mutex_);
   // The bound first: SQLite takes the first lower bound as the range of the
   // ended_ms index, and "ended_ms > 0" first made it walk every ended job.
   std::string where = "WHERE ended_ms >= ? AND ended_ms > 0";
   if (filter.failedOnly) where += " AND state='failed'";
-  return ReadJobs(where + " ORDER BY ended_ms DESC, number DESC", {filter.sinceMs}, jobs);
+  return VisitJobs(where + " ORDER BY ended_ms DESC, number DESC", {filter.sinceMs}, visit);
+}
+
+bool JobHistory::ListCurrent(std::vector<JobRecord>* jobs) {
+  return VisitCurrent([jobs](const JobRecord& job) { jobs->push_back(job); });
+}
+
+bool JobHistory::ListHistory(const HistoryFilter& filter, std::vector<JobRecord>* jobs) {
+  return VisitHistory(filter, [jobs](const JobRecord& job) { jobs->push_back(job); });
 }
 
 bool JobHistory::Find(int64_t number, JobRecord* job, std::vector<JobEvent>* events) {

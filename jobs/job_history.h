@@ -11,6 +11,7 @@
 #define KAVELO_JOBS_JOB_HISTORY_H_
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -51,6 +52,8 @@ class JobHistory {
   // Writes: each false on failure (also when the job is unknown, for the
   // updates).
   bool Add(const JobRecord& job);
+  // Many jobs in one transaction (an import, a benchmark's history).
+  bool Add(const std::vector<JobRecord>& jobs);
   // A job is taken by a print control: state printing, its start time, its
   // waiting seconds from its reception.
   bool MarkStarted(int64_t number, int64_t startedMs);
@@ -74,7 +77,12 @@ class JobHistory {
   bool RecordFailure(int64_t number, int64_t atMs, const std::string& text);
   bool AddEvent(int64_t number, int64_t atMs, const std::string& level, const std::string& text);
 
-  // Reads.
+  // Reads.  The Visit forms hand each job to the visitor as it is read
+  // (a listing of many jobs never holds them all); the visitor must not
+  // call back into this object.
+  using Visitor = std::function<void(const JobRecord&)>;
+  bool VisitCurrent(const Visitor& visit);
+  bool VisitHistory(const HistoryFilter& filter, const Visitor& visit);
   // The jobs printing now (oldest start first), then the waiting ones
   // (queued and held) in print order.
   bool ListCurrent(std::vector<JobRecord>* jobs);
@@ -99,6 +107,8 @@ class JobHistory {
   bool Fail(const char* what);
   bool ReadJobs(const std::string& sql, const std::vector<int64_t>& arguments,
                 std::vector<JobRecord>* jobs);
+  bool VisitJobs(const std::string& sql, const std::vector<int64_t>& arguments,
+                 const Visitor& visit);
 
   mutable std::mutex mutex_;
   sqlite3* db_ = nullptr;        // guarded by mutex_

@@ -63,10 +63,19 @@ std::string FormatUtcTime(int64_t ms) {
   return text;
 }
 
+std::string JobListJsonBegin() { return "{\"jobs\":["; }
+
+std::string JobListJsonItem(const JobRecord& job, bool first) {
+  std::string text = JobObject(job).dump(-1, ' ', false, json::error_handler_t::replace);
+  return first ? text : "," + text;
+}
+
+std::string JobListJsonEnd() { return "]}\n"; }
+
 std::string JobListJson(const std::vector<JobRecord>& jobs) {
-  json list = json::array();
-  for (const JobRecord& job : jobs) list.push_back(JobObject(job));
-  return Dump(json{{"jobs", std::move(list)}});
+  std::string text = JobListJsonBegin();
+  for (size_t i = 0; i < jobs.size(); ++i) text += JobListJsonItem(jobs[i], i == 0);
+  return text + JobListJsonEnd();
 }
 
 std::string JobDetailJson(const JobRecord& job, const std::vector<JobEvent>& events) {

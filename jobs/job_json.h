@@ -14,6 +14,11 @@ namespace kavelo::jobs {
 
 // {"jobs": [JOB, ...]}, in the order given.
 std::string JobListJson(const std::vector<JobRecord>& jobs);
+// The same document a job at a time, for listings too long to hold: Begin,
+// then Job for each (with its place), then End give JobListJson's text.
+std::string JobListJsonBegin();
+std::string JobListJsonItem(const JobRecord& job, bool first);
+std::string JobListJsonEnd();
 // {"job": JOB} with JOB's "events": [{"time", "level", "text"}, ...].
 std::string JobDetailJson(const JobRecord& job, const std::vector<JobEvent>& events);
 

@@ -15,6 +15,7 @@
 #include "orlendi/html_renderer.h"
 #include "orlendi/messages.h"
 #include "orlendi/page_layout.h"
+#include "jobs/own_job.h"
 #include "platform/eventlog.h"
 #include "platform/spooler.h"
 #include "protocol/orlendi_command_line.h"
@@ -210,6 +211,7 @@ int RunOrlendiProgram(int argc, const char* const* argv) {
   if (printed) return 0;
   std::fprintf(stderr, "orlendi: %s\n", error.c_str());
   platform::ReportEvent(source.get(), platform::EventType::kError, 0, kMessagePrintFailed, {error});
+  jobs::RecordOwnJobFailure(error);
   return 1;
 }
 

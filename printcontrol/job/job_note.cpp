@@ -5,6 +5,7 @@
 
 #include "jobs/job_history.h"
 #include "jobs/job_settings.h"
+#include "jobs/own_job.h"
 
 namespace kavelo::printcontrol {
 
@@ -24,13 +25,7 @@ Note& TheNote() {
   return note;
 }
 
-int64_t JobNumber() {
-  const char* text = std::getenv(jobs::kJobNumberVariable);
-  if (text == nullptr || *text == '\0') return 0;
-  char* end = nullptr;
-  long long number = std::strtoll(text, &end, 10);
-  return end != nullptr && *end == '\0' && number > 0 ? number : 0;
-}
+int64_t JobNumber() { return jobs::OwnJobNumber(); }
 
 // The service's history, when this run has a job number and the file is
 // there (the print control never makes it).
@@ -71,15 +66,20 @@ void NoteFailure(const std::string& eventText) {
 
 bool JobFailed() { return TheNote().failed; }
 
-bool KeepFailedJobFiles() {
+bool KeepFailedJobFilesAsked() {
   const char* keep = std::getenv(jobs::kKeepFailedVariable);
-  return JobFailed() && keep != nullptr && std::string(keep) == "1";
+  return keep != nullptr && std::string(keep) == "1";
 }
+
+bool KeepFailedJobFiles() { return JobFailed() && KeepFailedJobFilesAsked(); }
 
 void WriteJobNote(const std::string& title) {
   jobs::JobHistory* history = History();
   if (history == nullptr) return;
-  const Note& note = TheNote();
+  Note& note = TheNote();
+  // orlendi reports its own failures, into the history too.
+  jobs::JobRecord row;
+  if (history->Find(JobNumber(), &row) && !row.failure.empty()) note.failed = true;
   history->RecordPrintControl(JobNumber(), title, note.settingsGroup, note.documents,
                               note.seconds[0], note.seconds[1], note.seconds[2]);
   if (KeepFailedJobFiles()) history->SetFilesKept(JobNumber(), true);

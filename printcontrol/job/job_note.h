@@ -28,6 +28,8 @@ bool JobFailed();
 // True when the job failed and the service asked to keep a failed job's
 // spooled files (KAVELO_KEEP_FAILED=1) for a retry.
 bool KeepFailedJobFiles();
+// True when the service asked to keep a failed job's spooled files.
+bool KeepFailedJobFilesAsked();
 // Writes the title and the stages under the job's number.
 void WriteJobNote(const std::string& title);
 

@@ -99,6 +99,7 @@ void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int l
     rc = process.Wait(limits.cycleMs);
     if (rc != platform::kWaitTimeout) {
       // Ended: done.  (A failed wait kills it in Finish.)
+      if (rc == 0 && Exists(infoPath)) NoteDocument();
       if (rc == 0) process = platform::Process();
       Finish(&process, &watcher, infoPath);
       return;

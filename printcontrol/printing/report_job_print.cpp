@@ -95,8 +95,9 @@ void TransformWholeReport(ReportJob* job, const char* htmlPath, char* error) {
     Transform(*job, job->xmlPath, job->effectiveXslPath, htmlPath, job->styleFlag, error);
     return;
   }
-  // The job's spooled stylesheet is still deleted at the end of the run.
-  ::unlink(job->effectiveXslPath);
+  // The job's spooled stylesheet is still deleted at the end of the run;
+  // when a failed job's files are to be kept for a retry it stays till then.
+  if (!KeepFailedJobFilesAsked()) ::unlink(job->effectiveXslPath);
   CopyText(job->effectiveXslPath, ReportJob::kTextSize, filtered);
 }
 

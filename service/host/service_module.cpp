@@ -8,9 +8,10 @@
 
 #include "common/exceptions.h"
 #include "common/service_parameters.h"
-#include "jobs/job_history.h"
 #include "platform/eventlog.h"
 #include "platform/registry.h"
+#include "jobs/job_history.h"
+#include "service/host/control_socket.h"
 #include "service/host/event_log_channel.h"
 #include "service/host/service_messages.h"
 #include "service/intake/intake_listener.h"
@@ -32,10 +33,11 @@ ServiceModule::ServiceModule()
       parameters_(std::make_unique<ServiceParameters>()),
       printThread_(std::make_unique<PrintThread>()),
       listener_(std::make_unique<IntakeListener>()),
+      controlSocket_(std::make_unique<ControlSocket>()),
       statusServer_(std::make_unique<StatusServer>()) {}
 
 // The members go in reverse order of their construction: status side,
-// listener, print thread, parameters, event-log channel.
+// control socket, listener, print thread, parameters, event-log channel.
 ServiceModule::~ServiceModule() = default;
 
 void ServiceModule::Init(const std::string& serviceName, const std::string& displayName,
@@ -76,6 +78,7 @@ void ServiceModule::ServiceMain(int argc, char** argv) {
     try {
       statusServer_->Stop();
       listener_->Stop();
+      controlSocket_->Stop();
       printThread_->Stop();
     } catch (...) {
     }
@@ -148,6 +151,8 @@ bool ServiceModule::OnStart(int argc, char** argv) {
   // so that every accepted job finds a consumer.
   printThread_->BindLog(serviceName_.c_str());
   printThread_->StartPrinting();
+  // The operators' actions; a service without it still prints.
+  controlSocket_->Start(eventLog_.get(), printThread_.get(), jobs::DefaultControlSocketPath());
   listener_->Initialize(eventLog_.get(), printThread_.get(), values);
   listener_->Start(0);
   StartStatus(values);
@@ -160,6 +165,7 @@ void ServiceModule::OnStop() {
   loopFlag_ = 0;
   statusServer_->Stop();
   listener_->Stop();
+  controlSocket_->Stop();
   // Lets a running print control go on for at most the stop grace, then
   // ends it (PrintThread::kStopGraceMs).
   printThread_->Stop();

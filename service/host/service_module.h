@@ -28,6 +28,7 @@ namespace kavelo::service {
 class EventLogChannel;
 class PrintThread;
 class IntakeListener;
+class ControlSocket;
 class StatusServer;
 
 // The version the Version command prints.
@@ -37,8 +38,9 @@ constexpr int kVersionPatch = 0;
 
 class ServiceModule {
  public:
-  // Constructs the four object members in this order: event-log channel,
-  // parameters, print thread (wake-on-stop), listener.
+  // Constructs the object members in this order: event-log channel,
+  // parameters, print thread (wake-on-stop), listener, control socket,
+  // status side.
   ServiceModule();
   // Destroys them in reverse order.
   ~ServiceModule();
@@ -140,6 +142,7 @@ class ServiceModule {
   std::unique_ptr<ServiceParameters> parameters_;
   std::unique_ptr<PrintThread> printThread_;
   std::unique_ptr<IntakeListener> listener_;
+  std::unique_ptr<ControlSocket> controlSocket_;
   // The read-only HTTP side (StatusPort), started after the listener and
   // stopped first.
   std::unique_ptr<StatusServer> statusServer_;

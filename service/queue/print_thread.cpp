@@ -20,6 +20,12 @@ namespace {
 
 std::string JobText(int64_t number) { return "job " + std::to_string(number); }
 
+// True while the job's spooled report is there (kept for a retry).
+bool SpoolFilesThere(const std::string& jobCommandLine) {
+  std::string xml;
+  return protocol::FindKeyValueText(jobCommandLine, "xml", &xml) && ::access(xml.c_str(), F_OK) == 0;
+}
+
 }  // namespace
 
 PrintThread::PrintThread() : QueueThread(/*wakeOnStop=*/true) {}
@@ -173,6 +179,8 @@ void PrintThread::ProcessJob(const QueuedJob& job) {
 
 void PrintThread::Ended(const QueuedJob& job, int32_t exitStatus, const std::string& failure,
                         bool keepFiles) {
+  // Only files that are there can be kept.
+  keepFiles = keepFiles && SpoolFilesThere(job.commandLine);
   jobs::JobState state = jobs::JobState::kPrinted;
   bool recorded = desk_.Write("the end", job.number, [&](jobs::JobHistory& h) {
     return h.MarkEnded(job.number, jobs::NowMs(), exitStatus, failure, keepFiles, &state);
@@ -367,9 +375,7 @@ PrintThread::ActionResult PrintThread::Retry(int64_t number, const std::string& 
   if (row.state != jobs::JobState::kFailed) {
     return {false, "cannot retry " + JobText(number) + ": it is " + jobs::JobStateName(row.state)};
   }
-  std::string xml;
-  if (!row.filesKept || !protocol::FindKeyValueText(row.commandLine, "xml", &xml) ||
-      ::access(xml.c_str(), F_OK) != 0) {
+  if (!row.filesKept || !SpoolFilesThere(row.commandLine)) {
     return {false, "cannot retry " + JobText(number) + ": its spooled files are no longer kept"};
   }
   // The old job lets go of its files first: the new one owns them now.
