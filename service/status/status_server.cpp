@@ -311,7 +311,6 @@ HttpAnswer StatusServer::JobsJson(bool all, bool failedOnly, int64_t sinceSecond
     return JsonError(503, "the job history cannot be read");
   }
   if (all) {
-    if (failedOnly) list.clear();
     jobs::HistoryFilter filter;
     filter.failedOnly = failedOnly;
     if (sinceSeconds > 0) filter.sinceMs = jobs::NowMs() - sinceSeconds * 1000;

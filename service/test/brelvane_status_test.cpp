@@ -17,6 +17,7 @@
 #include "service/test/brelvane_harness.h"
 #include "service/test/http_fixture.h"
 #include "service/test/intake_fixture.h"
+#include "testsupport/child_process.h"
 #include "tools/job_client.h"
 
 namespace kavelo::testsupport {
@@ -79,9 +80,24 @@ TEST(BrelvaneStatusTest, HealthAndMetricsFollowTheService) {
   EXPECT_EQ(MetricValue(metrics, "kavelo_job_stage_seconds_count{stage=\"total\"}"), 2);
   EXPECT_EQ(PromtoolProblems(metrics), "");
 
-  HttpReply job = HttpGet(w.statusPort, "/api/jobs/1");
-  EXPECT_EQ(job.status, 200);
-  EXPECT_NE(job.body.find("\"state\":\"printed\""), std::string::npos) << job.body;
+  // The API answers what kavelo-jobs --json prints.
+  struct Same {
+    const char* path;
+    std::vector<std::string> args;
+  } same[] = {{"/api/jobs/1", {"show", "1", "--json"}},
+              {"/api/jobs?all=1", {"--all", "--json"}},
+              {"/api/jobs?all=1&failed=1", {"--all", "--failed", "--json"}}};
+  for (const Same& s : same) {
+    std::vector<std::string> argv = {BinPath("kavelo-jobs")};
+    argv.insert(argv.end(), s.args.begin(), s.args.end());
+    std::string out, err;
+    ASSERT_EQ(RunProgram(argv, "", &out, &err), 0) << err;
+    HttpReply reply = HttpGet(w.statusPort, s.path);
+    EXPECT_EQ(reply.status, 200) << s.path;
+    EXPECT_EQ(reply.body, out) << s.path;
+  }
+  EXPECT_NE(HttpGet(w.statusPort, "/api/jobs/1").body.find("\"state\":\"printed\""),
+            std::string::npos);
   EXPECT_EQ(HttpGet(w.statusPort, "/api/jobs/999").status, 404);
 
   // The account cannot write the spool folder any more, then again.
