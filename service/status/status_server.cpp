@@ -240,14 +240,22 @@ HttpAnswer StatusServer::Metrics() {
   double oldestQueuedSeconds = 0;
   {
     std::lock_guard<std::mutex> lock(historyMutex_);
-    LookAtEndedJobs();
-    QueueCounts counts;
-    if (!probes_.historyPath.empty() && queueCounter_.Count(probes_.historyPath, &counts)) {
-      for (const auto& [state, count] : counts.byState) states[state] = static_cast<double>(count);
-      if (counts.oldestQueuedMs != 0) {
-        oldestQueuedSeconds =
-            std::max(0.0, static_cast<double>(jobs::NowMs() - counts.oldestQueuedMs) / 1000.0);
+    const int64_t now = jobs::NowMs();
+    if (now - queueCountsMs_ >= probes_.historyReadIntervalMs || now < queueCountsMs_) {
+      LookAtEndedJobs();
+      queueCounts_ = QueueCounts();
+      if (probes_.historyPath.empty() ||
+          !queueCounter_.Count(probes_.historyPath, &queueCounts_)) {
+        queueCounts_ = QueueCounts();
       }
+      queueCountsMs_ = now;
+    }
+    for (const auto& [state, count] : queueCounts_.byState) {
+      states[state] = static_cast<double>(count);
+    }
+    if (queueCounts_.oldestQueuedMs != 0) {
+      oldestQueuedSeconds =
+          std::max(0.0, static_cast<double>(now - queueCounts_.oldestQueuedMs) / 1000.0);
     }
   }
   families.Add(Counters().registry()->Collect());
@@ -291,48 +299,51 @@ HttpAnswer StatusServer::Page() {
   return Html(200, RenderStatusPage(data));
 }
 
-HttpAnswer StatusServer::JobPage(const std::string& number) {
+bool StatusServer::FindJob(const std::string& number, jobs::JobRecord* job,
+                           std::vector<jobs::JobEvent>* events) {
   int64_t n = 0;
+  jobs::JobHistory* history = History();
+  return ParseJobNumber(number, &n) && history != nullptr && history->Find(n, job, events);
+}
+
+HttpAnswer StatusServer::JobPage(const std::string& number) {
   jobs::JobRecord job;
   std::vector<jobs::JobEvent> events;
   std::lock_guard<std::mutex> lock(historyMutex_);
-  jobs::JobHistory* history = History();
-  if (!ParseJobNumber(number, &n) || history == nullptr || !history->Find(n, &job, &events)) {
+  if (!FindJob(number, &job, &events)) {
     return Html(404, RenderNotFoundPage("No job " + number + "."));
   }
   return Html(200, RenderJobPage(job, events, probes_.version));
 }
 
 HttpAnswer StatusServer::JobsJson(bool all, bool failedOnly, int64_t sinceSeconds, size_t limit) {
-  std::vector<jobs::JobRecord> list;
+  // Written as the jobs are read, as kavelo-jobs writes them; the ended jobs
+  // past the limit are read but not kept.
+  std::string text = jobs::JobListJsonBegin();
+  bool first = true;
+  size_t ended = 0;
+  auto write = [&](const jobs::JobRecord& job) {
+    if (jobs::HasEnded(job.state) && ++ended > limit) return;
+    text += jobs::JobListJsonItem(job, first);
+    first = false;
+  };
+  jobs::HistoryFilter filter;
+  filter.failedOnly = failedOnly;
+  if (sinceSeconds > 0) filter.sinceMs = jobs::NowMs() - sinceSeconds * 1000;
   std::lock_guard<std::mutex> lock(historyMutex_);
   jobs::JobHistory* history = History();
-  if (history == nullptr || !history->ListCurrent(&list)) {
+  if (history == nullptr || !history->VisitCurrent(write) ||
+      (all && !history->VisitHistory(filter, write))) {
     return JsonError(503, "the job history cannot be read");
   }
-  if (all) {
-    jobs::HistoryFilter filter;
-    filter.failedOnly = failedOnly;
-    if (sinceSeconds > 0) filter.sinceMs = jobs::NowMs() - sinceSeconds * 1000;
-    std::vector<jobs::JobRecord> ended;
-    if (!history->ListHistory(filter, &ended)) {
-      return JsonError(503, "the job history cannot be read");
-    }
-    if (ended.size() > limit) ended.resize(limit);
-    list.insert(list.end(), ended.begin(), ended.end());
-  }
-  return {200, "application/json", jobs::JobListJson(list)};
+  return {200, "application/json", text + jobs::JobListJsonEnd()};
 }
 
 HttpAnswer StatusServer::JobJson(const std::string& number) {
-  int64_t n = 0;
   jobs::JobRecord job;
   std::vector<jobs::JobEvent> events;
   std::lock_guard<std::mutex> lock(historyMutex_);
-  jobs::JobHistory* history = History();
-  if (!ParseJobNumber(number, &n) || history == nullptr || !history->Find(n, &job, &events)) {
-    return JsonError(404, "no such job");
-  }
+  if (!FindJob(number, &job, &events)) return JsonError(404, "no such job");
   return {200, "application/json", jobs::JobDetailJson(job, events)};
 }
 

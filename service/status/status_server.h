@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "jobs/job_history.h"
 #include "service/status/bounded_http_server.h"
@@ -35,6 +36,9 @@ struct StatusProbes {
   std::string spoolDirectory;
   std::string historyPath;  // the job history, read only; empty: none
   std::string version;
+  // However often a client scrapes, /metrics reads the history at most once
+  // per this interval (a benchmark sets 0 to time every read).
+  int64_t historyReadIntervalMs = 1000;
 };
 
 struct HttpAnswer {
@@ -87,12 +91,17 @@ class StatusServer {
   // more with a longer history.  historyMutex_ held.
   void LookAtEndedJobs();
   std::string HealthSummary(int* status, std::string* json) const;
+  // The job a path names; false when it names none.  historyMutex_ held.
+  bool FindJob(const std::string& number, jobs::JobRecord* job,
+               std::vector<jobs::JobEvent>* events);
 
   StatusProbes probes_;
   int64_t startedMs_ = 0;
   std::mutex historyMutex_;
   jobs::JobHistory history_;
   QueueCounter queueCounter_;
+  QueueCounts queueCounts_;    // as last read, at queueCountsMs_; guarded by historyMutex_
+  int64_t queueCountsMs_ = 0;
   // What LookAtEndedJobs gathered.  Guarded by historyMutex_.
   struct EndedJobs {
     int64_t newestMs = 0;               // the newest end seen
