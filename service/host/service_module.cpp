@@ -8,9 +8,9 @@
 
 #include "common/exceptions.h"
 #include "common/service_parameters.h"
+#include "jobs/job_history.h"
 #include "platform/eventlog.h"
 #include "platform/registry.h"
-#include "jobs/job_history.h"
 #include "service/host/control_socket.h"
 #include "service/host/event_log_channel.h"
 #include "service/host/service_messages.h"

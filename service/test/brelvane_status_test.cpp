@@ -73,9 +73,22 @@ TEST(BrelvaneStatusTest, HealthAndMetricsFollowTheService) {
   chown(w.failNext().c_str(), 65534, 65534);
   ASSERT_EQ(w.Send(), JobOutcome::kQueued);
   EXPECT_TRUE(WaitUntil(20000, [&] { return w.Metric(failed) == 1; }));
+  // A job the service refuses, and a client that goes away after the magic.
+  JobClient refusedClient("127.0.0.1", w.port, 10000);
+  EXPECT_EQ(refusedClient.Send("copies=2000000000", JobDocument{"", "<r/>"}, JobDocument{"", "<s/>"})
+                .outcome,
+            JobOutcome::kRefused);
+  RawClient gone;
+  ASSERT_TRUE(gone.Connect(w.port));
+  gone.Send(Magic());
+  gone.Read(2);
+  gone.Close();
+  const std::string failedIntake = "kavelo_jobs_received_total{result=\"failed\"}";
+  EXPECT_TRUE(WaitUntil(10000, [&] { return w.Metric(failedIntake) == 1; }));
   std::string metrics = HttpGet(w.statusPort, "/metrics").body;
   EXPECT_EQ(MetricValue(metrics, printed), 1);
   EXPECT_EQ(MetricValue(metrics, "kavelo_jobs_received_total{result=\"queued\"}"), 2);
+  EXPECT_EQ(MetricValue(metrics, "kavelo_jobs_received_total{result=\"refused\"}"), 1);
   EXPECT_GT(MetricValue(metrics, "kavelo_intake_bytes_total"), 0);
   EXPECT_EQ(MetricValue(metrics, "kavelo_job_stage_seconds_count{stage=\"total\"}"), 2);
   EXPECT_EQ(PromtoolProblems(metrics), "");
