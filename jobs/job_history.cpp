@@ -367,7 +367,9 @@ bool JobHistory::VisitCurrent(const Visitor& visit) {
 
 bool JobHistory::VisitHistory(const HistoryFilter& filter, const Visitor& visit) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::string where = "WHERE ended_ms > 0 AND ended_ms >= ?";
+  // The bound first: SQLite takes the first lower bound as the range of the
+  // ended_ms index, and "ended_ms > 0" first made it walk every ended job.
+  std::string where = "WHERE ended_ms >= ? AND ended_ms > 0";
   if (filter.failedOnly) where += " AND state='failed'";
   return VisitJobs(where + " ORDER BY ended_ms DESC, number DESC", {filter.sinceMs}, visit);
 }

@@ -14,6 +14,8 @@ PACKAGES=(
   weasyprint poppler-utils zlib1g-dev
   clang libclang-rt-14-dev llvm
   dpkg-dev lintian adduser man-db
+  libcpp-httplib-dev prometheus-cpp-dev
+  prometheus chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <thread>
+#include <utility>
 
 #include "common/exceptions.h"
 #include "common/service_parameters.h"
@@ -16,6 +17,8 @@
 #include "service/intake/client_admission.h"
 #include "service/intake/intake_listener.h"
 #include "service/queue/print_thread.h"
+#include "service/queue/thread_state.h"
+#include "service/status/status_server.h"
 
 namespace kavelo::service {
 
@@ -31,10 +34,11 @@ ServiceModule::ServiceModule()
       parameters_(std::make_unique<ServiceParameters>()),
       printThread_(std::make_unique<PrintThread>()),
       listener_(std::make_unique<IntakeListener>()),
-      controlSocket_(std::make_unique<ControlSocket>()) {}
+      controlSocket_(std::make_unique<ControlSocket>()),
+      statusServer_(std::make_unique<StatusServer>()) {}
 
-// The members go in reverse order of their construction: control socket,
-// listener, print thread, parameters, event-log channel.
+// The members go in reverse order of their construction: status side,
+// control socket, listener, print thread, parameters, event-log channel.
 ServiceModule::~ServiceModule() = default;
 
 void ServiceModule::Init(const std::string& serviceName, const std::string& displayName,
@@ -73,6 +77,7 @@ void ServiceModule::ServiceMain(int argc, char** argv) {
     // Whatever the start routine had started is ended before the service
     // reports itself stopped: the process exits after this.
     try {
+      statusServer_->Stop();
       listener_->Stop();
       controlSocket_->Stop();
       printThread_->Stop();
@@ -157,6 +162,7 @@ bool ServiceModule::OnStart(int argc, char** argv) {
   // The operators' actions; a service without it still prints.
   controlSocket_->Start(eventLog_.get(), printThread_.get(), jobs::DefaultControlSocketPath());
   listener_->Start(0);
+  StartStatus(values);
   return true;
 }
 
@@ -164,12 +170,31 @@ void ServiceModule::OnStop() {
   checkPoint_ = 1;
   ReportPending(platform::kServiceStopPending);
   loopFlag_ = 0;
+  statusServer_->Stop();
   listener_->Stop();
   controlSocket_->Stop();
   // Lets a running print control go on for at most the stop grace, then
   // ends it (PrintThread::kStopGraceMs).
   printThread_->Stop();
   eventLog_->Report(platform::EventType::kInformation, kMsgServiceStopped);
+}
+
+void ServiceModule::StartStatus(const ParameterValues& values) {
+  StatusProbes probes;
+  probes.intakeListening = [this] {
+    return listener_->running() && listener_->WaitListening(0) > 0;
+  };
+  probes.printThreadAlive = [this] {
+    return printThread_->running() && printThread_->state() == ThreadState::kRunning;
+  };
+  probes.openConnections = [this] { return listener_->activeConnections(); };
+  probes.waitingJobs = [this] { return static_cast<int64_t>(printThread_->jobs().size()); };
+  probes.spoolDirectory = values.spoolerDirectory;
+  probes.historyPath = jobs::DefaultHistoryPath();
+  probes.version = std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
+                   std::to_string(kVersionPatch);
+  // A status side that cannot listen is reported; the service prints on.
+  statusServer_->Start(eventLog_.get(), ReadStatusSettings(serviceName_), std::move(probes));
 }
 
 }  // namespace kavelo::service

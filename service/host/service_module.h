@@ -30,6 +30,7 @@ class PrintThread;
 class IntakeListener;
 class ControlSocket;
 struct ClientLimits;
+class StatusServer;
 
 // The version the Version command prints.
 constexpr int kVersionMajor = 1;
@@ -38,8 +39,9 @@ constexpr int kVersionPatch = 0;
 
 class ServiceModule {
  public:
-  // Constructs the four object members in this order: event-log channel,
-  // parameters, print thread (wake-on-stop), listener.
+  // Constructs the object members in this order: event-log channel,
+  // parameters, print thread (wake-on-stop), listener, control socket,
+  // status side.
   ServiceModule();
   // Destroys them in reverse order.
   ~ServiceModule();
@@ -133,6 +135,7 @@ class ServiceModule {
   bool CheckPrinter(ParameterValues* values);
   bool CheckPrinterApplication(const ParameterValues& values);
   bool CheckSpoolerDirectory(const ParameterValues& values);
+  void StartStatus(const ParameterValues& values);
 
   std::string serviceName_;
   std::string displayName_;
@@ -148,6 +151,9 @@ class ServiceModule {
   std::unique_ptr<PrintThread> printThread_;
   std::unique_ptr<IntakeListener> listener_;
   std::unique_ptr<ControlSocket> controlSocket_;
+  // The read-only HTTP side (StatusPort), started after the listener and
+  // stopped first.
+  std::unique_ptr<StatusServer> statusServer_;
   // Held from the start routine until Run returns: no second process runs
   // the service, and so its print queue, beside this one.
   platform::ScLock instanceLock_;

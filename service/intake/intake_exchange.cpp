@@ -19,6 +19,7 @@
 #include "service/intake/socket_stream.h"
 #include "service/intake/spool_file.h"
 #include "service/queue/queue_thread.h"
+#include "service/status/service_counters.h"
 
 namespace kavelo::service {
 
@@ -102,12 +103,14 @@ bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pi
       case ClientAdmission::JobClaim::Verdict::kAdmitted:
         break;
       case ClientAdmission::JobClaim::Verdict::kClientBound:
+        refused_ = true;
         if (channel_ != nullptr) {
           channel_->Report(platform::EventType::kWarning, kMsgClientBoundReached,
                            FormatPeerAddress(peer_).c_str(), bound.c_str());
         }
         return false;
       case ClientAdmission::JobClaim::Verdict::kSpoolReserve:
+        refused_ = true;
         Report(messageId);
         return false;
     }
@@ -126,6 +129,7 @@ bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pi
       Report(messageId);
       return false;
     }
+    Counters().IntakeBytes(whole);
     if (claim_) claim_->Written(whole);
     if (!complete) {
       Report(messageId);
@@ -147,6 +151,7 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
     return false;
   }
   if (magic != kIntakeMagic) {
+    refused_ = true;
     SendStatus(writer, kStatusRejected);
     Report(kMsgBadMagic);
     return false;
@@ -162,6 +167,7 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
     return false;
   }
   if (strcasecmp(version.c_str(), kIntakeVersion) != 0) {
+    refused_ = true;
     SendStatus(writer, kStatusRejected);
     Report(kMsgVersionChallengeFailed);
     return false;
@@ -228,6 +234,7 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
     Report(kMsgTempFileFailed, job_.xmlPath.c_str());
     discard();
     CloseConnection(socket);
+    Counters().JobReceived(IntakeResult::kFailed);
     return false;
   }
   ownXml = true;
@@ -249,6 +256,7 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
       std::string refusal = JobRefusal(job_);
       if (!refusal.empty()) {
         Report(kMsgExceptionCaught, ("Job refused: " + refusal).c_str());
+        refused_ = true;
         result = false;
       }
     }
@@ -280,6 +288,7 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
         Report(kMsgSocketIoError, ExceptionReportText(e).c_str());
         discard();
         CloseConnection(socket);
+        Counters().JobReceived(IntakeResult::kFailed);
         return false;
       }
     }
@@ -292,6 +301,9 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
   }
   // 8. Close.
   CloseConnection(socket);
+  Counters().JobReceived(result     ? IntakeResult::kQueued
+                         : refused_ ? IntakeResult::kRefused
+                                    : IntakeResult::kFailed);
   return result;
 }
 

@@ -95,6 +95,7 @@ class IntakeExchange {
   PeerAddress peer_;
   ClientAdmission* admission_ = nullptr;
   std::unique_ptr<ClientAdmission::JobClaim> claim_;  // while the documents arrive
+  bool refused_ = false;  // the service refused the job (magic, version, what it asks)
 };
 
 }  // namespace kavelo::service
