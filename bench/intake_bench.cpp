@@ -10,6 +10,12 @@
 //                   rounds (default 5).  Beside LpSmallJobs: the same
 //                   documents through `lp` from 8 threads into a private CUPS
 //                   scheduler (CUPS_SERVER; skipped without it).
+//                   Beside it, in the same rounds, Bounded: the same with
+//                   the who-may-print checks on (an allow-list of 16
+//                   prefixes that matches at its last, the per-client
+//                   bounds, the spool reserve).
+//   AdmissionChecks the checks alone, per job, against a ledger of 1000
+//                   queued jobs: their share of a durable job.
 //   OpenConnections 500 connections open at once, all served.
 // bench/intake_bench.sh prepares the inputs and the scheduler.
 #include <fcntl.h>
@@ -39,7 +45,10 @@
 #include "protocol/intake_wire.h"
 #include "service/host/event_log_channel.h"
 #include "service/host/service_messages.h"
+#include "service/intake/client_admission.h"
 #include "service/intake/intake_listener.h"
+#include "service/intake/spool_file.h"
+#include "service/queue/job_list.h"
 #include "service/queue/print_thread.h"
 #include "tools/job_client.h"
 
@@ -131,7 +140,7 @@ class Service {
   // many small files); otherwise they go with the service, as the copy
   // baseline's file goes after each copy.
   explicit Service(int32_t recvBuffer, int32_t backlog = 128, bool persist = true,
-                   bool keepFolders = false)
+                   bool keepFolders = false, const ClientLimits& limits = ClientLimits())
       : keepFolders_(keepFolders) {
     InstallServiceMessageTable();
     spool_ = MakeTempDir("kavelo-bench-spool");
@@ -149,6 +158,7 @@ class Service {
     settings.printerApplication = "/opt/kavelo/PrintService/Ostrevo";
     settings.printerName = "lp0";
     settings.spoolerDirectory = spool_;
+    settings.limits = limits;
     listener_.Initialize(&channel_, &printThread_, settings);
     listener_.Start();
     port_ = listener_.WaitListening(5000);
@@ -309,12 +319,30 @@ struct SmallJobsRound {
   bool allQueued = false;
 };
 
+// The who-may-print checks as a deployment would set them: 16 allowed
+// prefixes, the one the clients match last; bounds the round stays below.
+ClientLimits BenchClientLimits() {
+  std::vector<std::string> entries;
+  for (int i = 0; i < 15; ++i) entries.push_back("10." + std::to_string(i) + ".0.0/16");
+  entries.push_back("127.0.0.0/8");
+  ClientLimits limits;
+  std::string invalid;
+  AddressList::Parse(entries, &limits.allowedClients, &invalid);
+  limits.maxConnectionsPerClient = 32;
+  limits.maxQueuedJobsPerClient = 100000;
+  limits.maxQueuedBytesPerClient = uint64_t{2048} << 20;
+  limits.spoolReserveBytes = uint64_t{256} << 20;
+  return limits;
+}
+
 // One round: 8 clients, each sending perClient small jobs one after the
 // other to a fresh service.  persist false leaves out the registry write
 // (the spool files are still synced): a breakdown, not a durable queue.
+// bounded turns the who-may-print checks on.
 SmallJobsRound SmallJobsOnce(const std::string& xml, const std::string& xsl, int perClient,
-                             bool persist) {
-  Service service(4096, 128, persist, /*keepFolders=*/true);
+                             bool persist, bool bounded = false) {
+  Service service(4096, 128, persist, /*keepFolders=*/true,
+                  bounded ? BenchClientLimits() : ClientLimits());
   std::atomic<int> queued{0};
   double cpuBefore = CpuSeconds();
   auto start = Clock::now();
@@ -339,6 +367,7 @@ SmallJobsRound SmallJobsOnce(const std::string& xml, const std::string& xsl, int
 }
 
 double g_jobCpuMs = 0, g_jobRateMin = 0;
+double g_boundedRate = 0, g_boundedCpuMs = 0;
 int g_jobRounds = 0;
 
 // Rounds of the durable path and of the breakdown, interleaved so that both
@@ -351,15 +380,26 @@ void BM_SmallJobs(benchmark::State& state) {
   const int perClient = static_cast<int>(state.range(0));
   const int rounds = std::max(1, std::atoi(Env("KAVELO_BENCH_JOB_ROUNDS", "5").c_str()));
   for (auto _ : state) {
-    std::vector<double> durable, spoolOnly, cpu;
+    std::vector<double> durable, spoolOnly, cpu, bounded, boundedCpu;
     for (int r = 0; r < rounds; ++r) {
-      for (bool persist : {true, false}) {
-        SmallJobsRound round = SmallJobsOnce(xml, xsl, perClient, persist);
+      // The durable rounds with and without the checks change places from
+      // one round to the next, so neither always follows the other.
+      for (int kind : {r % 2, 1 - r % 2, 2}) {
+        bool persist = kind != 2;
+        SmallJobsRound round = SmallJobsOnce(xml, xsl, perClient, persist, kind == 1);
         if (!round.allQueued) return state.SkipWithError("a job was not queued");
-        (persist ? durable : spoolOnly).push_back(round.jobsPerSecond);
-        if (persist) cpu.push_back(round.cpuMsPerJob);
+        if (kind == 1) {
+          bounded.push_back(round.jobsPerSecond);
+          boundedCpu.push_back(round.cpuMsPerJob);
+        } else {
+          (persist ? durable : spoolOnly).push_back(round.jobsPerSecond);
+          if (persist) cpu.push_back(round.cpuMsPerJob);
+        }
       }
     }
+    g_boundedRate = Median(bounded);
+    g_boundedCpuMs = Median(boundedCpu);
+    state.counters["bounded_jobs_per_s"] = g_boundedRate;
     state.SetIterationTime(1);
     g_jobRate = Median(durable);
     g_jobRateMin = *std::min_element(durable.begin(), durable.end());
@@ -452,12 +492,63 @@ void BM_OpenConnections(benchmark::State& state) {
   }
 }
 
+double g_checksUsPerJob = 0;
+
+// The checks one job goes through, alone: the allow-list, the connection
+// count, both documents admitted against the client's ledger (1000 jobs
+// queued by others, one by itself) and the spool's free space, the client
+// mark on the report, the commit.
+void BM_AdmissionChecks(benchmark::State& state) {
+  std::string spool = MakeTempDir("kavelo-bench-checks");
+  JobList queued;
+  ClientAdmission admission;
+  admission.Configure(BenchClientLimits(), spool, &queued);
+  std::string bound;
+  for (int i = 0; i < 1000; ++i) {
+    std::string path = spool + "/other" + std::to_string(i) + ".xml";
+    queued.Append(QueuedJob{i + 1, "\"P\" \"P\" xml=" + path +
+                                       ";xsl=x;fromPage=0;toPage=0;printerName=p;copy=1;orien=0"});
+    PeerAddress other;
+    PeerAddress::Parse("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250), &other);
+    ClientAdmission::JobClaim claim(&admission, other);
+    claim.AdmitDocument(12000, &bound);
+    claim.Commit(path);
+  }
+  PeerAddress peer;
+  PeerAddress::Parse("127.0.0.1", &peer);
+  SpoolFile report;
+  report.CreateExclusive(spool + "/report.xml");
+  uint64_t n = 0;
+  auto start = Clock::now();
+  for (auto _ : state) {
+    bool ok = admission.Allows(peer) && admission.TakeConnection(peer);
+    {
+      ClientAdmission::JobClaim claim(&admission, peer);
+      ok = ok && claim.AdmitDocument(7000, &bound) == ClientAdmission::JobClaim::Verdict::kAdmitted;
+      claim.Written(7000);
+      ok = ok && claim.AdmitDocument(5000, &bound) == ClientAdmission::JobClaim::Verdict::kAdmitted;
+      claim.Written(5000);
+      ok = ok && report.SetAttribute(kClientAttribute, FormatPeerAddress(peer));
+      // Not committed: the ledger stays at its size, as a queue that
+      // prints as fast as it fills.
+    }
+    admission.ReleaseConnection(peer);
+    if (!ok) return state.SkipWithError("a check refused");
+    ++n;
+  }
+  g_checksUsPerJob = 1e6 * std::chrono::duration<double>(Clock::now() - start).count() / n;
+  state.counters["us_per_job"] = g_checksUsPerJob;
+  report.Close();
+  RemoveTree(spool);
+}
+
 BENCHMARK(BM_StreamVsCopy)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_SmallJobs)
     ->Arg(250)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AdmissionChecks)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LpSmallJobs)->Arg(25)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenConnections)
     ->Arg(500)
@@ -494,6 +585,18 @@ int main(int argc, char** argv) {
         kavelo::g_jobRate, kavelo::g_jobRounds, kavelo::g_jobRateMin, kavelo::g_jobCpuMs);
     std::printf("  the same, spool synced, no registry   %8.1f jobs/s (median, a breakdown)\n",
                 kavelo::g_spoolOnlyRate);
+    std::printf(
+        "  the same durable, who-may-print on    %8.1f jobs/s (median, %+.1f%% of durable), CPU "
+        "%.2f ms per job (%+.1f%%)\n",
+        kavelo::g_boundedRate, 100.0 * (kavelo::g_boundedRate / kavelo::g_jobRate - 1),
+        kavelo::g_boundedCpuMs, 100.0 * (kavelo::g_boundedCpuMs / kavelo::g_jobCpuMs - 1));
+    if (kavelo::g_checksUsPerJob > 0) {
+      std::printf(
+          "  the checks alone                      %8.2f us per job = %.2f%% of a durable job's "
+          "time (1/%.1f jobs/s), %.2f%% of its CPU\n",
+          kavelo::g_checksUsPerJob, 100.0 * kavelo::g_checksUsPerJob * 1e-6 * kavelo::g_jobRate,
+          kavelo::g_jobRate, 100.0 * kavelo::g_checksUsPerJob / (1000.0 * kavelo::g_jobCpuMs));
+    }
   }
   if (kavelo::g_lpRate > 0) {
     std::printf("  lp into private CUPS, 8 threads %7.1f jobs/s (baseline)\n", kavelo::g_lpRate);

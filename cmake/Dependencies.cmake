@@ -4,9 +4,14 @@ find_package(XercesC REQUIRED)
 find_package(Cups REQUIRED)
 find_package(GTest REQUIRED)
 find_package(ZLIB REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
 find_package(benchmark QUIET)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
+# The service's HTTP side: cpp-httplib (its flags must match the library's
+# build), prometheus-cpp's metric types and text format, nlohmann-json.
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+find_package(prometheus-cpp CONFIG REQUIRED)
 
 # Xalan-C ships no CMake package on Debian; find the header and library.
 find_path(XALANC_INCLUDE_DIR xalanc/XalanTransformer/XalanTransformer.hpp)

@@ -3,7 +3,7 @@
 # Two packages, so that a headless print server does not pull in GTK:
 #   kavelo          the service, the print control and orlendi in
 #                   /opt/kavelo/PrintService (the default "DirPath" layout),
-#                   kavelo-reg and kavelo-send in /usr/bin, the systemd unit,
+#                   kavelo-reg, kavelo-send and kavelo-jobs in /usr/bin, the systemd unit,
 #                   the maintainer scripts that create the account "kavelo"
 #   kavelo-console  BrelvaneConsole with its desktop entry
 # Rules name targets, not source files, and skip a program that is not built.
@@ -24,7 +24,7 @@ if(TARGET Brelvane)
   file(CREATE_LINK /${KAVELO_PROGRAM_DIR}/Brelvane ${PROJECT_BINARY_DIR}/packaging/Brelvane SYMBOLIC)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/Brelvane DESTINATION usr/sbin COMPONENT service)
 endif()
-foreach(program kavelo-reg kavelo-send)
+foreach(program kavelo-reg kavelo-send kavelo-jobs)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION usr/bin COMPONENT service)
   endif()
@@ -49,7 +49,7 @@ function(kavelo_compressed source output)
     DEPENDS ${source} VERBATIM)
 endfunction()
 set(kavelo_compressed_files)
-foreach(page Brelvane.8 kavelo-send.1 kavelo-reg.1 Ostrevo.1 orlendi.1 BrelvaneConsole.1)
+foreach(page Brelvane.8 kavelo-send.1 kavelo-reg.1 kavelo-jobs.1 Ostrevo.1 orlendi.1 BrelvaneConsole.1)
   string(REGEX REPLACE ".*\\." "" section ${page})
   set(output ${KAVELO_COMPRESSED_DIR}/${page}.gz)
   kavelo_compressed(${KAVELO_PACKAGING_DIR}/man/${page} ${output})
@@ -107,8 +107,8 @@ control Ostrevo render each one to HTML, fit it to the paper and print it
 through orlendi (WeasyPrint to PDF) on CUPS or a folder spooler.
 
 The package runs the service under its own account kavelo with a
-hardened systemd unit, and ships the tools kavelo-reg (registry) and
-kavelo-send (job client).")
+hardened systemd unit, and ships the tools kavelo-reg (registry),
+kavelo-send (job client) and kavelo-jobs (job list, history and actions).")
 
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_NAME kavelo-console)
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_SECTION admin)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 
@@ -118,6 +119,35 @@ std::string RegistryAccess::ReadString(const char* subkey, const char* name,
     }
   }
   return defaultText ? std::string(defaultText) : std::string();
+}
+
+std::vector<std::string> RegistryAccess::ReadMultiString(const char* subkey, const char* name,
+                                                         bool* found) const {
+  std::vector<std::string> items;
+  if (found) *found = false;
+  std::vector<platform::RegValue> values;
+  ReadFittingValues(rootKey_, FullPath(subkey), kNameBufferSize, UINT32_MAX, &values);
+  for (const platform::RegValue& value : values) {
+    bool multi = value.type == platform::REG_MULTI_SZ;
+    if ((!multi && value.type != platform::REG_SZ && value.type != platform::REG_EXPAND_SZ) ||
+        !NameMatches(name, value.name.data(), static_cast<uint32_t>(value.name.size()))) {
+      continue;
+    }
+    if (found) *found = true;
+    const uint8_t* data = value.data.data();
+    size_t left = value.data.size();
+    while (left > 0) {
+      std::string item = TextOf(data, static_cast<uint32_t>(left));
+      if (item.empty()) break;
+      items.push_back(item);
+      if (!multi) break;
+      size_t step = std::min(item.size() + 1, left);
+      data += step;
+      left -= step;
+    }
+    break;
+  }
+  return items;
 }
 
 long RegistryAccess::WriteDword(const char* subkey, const char* name, int32_t value) const {

@@ -46,6 +46,13 @@ class RegistryAccess {
   // that cannot be opened gives the empty text.
   std::string ReadString(const char* subkey, const char* name, const char* defaultText) const;
 
+  // The items of the REG_MULTI_SZ value of that name (a REG_SZ or
+  // REG_EXPAND_SZ value of the name gives its text as the one item), in
+  // order, whatever its length; the list ends at the first empty item.
+  // *found (when given) tells whether such a value is there.
+  std::vector<std::string> ReadMultiString(const char* subkey, const char* name,
+                                           bool* found = nullptr) const;
+
   // Create the key when missing and write the value (a text with one
   // terminating NUL; a DWORD as 4 little-endian bytes).  Return the status.
   long WriteDword(const char* subkey, const char* name, int32_t value) const;

@@ -15,6 +15,7 @@
 #include "orlendi/html_renderer.h"
 #include "orlendi/messages.h"
 #include "orlendi/page_layout.h"
+#include "jobs/own_job.h"
 #include "platform/eventlog.h"
 #include "platform/spooler.h"
 #include "protocol/orlendi_command_line.h"
@@ -32,7 +33,8 @@ constexpr char kUsage[] =
     "Renders the HTML file to PDF on the printer's paper (orientation 1 portrait,\n"
     "2 landscape; margins in millimetres, or inches with unit=1), creates the info\n"
     "file beside it (FILE with .html replaced by .info) once rendered, and prints\n"
-    "the PDF on the printer with the copies and colour setting (colprint=1).\n"
+    "the PDF on the printer with the copies and colour setting (colprint=1); with\n"
+    "lock=1 the job is submitted held (the print control releases it).\n"
     "The leading arguments without \"=\" are skipped; the rest is joined with single\n"
     "blanks. The printer name runs to the first \";copy=\", so it may hold blanks\n"
     "and semicolons. Failures go to the event log under eventsource (default\n"
@@ -169,6 +171,8 @@ bool PrintHtml(const PrintRequest& request, platform::Spooler& spooler, int rend
   options.copies = request.copies;
   options.orientation = request.orientation;
   options.color = request.color;
+  // The print control holds split reports together and releases them itself.
+  options.hold = request.lock;
   // The margins are in the PDF already; the printer adds none of its own.
   int32_t jobId = 0;
   status = spooler.SubmitDocument(request.printerName, pdf, options, &jobId);
@@ -210,6 +214,7 @@ int RunOrlendiProgram(int argc, const char* const* argv) {
   if (printed) return 0;
   std::fprintf(stderr, "orlendi: %s\n", error.c_str());
   platform::ReportEvent(source.get(), platform::EventType::kError, 0, kMessagePrintFailed, {error});
+  jobs::RecordOwnJobFailure(error);
   return 1;
 }
 

@@ -176,27 +176,32 @@ TEST_F(OrlendiProgramTest, HelpAndEmptyCommandLine) {
   EXPECT_EQ(2, Run(&bare));
 }
 
-TEST_F(OrlendiProgramTest, WithCupsTheJobIsQueuedUnderTheHtmlPath) {
+// lock=1 (a chunk of a split report) submits the job held.
+TEST_F(OrlendiProgramTest, WithCupsTheJobIsQueuedUnderTheHtmlPathHeldWhenLocked) {
   if (std::getenv("KAVELO_TEST_CUPS") == nullptr) GTEST_SKIP() << "KAVELO_TEST_CUPS is not set";
   setenv("KAVELO_SPOOLER", "cups", 1);
   const char kQueue[] = "kavelo-pdf";  // stopped: the job stays in the queue
-  platform::Process process;
-  ASSERT_EQ(0, process.Start(std::vector<std::string>{kOrlendi, kOrlendi, kOrlendi,
-                                                      "html=" + html_ + ";printerName=" + kQueue +
-                                                          ";copy=1;orien=1;eventsource=ostrevo;"},
-                             true));
-  ASSERT_EQ(0, Run(&process)) << ReadFile(root_ + "/events.log");
-  std::unique_ptr<platform::Spooler> spooler = platform::MakeCupsSpooler();
-  std::vector<platform::SpoolerJob> jobs;
-  ASSERT_EQ(platform::kSpoolerOk, spooler->ListJobs(kQueue, &jobs));
-  int found = 0;
-  for (const platform::SpoolerJob& job : jobs) {
-    if (job.documentName != html_) continue;
-    ++found;
-    spooler->ControlJob(kQueue, job.jobId, platform::JobCommand::kCancel);
+  for (int lock : {0, 1}) {
+    platform::Process process;
+    ASSERT_EQ(0, process.Start(std::vector<std::string>{kOrlendi, kOrlendi, kOrlendi,
+                                                        "html=" + html_ + ";printerName=" + kQueue +
+                                                            ";copy=1;orien=1;eventsource=ostrevo;"
+                                                            "lock=" + std::to_string(lock) + ";"},
+                               true));
+    ASSERT_EQ(0, Run(&process)) << ReadFile(root_ + "/events.log");
+    std::unique_ptr<platform::Spooler> spooler = platform::MakeCupsSpooler();
+    std::vector<platform::SpoolerJob> jobs;
+    ASSERT_EQ(platform::kSpoolerOk, spooler->ListJobs(kQueue, &jobs));
+    int found = 0;
+    for (const platform::SpoolerJob& job : jobs) {
+      if (job.documentName != html_) continue;
+      ++found;
+      EXPECT_EQ(lock == 1, (job.status & platform::kJobStatusPaused) != 0) << lock;
+      spooler->ControlJob(kQueue, job.jobId, platform::JobCommand::kCancel);
+    }
+    EXPECT_EQ(1, found) << lock;
+    EXPECT_EQ(0, access(protocol::InfoFileName(html_).c_str(), F_OK)) << lock;
   }
-  EXPECT_EQ(1, found);
-  EXPECT_EQ(0, access(protocol::InfoFileName(html_).c_str(), F_OK));
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 // - Nothing ever prompts: the password callback gives no password, so a
 //   request that needs one fails with kSpoolerAccessDenied.  On the local
 //   socket libcups authenticates by the peer's credentials.
+// - The right to manage one's own jobs is every printing user's under the
+//   scheduler's usual policy (@OWNER): kOwnJobs is granted with kUse, and a
+//   site policy that refuses it shows at the first own-job request.
 // - Full access is the right to administer the queue.  It is tested with
 //   Cancel-Jobs naming one job id that cannot exist: the scheduler checks the
 //   operator policy first and then refuses the unknown id, so an answer "not
@@ -224,7 +227,7 @@ class CupsSpooler : public Spooler {
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
                  "printer-name");
     int status = Send(request, "/", nullptr, Subject::kPrinter, nullptr);
-    if (status != kSpoolerOk || access == PrinterAccess::kUse) return status;
+    if (status != kSpoolerOk || access != PrinterAccess::kFull) return status;
 
     request = PrinterRequest(IPP_OP_CANCEL_JOBS, printer);
     ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-ids", INT_MAX);
@@ -288,6 +291,17 @@ class CupsSpooler : public Spooler {
   }
 
   int SetJobPosition(const std::string& printer, int32_t jobId, int32_t position) override;
+
+  int SetJobPriority(const std::string& printer, int32_t jobId, int priority) override {
+    if (jobId <= 0 || priority < kMinJobPriority || priority > kMaxJobPriority) {
+      return kSpoolerInvalidParameter;
+    }
+    ipp_t* request = PrinterRequest(IPP_OP_SET_JOB_ATTRIBUTES, printer);
+    if (request == nullptr) return kSpoolerInvalidPrinterName;
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-priority", priority);
+    return Send(request, "/jobs/", nullptr, Subject::kJob, nullptr);
+  }
 
   int ResumePrinter(const std::string& printer) override {
     ipp_t* request = PrinterRequest(IPP_OP_RESUME_PRINTER, printer);
@@ -432,6 +446,7 @@ int CupsSpooler::ActiveJobs(const std::string& printer, std::vector<ActiveJob>* 
       }
     }
     if (entry.job.jobId <= 0) continue;
+    entry.job.priority = entry.priority;
     // A job still receiving its data is spooling even while the scheduler
     // keeps it held or stopped for that time.
     if (incoming) {

@@ -270,8 +270,8 @@ class FolderSpooler : public Spooler {
     std::string name;
     int status = FindPrinter(printer, &name);
     if (status != kSpoolerOk) return status;
-    // Printing is immediate: there is no queue to administer.
-    return access == PrinterAccess::kFull ? kSpoolerAccessDenied : kSpoolerOk;
+    // Printing is immediate: there is no queue to administer, no job to hold.
+    return access == PrinterAccess::kUse ? kSpoolerOk : kSpoolerAccessDenied;
   }
 
   int JobCount(const std::string& printer, int* count) override {
@@ -301,6 +301,8 @@ class FolderSpooler : public Spooler {
   int SetJobPosition(const std::string& printer, int32_t, int32_t) override {
     return Refused(printer);
   }
+
+  int SetJobPriority(const std::string& printer, int32_t, int) override { return Refused(printer); }
 
   int ResumePrinter(const std::string& printer) override {
     std::string name;

@@ -114,7 +114,7 @@ int ResolveProgram(const std::string& name, std::string* path) {
 
 // The child's side of a limited start; only async-signal-safe calls, since
 // the parent may have other threads.  Never returns.
-[[noreturn]] void ExecLimited(const char* path, char* const* argv, bool quiet,
+[[noreturn]] void ExecLimited(const char* path, char* const* argv, char* const* envp, bool quiet,
                               const ResourceLimits& limits, int errorFd) {
   struct sigaction deflt = {};
   deflt.sa_handler = SIG_DFL;
@@ -144,7 +144,7 @@ int ResolveProgram(const std::string& name, std::string* path) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    execve(path, argv, environ);
+    execve(path, argv, envp);
     error = errno;
   }
   ssize_t ignored = write(errorFd, &error, sizeof error);
@@ -307,7 +307,27 @@ int Process::Start(const std::string& commandLine, bool quiet, const ResourceLim
 }
 
 int Process::Start(const std::vector<std::string>& args, bool quiet, const ResourceLimits& limits) {
+  return Start(args, quiet, limits, {});
+}
+
+int Process::Start(const std::vector<std::string>& args, bool quiet, const ResourceLimits& limits,
+                   const std::vector<std::string>& extraEnvironment) {
   if (args.empty() || args[0].empty()) return EINVAL;
+  // The child's environment is made here: after fork only exec may run.
+  std::vector<char*> envp;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text = *entry;
+    bool replaced = false;
+    for (const std::string& extra : extraEnvironment) {
+      size_t equals = extra.find('=');
+      if (equals != std::string::npos && text.compare(0, equals + 1, extra, 0, equals + 1) == 0) {
+        replaced = true;
+      }
+    }
+    if (!replaced) envp.push_back(*entry);
+  }
+  for (const std::string& extra : extraEnvironment) envp.push_back(const_cast<char*>(extra.c_str()));
+  envp.push_back(nullptr);
   Release();
   std::string path;
   if (int error = ResolveProgram(args[0], &path); error != 0) return error;
@@ -340,7 +360,7 @@ int Process::Start(const std::vector<std::string>& args, bool quiet, const Resou
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &old);
   pid_t pid = fork();
-  if (pid == 0) ExecLimited(path.c_str(), argv.data(), quiet, limits, pipeFds[1]);
+  if (pid == 0) ExecLimited(path.c_str(), argv.data(), envp.data(), quiet, limits, pipeFds[1]);
   int forkError = pid < 0 ? errno : 0;
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   close(pipeFds[1]);

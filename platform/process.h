@@ -69,6 +69,10 @@ class Process {
   // posix_spawn cannot set limits).
   int Start(const std::vector<std::string>& args, bool quiet, const ResourceLimits& limits);
   int Start(const std::string& commandLine, bool quiet, const ResourceLimits& limits);
+  // The same with extra "NAME=value" entries in the program's environment
+  // (an entry replaces the caller's variable of that name).
+  int Start(const std::vector<std::string>& args, bool quiet, const ResourceLimits& limits,
+            const std::vector<std::string>& extraEnvironment);
 
   // Waits for the program to end, at most timeoutMs milliseconds
   // (kWaitInfinite: no limit).  Returns 0 when it ended (*exitCode gets its

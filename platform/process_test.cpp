@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 
 #include "testsupport/files.h"
+#include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
 
 namespace kavelo::platform {
@@ -247,6 +248,20 @@ TEST_F(ProcessTest, ArgumentsReachTheProgramUnchangedWithoutAShell) {
   ASSERT_EQ(p.Wait(10000), 0);
   EXPECT_EQ(ReadFile(out), "a b|$(touch " + dir_ + "/pwned); x|\"q\"||");
   EXPECT_NE(access((dir_ + "/pwned").c_str(), F_OK), 0);
+}
+
+TEST_F(ProcessTest, ExtraEnvironmentEntriesAddOrReplaceVariables) {
+  testsupport::ScopedEnv kept("KAVELO_PROCESS_KEPT", "kept");
+  testsupport::ScopedEnv replaced("KAVELO_PROCESS_REPLACED", "old");
+  const std::string out = dir_ + "/env";
+  Process p;
+  ASSERT_EQ(p.Start({"/bin/sh", "-c",
+                     "echo \"$KAVELO_PROCESS_KEPT $KAVELO_PROCESS_REPLACED $KAVELO_PROCESS_NEW\" > \"$0\"",
+                     out},
+                    false, ResourceLimits{}, {"KAVELO_PROCESS_REPLACED=new", "KAVELO_PROCESS_NEW=7"}),
+            0);
+  ASSERT_EQ(p.Wait(10000), 0);
+  EXPECT_EQ(ReadFile(out), "kept new 7\n");
 }
 
 // The program gets standard input from /dev/null, no other descriptor of

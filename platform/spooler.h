@@ -39,9 +39,16 @@ constexpr uint32_t kJobStatusPaused = 0x1;
 constexpr uint32_t kJobStatusSpooling = 0x8;
 constexpr uint32_t kJobStatusPrinting = 0x10;
 
+// Job priorities: among active jobs, a higher one prints first.
+constexpr int kMinJobPriority = 1;
+constexpr int kMaxJobPriority = 100;
+
 enum class PrinterAccess {
-  kUse,   // may print and read the queue
-  kFull,  // may also administer the queue (hold, release, cancel, reorder)
+  kUse,      // may print and read the queue
+  kOwnJobs,  // may also hold, release, cancel and raise the priority of its
+             // own jobs: a spooler that keeps jobs (every job's owner may
+             // under CUPS' usual policy)
+  kFull,     // may also administer the queue (resume it, move others' jobs)
 };
 
 enum class JobCommand {
@@ -63,6 +70,7 @@ struct SpoolerJob {
   std::string documentName;
   int32_t position = 0;  // place in print order among active jobs, from 1
   uint32_t status = 0;   // kJobStatus* bits
+  int priority = 50;     // 1 to 100; higher prints first
 };
 
 // Page geometry in device units (dots at the printer's resolution).
@@ -96,8 +104,8 @@ class Spooler {
   virtual int ListPrinters(std::vector<PrinterEntry>* printers) = 0;
   // Tests whether the printer opens with the access; changes nothing.
   // kSpoolerInvalidPrinterName for a printer that does not exist (or a name
-  // no printer can have), kSpoolerAccessDenied when the access is refused:
-  // full access is the right to administer the queue.
+  // no printer can have), kSpoolerAccessDenied when the access is refused
+  // (the folder spooler keeps no jobs: it refuses kOwnJobs and kFull).
   virtual int OpenPrinter(const std::string& printer, PrinterAccess access) = 0;
   // The number of active jobs of the printer.
   virtual int JobCount(const std::string& printer, int* count) = 0;
@@ -112,6 +120,10 @@ class Spooler {
   // Moves the job to the place in print order (1 is next; a place past the
   // end is the end; 0 leaves it where it is).  Other jobs keep their order.
   virtual int SetJobPosition(const std::string& printer, int32_t jobId, int32_t position) = 0;
+  // Sets the job's priority (1 to 100; among active jobs, higher prints
+  // first, then lower ids).  Needs full access to another user's job;
+  // kSpoolerInvalidJob for a job that is not active or already printing.
+  virtual int SetJobPriority(const std::string& printer, int32_t jobId, int priority) = 0;
   // Lets a paused (stopped) printer print again; nothing for a running one.
   virtual int ResumePrinter(const std::string& printer) = 0;
   // The default paper and resolution; kSpoolerNotSupported when the

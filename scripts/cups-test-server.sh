@@ -10,6 +10,8 @@
 #   kavelo-raw   raw queue on file:///dev/null (no page geometry)
 #   kavelo-pdf   PDF queue with a PPD: A4 default, 600 dpi, edges 18 pt left
 #                and right, 36 pt top and bottom; the default destination
+#   kavelo-held  raw queue for the held-printing tests alone (their job
+#                order must not be disturbed by other tests' reordering)
 # Listens on DIR/cups.sock and on a free 127.0.0.1 port (DIR/port).  root
 # and the calling user (SUDO_USER, else the current user) administer it.
 set -euo pipefail
@@ -207,8 +209,9 @@ EOF
   lpadmin -p kavelo-raw -v file:///dev/null -D "Kavelo raw test queue" 2>/dev/null
   lpadmin -p kavelo-pdf -v file:///dev/null -P "$dir/kavelo-pdf.ppd" -D "Kavelo PDF test queue" \
     2> >(grep -v "drivers are deprecated" >&2)
-  cupsaccept kavelo-raw kavelo-pdf
-  cupsdisable -r "stopped for tests" kavelo-raw kavelo-pdf
+  lpadmin -p kavelo-held -v file:///dev/null -D "Kavelo held-printing test queue" 2>/dev/null
+  cupsaccept kavelo-raw kavelo-pdf kavelo-held
+  cupsdisable -r "stopped for tests" kavelo-raw kavelo-pdf kavelo-held
   lpadmin -d kavelo-pdf >/dev/null
   echo "$sock"
 }

@@ -3,7 +3,8 @@
 # installs what is missing, builds, registers the service Brelvane in a
 # private registry folder, points it at a folder spooler and a spool folder,
 # runs it in the foreground (in this script's background), sends a sample
-# report with kavelo-send and waits for the printed PDF.
+# report with kavelo-send and waits for the printed PDF.  As root it then
+# prints a split report held on a private CUPS scheduler (scripts/held-report.sh).
 #
 #   scripts/demo.sh [--no-install] [--port PORT] [--dir FOLDER] [--keep]
 #
@@ -49,6 +50,7 @@ cleanup() {
     kill -TERM "$service_pid" 2>/dev/null || true
     wait "$service_pid" 2>/dev/null || true
   fi
+  [ -f "$demo/cups/cupsd.pid" ] && "$top/scripts/cups-test-server.sh" stop "$demo/cups" || true
 }
 trap cleanup EXIT
 rm -rf "$demo"
@@ -154,3 +156,21 @@ service_pid=""
 echo "Brelvane ended with exit code $status. Events ($KAVELO_EVENTLOG):"
 sed 's/.*"id":\([0-9]*\).*"message":"\(.*\)"}$/  \1  \2/' "$KAVELO_EVENTLOG"
 [ -n "$printed" ] || [ -s "$demo/jobs.log" ] || [ -n "$handled" ] || exit 1
+
+step "9. A split report printed held, as $account, on a private CUPS scheduler"
+if [ "$(id -u)" -ne 0 ] || ! { command -v cupsd || [ -x /usr/sbin/cupsd ]; } >/dev/null; then
+  echo "skipped: the private scheduler needs root and cupsd"
+  exit 0
+fi
+# root administers the scheduler; $account does not, as on a stock one.
+"$top/scripts/cups-test-server.sh" start "$demo/cups" | tail -n 1
+KAVELO_SPOOLER=cups CUPS_SERVER="$demo/cups/cups.sock" HOME="$demo/home" "$demo/bin/Brelvane" &
+service_pid=$!
+for _ in $(seq 1 150); do
+  [ "$(grep -c '"id":1,' "$KAVELO_EVENTLOG")" -ge 2 ] && break
+  sleep 0.1
+done
+"$top/scripts/held-report.sh" "$bin/kavelo-send" "$port" "$demo/cups" "$account" "$demo/spool"
+kill -TERM "$service_pid"
+wait "$service_pid" || true
+service_pid=""

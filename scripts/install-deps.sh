@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git ccache python3
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 nlohmann-json3-dev
   libxerces-c-dev libxalan-c-dev xsltproc
   libcups2-dev cups cups-client cups-bsd cups-filters
   libsystemd-dev
@@ -14,6 +14,8 @@ PACKAGES=(
   weasyprint poppler-utils zlib1g-dev
   clang libclang-rt-14-dev llvm
   dpkg-dev lintian adduser man-db
+  libcpp-httplib-dev prometheus-cpp-dev
+  prometheus chromium chromium-driver python3-selenium
 )
 
 missing=()

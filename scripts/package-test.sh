@@ -2,8 +2,10 @@
 # The package test (root): builds the Debian packages, checks them with
 # lintian (no errors), installs them with dpkg, runs the installed service in
 # the foreground under its account "kavelo" with a folder spooler, sends a job
-# with the installed kavelo-send, waits for the PDF, stops the service, purges
-# the packages and checks that nothing of them is left.  Whatever happens, the
+# with the installed kavelo-send, waits for the PDF, stops the service, runs
+# it again on a private CUPS scheduler (of which kavelo is no administrator)
+# to print a split report held (scripts/held-report.sh), purges the packages
+# and checks that nothing of them is left.  Whatever happens, the
 # packages are purged at the end.
 #   scripts/package-test.sh
 set -euo pipefail
@@ -45,6 +47,7 @@ cleanup() {
     for _ in $(seq 1 100); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$service_pid" 2>/dev/null || true
   fi
+  [ -f "$work/cups/cupsd.pid" ] && "$top/scripts/cups-test-server.sh" stop "$work/cups" || true
   dpkg --purge kavelo-console kavelo >/dev/null 2>&1 || true
   rm -rf "$work"
   exit $status
@@ -123,6 +126,26 @@ status=0
 wait "$service_pid" || status=$?
 service_pid=""
 [ "$status" -eq 0 ] || fail "the service ended with exit code $status"
+
+step "a split report held, as kavelo, on a private CUPS scheduler"
+"$top/scripts/cups-test-server.sh" start "$work/cups" | tail -n 1
+env -u KAVELO_REGISTRY_DIR KAVELO_SPOOLER=cups CUPS_SERVER="$work/cups/cups.sock" \
+  KAVELO_EVENTLOG="$events" /opt/kavelo/PrintService/Brelvane &
+service_pid=$!
+for _ in $(seq 1 150); do
+  [ "$(grep -c '"id":1,' "$events")" -ge 2 ] && break
+  kill -0 "$service_pid" 2>/dev/null || break
+  sleep 0.1
+done
+[ "$(grep -c '"id":1,' "$events")" -ge 2 ] || { cat "$events"; fail "the service did not start on CUPS"; }
+"$top/scripts/held-report.sh" /usr/bin/kavelo-send "$port" "$work/cups" kavelo /var/spool/kavelo ||
+  { cat "$events"; fail "the split report was not printed held"; }
+kill -TERM "$service_pid"
+status=0
+wait "$service_pid" || status=$?
+service_pid=""
+[ "$status" -eq 0 ] || fail "the service ended with exit code $status"
+"$top/scripts/cups-test-server.sh" stop "$work/cups"
 
 step "dpkg --purge"
 dpkg --purge kavelo-console kavelo

@@ -121,7 +121,8 @@ class Wire {
 
 }  // namespace
 
-int ConnectTcp(const std::string& host, int port, int timeoutMs, std::string* error) {
+int ConnectTcp(const std::string& host, int port, int timeoutMs, std::string* error,
+               const std::string& sourceAddress) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -137,7 +138,20 @@ int ConnectTcp(const std::string& host, int port, int timeoutMs, std::string* er
   for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
     int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
     if (fd < 0) continue;
-    int result = connect(fd, a->ai_addr, a->ai_addrlen);
+    int result = 0;
+    if (!sourceAddress.empty()) {
+      addrinfo sourceHints{};
+      sourceHints.ai_family = a->ai_family;
+      sourceHints.ai_socktype = SOCK_STREAM;
+      sourceHints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
+      addrinfo* source = nullptr;
+      result = getaddrinfo(sourceAddress.c_str(), nullptr, &sourceHints, &source) == 0 &&
+                       bind(fd, source->ai_addr, source->ai_addrlen) == 0
+                   ? 0
+                   : -1;
+      if (source != nullptr) freeaddrinfo(source);
+    }
+    if (result == 0) result = connect(fd, a->ai_addr, a->ai_addrlen);
     if (result != 0 && errno == EINPROGRESS) {
       pollfd p{fd, POLLOUT, 0};
       int ready = poll(&p, 1, timeoutMs);
@@ -211,7 +225,7 @@ JobResult JobClient::Send(const std::string& options, const JobDocument& xml,
   }
 
   std::string error;
-  int fd = ConnectTcp(host_, port_, timeoutMs_, &error);
+  int fd = ConnectTcp(host_, port_, timeoutMs_, &error, sourceAddress_);
   if (fd < 0) return fail(JobStep::kConnect, error);
   Descriptor connection(fd);
   Wire wire(fd);

@@ -55,6 +55,10 @@ class JobClient {
     onProgress_ = std::move(callback);
   }
 
+  // The local address the connection comes from (empty: the system's
+  // choice).
+  void set_source_address(std::string address) { sourceAddress_ = std::move(address); }
+
   // Runs one exchange on a new connection.  Never throws for network or
   // file failures: they end in kFailed with a detail.
   JobResult Send(const std::string& options, const JobDocument& xml, const JobDocument& xsl);
@@ -63,14 +67,17 @@ class JobClient {
   std::string host_;
   int port_;
   int timeoutMs_;
+  std::string sourceAddress_;
   std::function<void(JobStep, const std::string&)> onStep_;
   std::function<void(uint64_t, uint64_t)> onProgress_;
 };
 
 // Opens a TCP connection to host:port, waiting at most timeoutMs for it;
 // the socket gets that limit as its receive and send time-outs.  Returns
-// the socket, or -1 with *error set to a sentence.
-int ConnectTcp(const std::string& host, int port, int timeoutMs, std::string* error);
+// the socket, or -1 with *error set to a sentence.  sourceAddress (when not
+// empty) is the local address to connect from.
+int ConnectTcp(const std::string& host, int port, int timeoutMs, std::string* error,
+               const std::string& sourceAddress = "");
 
 }  // namespace kavelo
 

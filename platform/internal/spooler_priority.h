@@ -8,10 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace kavelo::platform {
+#include "platform/spooler.h"
 
-constexpr int kMinJobPriority = 1;
-constexpr int kMaxJobPriority = 100;
+namespace kavelo::platform {
 
 struct QueuedJob {
   int32_t jobId = 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/eventlog.h"
+#include "printcontrol/job/job_note.h"
 #include "platform/status.h"
 #include "platform/sysinfo.h"
 
@@ -58,6 +59,8 @@ void ReportToEventLog(const char* sourceName, const char* message) {
   }
   char text[kMaxEventText + 1];
   std::snprintf(text, sizeof(text), "%s: %s", "Ostrevo", message);
+  // Every event of the print control reports a failure of its job.
+  NoteFailure(text);
   std::unique_ptr<platform::EventSource> source = platform::RegisterEventSource("", sourceName);
   if (source == nullptr) return;
   platform::ReportEvent(source.get(), platform::EventType::kError, 0, kEventId, {text});

@@ -28,7 +28,8 @@ void InstallEventSource();
 void UninstallEventSource();
 
 // Reports message as one error event with id 1 under sourceName; its text
-// is "Ostrevo: MESSAGE", at most 1023 characters.  Nothing happens when the
+// is "Ostrevo: MESSAGE", at most 1023 characters; the same text becomes the
+// job's failure in the job history (job_note.h).  Nothing happens when the
 // source name or the message is empty; failures of the event log are
 // ignored, reporting never fails the job.
 void ReportToEventLog(const char* sourceName, const char* message);

@@ -7,6 +7,7 @@
 #include "printcontrol/job/ascii_text.h"
 #include "printcontrol/job/command_line.h"
 #include "printcontrol/job/event_reporting.h"
+#include "printcontrol/job/job_note.h"
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/job/spool_files.h"
 
@@ -66,6 +67,7 @@ int RunOstrevo(int argc, const char* const* argv) {
     return 0;
   }
   job->Run(commandLine.c_str());
+  WriteJobNote(job->title);
   return 0;
 }
 

@@ -18,9 +18,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include "jobs/job_history.h"
+#include "jobs/job_settings.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "printcontrol/test/job_files.h"
+#include "testsupport/scoped_env.h"
 
 extern char** environ;
 
@@ -168,6 +171,53 @@ TEST_F(OstrevoProgramTest, AGoodJobPrintsOnThePrinterItsNameArrivesAs) {
   EXPECT_FALSE(world_->PrinterFiles("Office Laser").empty());
   EXPECT_FALSE(FileExists(xml_));
   EXPECT_FALSE(FileExists(xsl_));
+}
+
+// Under a job number the print control writes what only it knows into the
+// service's history: the title, the documents, the stage times, and for a
+// failure the very text of its event; a failed job's spooled files stay
+// when the service asks so.
+TEST_F(OstrevoProgramTest, UnderAJobNumberItRecordsItsRunInTheHistory) {
+  struct Case {
+    const char* name;
+    const char* printer;
+    const char* keep;
+    bool failed;
+    bool filesKept;
+  };
+  const Case cases[] = {{"printed", "Office Laser", "1", false, false},
+                        {"failed, files kept", "Elsewhere", "1", true, true},
+                        {"failed, files removed", "Elsewhere", "0", true, false}};
+  jobs::JobHistory history;
+  ASSERT_TRUE(history.Open(jobs::DefaultHistoryPath(), jobs::JobHistory::Mode::kReadWrite));
+  int64_t number = 6;
+  for (const Case& c : cases) {
+    MakeFiles();
+    std::remove(world_->eventLog().c_str());
+    jobs::JobRecord row;
+    row.number = ++number;
+    row.state = jobs::JobState::kPrinting;
+    ASSERT_TRUE(history.Add(row));
+    testsupport::ScopedEnv numberEnv(jobs::kJobNumberVariable, std::to_string(number));
+    testsupport::ScopedEnv keepEnv(jobs::kKeepFailedVariable, c.keep);
+    ProgramRun run = RunCommandLine(JobCommandLine(xml_, xsl_, 1, 2, c.printer, 1, 0));
+    ASSERT_TRUE(run.ended) << c.name;
+    ASSERT_TRUE(history.Find(number, &row)) << c.name;
+    EXPECT_FALSE(row.title.empty()) << c.name;
+    std::vector<std::string> events = world_->EventsOf("ostrevo");
+    if (c.failed) {
+      ASSERT_EQ(events.size(), 1u) << c.name;
+      EXPECT_EQ(row.failure, events[0]) << c.name;
+    } else {
+      EXPECT_TRUE(events.empty()) << c.name;
+      EXPECT_EQ(row.failure, "") << c.name;
+      EXPECT_EQ(row.documents, 1) << c.name;
+      EXPECT_GT(row.transformSeconds + row.renderSeconds, 0) << c.name;
+    }
+    EXPECT_EQ(row.filesKept, c.filesKept) << c.name;
+    EXPECT_EQ(FileExists(xml_), c.filesKept) << c.name;
+    EXPECT_EQ(FileExists(xsl_), c.filesKept) << c.name;
+  }
 }
 
 TEST_F(OstrevoProgramTest, AWrongPrinterNameIsNoSetUpFailure) {

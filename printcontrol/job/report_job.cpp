@@ -11,6 +11,7 @@
 #include "printcontrol/job/command_line.h"
 #include "printcontrol/job/event_reporting.h"
 #include "printcontrol/job/file_check.h"
+#include "printcontrol/job/job_note.h"
 #include "printcontrol/job/report_header.h"
 #include "printcontrol/job/report_name.h"
 #include "printcontrol/job/spool_files.h"
@@ -54,8 +55,12 @@ ReportJob::ReportJob() {
 
 ReportJob::~ReportJob() {
   libraries_.reset();
-  RemoveSpoolFile(xmlPath, ".xml");
-  RemoveSpoolFile(xslPath, ".xsl");
+  // A failed job's spooled files stay for a retry when the service asks so;
+  // the service removes them once KeepFailedHours have passed.
+  if (!KeepFailedJobFiles()) {
+    RemoveSpoolFile(xmlPath, ".xml");
+    RemoveSpoolFile(xslPath, ".xsl");
+  }
   // Deleting a name twice could hit a new job's file that the service has
   // spooled under the name freed a moment ago.
   if (std::strcmp(effectiveXslPath, xslPath) != 0) RemoveSpoolFile(effectiveXslPath, ".xsl");

@@ -1,6 +1,7 @@
 // The print layout step of the job set-up: the stylesheet's print style, the
 // printer settings chosen for the orientation, the page fit and the
 // print-style copy of the stylesheet.
+#include "printcontrol/job/job_note.h"
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/job/text_field.h"
 #include "printcontrol/layout/page_fit.h"
@@ -55,6 +56,7 @@ void ReportJob::ChoosePrintLayout(int orientation) {
   char keyPath[kTextSize];
   const int group = LoadPrinterSettings(title, settings.printerName(), width, &settings, keyPath,
                                         sizeof(keyPath));
+  NoteSettingsGroup(group > 0 ? keyPath : "");
   PrinterMetrics metrics;
   auto fitAllowed = [&] {
     return realWidth > 0 && realLength > 0 &&

@@ -85,7 +85,7 @@ TEST_F(JobControlCupsTest, ResolvesDeviceUrisAndKeepsCaseDifferentNames) {
   EXPECT_EQ(firstOnPort, result);
   ResolvePrinterName(*spooler_, "KAVELO-Raw", result, sizeof result);
   EXPECT_STREQ("KAVELO-Raw", result);
-  EXPECT_EQ(0, CanManagePrinter(*spooler_, "KAVELO-Raw"));  // and it works as given
+  EXPECT_EQ(0, CanHoldOwnJobs(*spooler_, "KAVELO-Raw"));  // and it works as given
   ResolvePrinterName(*spooler_, "kavelo-nowhere", result, sizeof result);
   EXPECT_STREQ("", result);
 }

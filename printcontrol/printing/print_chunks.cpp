@@ -1,5 +1,6 @@
 #include "printcontrol/printing/print_chunks.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "printcontrol/job/report_name.h"
 #include "printcontrol/printing/print_job_control.h"
 #include "printcontrol/render/string_list.h"
+#include "protocol/held_jobs_file.h"
 #include "protocol/integer_text.h"
 
 namespace kavelo::printcontrol {
@@ -55,6 +57,23 @@ void CancelHeld(platform::Spooler& spooler, const char* printer, const StringLis
   }
 }
 
+// The text into error, cut to its size.
+void Say(char* error, const std::string& text) {
+  std::snprintf(error, kErrorSize, "%s", text.c_str());
+}
+
+// Appends a line to the job's held-jobs file, so that whoever outlives this
+// process can cancel what it leaves held.  False when it cannot be written.
+bool Record(const ReportJob& job, const std::string& line) {
+  if (line.empty()) return false;
+  std::string path = std::string(job.workDirectory[0] != '\0' ? job.workDirectory : ".") + "/" +
+                     protocol::kHeldJobsFileName;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  return ::close(fd) == 0 && written;
+}
+
 }  // namespace
 
 void PrintChunksPlain(const ReportJob& job, const StringList& htmlFiles, const HtmlPrinter& print,
@@ -72,28 +91,42 @@ void PrintChunksHeld(const ReportJob& job, platform::Spooler& spooler, const Htm
   const char* printer = job.settings.printerName();
   const std::string user = platform::UserName();
   StringList held("string2");
+  // Ends the report: resuming the printer is tried (it needs the
+  // administrator), every held job is cancelled.
+  auto fail = [&](const char* htmlPath) {
+    ResumePrinter(spooler, printer);
+    // A job orlendi submitted before it was ended is held too.
+    int jobId = htmlPath != nullptr ? FindJobOfFile(spooler, printer, user.c_str(), htmlPath) : -1;
+    if (jobId != -1) ControlJob(spooler, printer, jobId, platform::JobCommand::kCancel);
+    CancelHeld(spooler, printer, held);
+  };
   for (int copy = 0; copy < job.copies; ++copy) {
-    if (copy > 0 && !RenameForCopy(job, copy, htmlFiles, error)) {
-      ResumePrinter(spooler, printer);
-      CancelHeld(spooler, printer, held);
-      return;
-    }
+    if (copy > 0 && !RenameForCopy(job, copy, htmlFiles, error)) return fail(nullptr);
     for (int i = 0; i < htmlFiles->Count(); ++i) {
       const char* htmlPath = htmlFiles->Item(i);
+      if (!Record(job, protocol::FormatHeldFileLine(printer, htmlPath))) {
+        Say(error, std::string("Error:Can't record the held jobs in ") + job.workDirectory +
+                       ", Report Title:" + job.title);
+        return fail(nullptr);
+      }
       print(htmlPath, 1, 1, error);
-      if (error[0] != '\0') {
-        ResumePrinter(spooler, printer);
-        CancelHeld(spooler, printer, held);
-        return;
-      }
+      if (error[0] != '\0') return fail(htmlPath);
       int jobId = FindJobOfFile(spooler, printer, user.c_str(), htmlPath);
-      if (jobId != -1) {
-        ControlJob(spooler, printer, jobId, platform::JobCommand::kPause);
-        ResumePrinter(spooler, printer);
-        held.Push(std::to_string(jobId).c_str());
+      if (jobId == -1) {
+        std::snprintf(error, kErrorSize, "Error:Can't find the held job of %s, Report Title:%s",
+                      htmlPath, job.title);
+        return fail(nullptr);
       }
+      held.Push(std::to_string(jobId).c_str());
+      // The file line covers the job should this line not be written.
+      Record(job, protocol::FormatHeldJobLine(printer, jobId));
     }
-    ReleaseHeldJobs(spooler, printer, held);
+    ResumePrinter(spooler, printer);
+    if (ReleaseHeldJobs(spooler, printer, held) != 0) {
+      Say(error, std::string("Error:The spooler did not release the held jobs on ") + printer +
+                     ", Report Title:" + job.title);
+      return fail(nullptr);
+    }
   }
 }
 

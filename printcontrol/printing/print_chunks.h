@@ -22,14 +22,18 @@ using HtmlPrinter = std::function<void(const char* htmlPath, int copies, int loc
 void PrintChunksPlain(const ReportJob& job, const StringList& htmlFiles, const HtmlPrinter& print,
                       char* error);
 
-// The same, for a printer whose queue may be managed: each chunk is printed
-// locked, its spooler job found by the file's name, paused and collected;
-// after each copy the collected jobs are put in consecutive queue places and
-// released.  Before every copy but the first the files are renamed (listed
-// in *htmlFiles), so that each copy's spooler jobs have their own document
-// names.  On a failure the printer is resumed and every collected job is
-// cancelled.  Deletes no file; *htmlFiles names the files as they are.
-// spooler is used on the calling thread only.
+// The same, for a printer on which the user may hold its own jobs: each
+// chunk is printed locked (orlendi submits it held), its spooler job found
+// by the file's name and collected; after each copy the collected jobs are
+// kept together (KeepHeldJobsTogether) and released.  Each file and each
+// job is recorded in the job's held-jobs file (protocol/held_jobs_file.h)
+// before it is held.  Before every copy but the first the files are renamed
+// (listed in *htmlFiles), so that each copy's spooler jobs have their own
+// document names.  Resuming a stopped printer is tried before each release.
+// On a failure (printing a chunk, finding its job, recording, releasing)
+// every collected job, and a job of the failed file, is cancelled.  Deletes
+// no file; *htmlFiles names the files as they are.  spooler is used on the
+// calling thread only.
 void PrintChunksHeld(const ReportJob& job, platform::Spooler& spooler, const HtmlPrinter& print,
                      StringList* htmlFiles, char* error);
 

@@ -60,6 +60,7 @@ class PrintChunksTest : public ::testing::Test {
       job.id = nextId_++;
       job.user = platform::UserName();
       job.document = htmlPath;
+      job.status = lock == 1 ? platform::kJobStatusPaused : 0;  // orlendi submits it held
       state_->queues["Office"].push_back(job);
     };
   }
@@ -98,10 +99,15 @@ TEST_F(PrintChunksTest, HeldCopiesGetNamesOfTheirOwnAndAreReleasedInOrder) {
   EXPECT_NE(printed_[3].path.find("c1-1.html"), std::string::npos) << printed_[3].path;
   EXPECT_TRUE(FileExists(files_.Item(0)));
   EXPECT_FALSE(FileExists(printed_[0].path));
-  // Each job was paused once spooled; at the end they are all released, in
-  // consecutive places.
+  // Each job was submitted held; at the end they are all released, in
+  // consecutive places, and the held-jobs file names each file before its
+  // job and each job.
+  std::string record = testsupport::ReadFileOrMissing(folder_.File("held-jobs"));
   for (int id = 1; id <= 4; ++id) {
-    EXPECT_TRUE(Called("pause " + std::to_string(id))) << id;
+    const std::string file = "file\tOffice\t" + printed_[id - 1].path + "\n";
+    const std::string line = "job\tOffice\t" + std::to_string(id) + "\n";
+    EXPECT_LT(record.find(file), record.find(line)) << record;
+    EXPECT_NE(record.find(line), std::string::npos) << record;
     EXPECT_TRUE(Called("resume " + std::to_string(id))) << id;
     EXPECT_FALSE(Called("cancel " + std::to_string(id))) << id;
   }
@@ -112,16 +118,33 @@ TEST_F(PrintChunksTest, HeldCopiesGetNamesOfTheirOwnAndAreReleasedInOrder) {
 }
 
 TEST_F(PrintChunksTest, FailureCancelsEveryHeldJob) {
-  failAt_ = 3;  // the second copy's first chunk
-  char error[1024] = "";
-  PrintChunksHeld(job_, *spooler_, print_, &files_, error);
-  EXPECT_STREQ(error, "Error in orlendi. Report Title:Big");
-  EXPECT_EQ(printed_.size(), 3u);
-  EXPECT_TRUE(Called("cancel 1"));
-  EXPECT_TRUE(Called("cancel 2"));
-  EXPECT_TRUE(Called("resume-printer"));
-  // The caller deletes what the list names: the files as they are now.
-  for (int i = 0; i < files_.Count(); ++i) EXPECT_TRUE(FileExists(files_.Item(i))) << i;
+  struct Case {
+    const char* name;
+    int failAt;  // the print call that fails, 0 for none
+    int resumeJobStatus;
+    size_t printed;
+    const char* error;
+  } cases[] = {
+      {"the second copy's first chunk fails", 3, platform::kSpoolerOk, 3,
+       "Error in orlendi. Report Title:Big"},
+      {"the release is refused", 0, platform::kSpoolerAccessDenied, 2,
+       "Error:The spooler did not release the held jobs on Office, Report Title:Big"},
+  };
+  for (const Case& c : cases) {
+    state_->queues["Office"].clear();
+    state_->calls.clear();
+    printed_.clear();
+    failAt_ = c.failAt;
+    state_->resumeJobStatus = c.resumeJobStatus;
+    char error[1024] = "";
+    PrintChunksHeld(job_, *spooler_, print_, &files_, error);
+    EXPECT_STREQ(error, c.error) << c.name;
+    EXPECT_EQ(printed_.size(), c.printed) << c.name;
+    EXPECT_TRUE(state_->queues["Office"].empty()) << c.name;  // every held job cancelled
+    EXPECT_TRUE(Called("resume-printer")) << c.name;
+    // The caller deletes what the list names: the files as they are now.
+    for (int i = 0; i < files_.Count(); ++i) EXPECT_TRUE(FileExists(files_.Item(i))) << i;
+  }
 }
 
 TEST_F(PrintChunksTest, PlainCopiesRepeatTheChunksAndStopAtAFailure) {

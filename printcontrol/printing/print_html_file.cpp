@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "platform/process.h"
+#include "printcontrol/job/job_note.h"
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/job/text_field.h"
 #include "printcontrol/printing/job_watcher.h"
@@ -92,16 +94,19 @@ void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int l
 
   // Loading: until orlendi has rendered the page (its info file exists).
   bool loaded = false;
+  auto renderTimer = std::make_unique<StageTimer>(JobStage::kRender);
   for (int cycle = 0; cycle < limits.loadCycles && !loaded; ++cycle) {
     rc = process.Wait(limits.cycleMs);
     if (rc != platform::kWaitTimeout) {
       // Ended: done.  (A failed wait kills it in Finish.)
+      if (rc == 0 && Exists(infoPath)) NoteDocument();
       if (rc == 0) process = platform::Process();
       Finish(&process, &watcher, infoPath);
       return;
     }
     loaded = Exists(infoPath);
   }
+  renderTimer.reset();
   if (!loaded) {
     Finish(&process, &watcher, infoPath);
     std::snprintf(error, errorSize, "Error in orlendi(load html file). Report Title:%s", job.title);
@@ -110,6 +115,8 @@ void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int l
 
   // Printing: copies times the load limit, shortened once the watcher has
   // seen every job of the file leave the queue.
+  NoteDocument();
+  StageTimer spoolTimer(JobStage::kSpool);
   const int64_t limit = static_cast<int64_t>(copies) * limits.printCyclesPerCopy;
   int64_t counter = 0;
   bool watcherSeenEnded = false;

@@ -2,12 +2,15 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "printcontrol/printing/spool_job_list.h"
 #include "printcontrol/render/string_list.h"
@@ -45,24 +48,23 @@ int32_t ParseJobId(const char* text) {
   return static_cast<int32_t>(value);
 }
 
-// The job's place in print order, or -1 when it cannot be read.
+// The job's place in print order; 0 when it is no longer active (printed
+// or cancelled), -1 when it cannot be read.
 int32_t ReadJobPosition(Spooler& spooler, const char* printerName, const char* heldId) {
   int32_t jobId = ParseJobId(heldId);
   if (jobId < 0) return -1;
   platform::SpoolerJob job;
-  if (spooler.GetJob(printerName, jobId, &job) != platform::kSpoolerOk) return -1;
+  int status = spooler.GetJob(printerName, jobId, &job);
+  if (status == platform::kSpoolerInvalidJob) return 0;
+  if (status != platform::kSpoolerOk) return -1;
   return job.position;
 }
 
 enum class OrderTest { kPassed, kFailed, kError };
 
+// Whether the held jobs that are still active stand in consecutive places.
 OrderTest TestHeldOrder(Spooler& spooler, const char* printerName, const StringList& heldIds,
                         char* errorText, size_t errorSize) {
-  int status = spooler.OpenPrinter(printerName, PrinterAccess::kFull);
-  if (status != platform::kSpoolerOk) {
-    std::snprintf(errorText, errorSize, "Error:OpenPrinter, errorcode:%d", status);
-    return OrderTest::kError;
-  }
   OrderTest result = OrderTest::kPassed;
   int32_t previous = 0;
   for (int i = 0; i < heldIds.Count(); ++i) {
@@ -71,33 +73,34 @@ OrderTest TestHeldOrder(Spooler& spooler, const char* printerName, const StringL
       std::snprintf(errorText, errorSize, "%s", "Can't get printer job position.");
       return OrderTest::kError;
     }
-    if (i > 0 && position != previous + 1) result = OrderTest::kFailed;
+    if (position == 0) continue;
+    if (previous > 0 && position != previous + 1) result = OrderTest::kFailed;
     previous = position;
   }
   return result;
 }
 
-// Moves every held job behind the first one.  False with errorText set on
-// the first error.
+// Moves every active held job behind the first active one.  False with
+// errorText set on the first error (a refusal: moving jobs past other
+// users' jobs is the administrator's).
 bool ReorderHeldJobs(Spooler& spooler, const char* printerName, const StringList& heldIds,
                      char* errorText, size_t errorSize) {
-  int status = spooler.OpenPrinter(printerName, PrinterAccess::kFull);
-  if (status != platform::kSpoolerOk) {
-    std::snprintf(errorText, errorSize, "Error:OpenPrinter, errorcode:%d", status);
-    return false;
-  }
-  int32_t first = ReadJobPosition(spooler, printerName, heldIds.Item(0));
-  if (first < 0) return true;  // nothing to align to in this attempt
-  for (int i = 1; i < heldIds.Count(); ++i) {
+  int32_t place = 0;
+  for (int i = 0; i < heldIds.Count(); ++i) {
     int32_t jobId = ParseJobId(heldIds.Item(i));
     platform::SpoolerJob job;
-    status =
+    int status =
         jobId < 0 ? platform::kSpoolerInvalidParameter : spooler.GetJob(printerName, jobId, &job);
+    if (status == platform::kSpoolerInvalidJob) continue;  // printed already
     if (status != platform::kSpoolerOk) {
       std::snprintf(errorText, errorSize, "Error:GetJob, errorcode:%d", status);
       return false;
     }
-    status = spooler.SetJobPosition(printerName, jobId, first + static_cast<int32_t>(i));
+    if (place == 0) {
+      place = job.position;
+      continue;
+    }
+    status = spooler.SetJobPosition(printerName, jobId, ++place);
     if (status != platform::kSpoolerOk) {
       std::snprintf(errorText, errorSize, "Error:SetJob, errorcode:%d", status);
       return false;
@@ -106,7 +109,61 @@ bool ReorderHeldJobs(Spooler& spooler, const char* printerName, const StringList
   return true;
 }
 
+bool IsListed(const StringList& heldIds, int32_t jobId) {
+  for (int i = 0; i < heldIds.Count(); ++i) {
+    if (ParseJobId(heldIds.Item(i)) == jobId) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+int KeepHeldJobsTogether(Spooler& spooler, const char* printerName, const StringList& heldIds) {
+  std::vector<platform::SpoolerJob> active;
+  if (spooler.ListJobs(printerName, &active) != platform::kSpoolerOk) return -1;
+  std::vector<const platform::SpoolerJob*> own;
+  std::vector<const platform::SpoolerJob*> others;
+  for (const platform::SpoolerJob& job : active) {
+    bool waiting = (job.status & platform::kJobStatusPrinting) == 0;
+    if (IsListed(heldIds, job.jobId)) {
+      own.push_back(&job);
+    } else if (waiting) {
+      others.push_back(&job);
+    }
+  }
+  // Once a job of its own has printed or is printing, a waiting job of
+  // higher priority would print before the rest.
+  bool started = static_cast<int>(own.size()) < heldIds.Count();
+  int32_t firstId = INT32_MAX;
+  int32_t lastId = 0;
+  int priority = platform::kMinJobPriority;
+  for (const platform::SpoolerJob* job : own) {
+    started = started || (job->status & platform::kJobStatusPrinting) != 0;
+    firstId = std::min(firstId, job->jobId);
+    lastId = std::max(lastId, job->jobId);
+    priority = std::max(priority, job->priority);
+  }
+  // Raised past every waiting job that would print between them, until
+  // none is left or the highest priority is reached.
+  for (bool raised = true; raised && priority < platform::kMaxJobPriority;) {
+    raised = false;
+    for (const platform::SpoolerJob* job : others) {
+      bool between = job->priority == priority && job->jobId > firstId && job->jobId < lastId;
+      if (between || (started && job->priority >= priority)) {
+        priority = std::min(job->priority + 1, platform::kMaxJobPriority);
+        raised = true;
+      }
+    }
+  }
+  int result = 0;
+  for (const platform::SpoolerJob* job : own) {
+    if (job->priority == priority || (job->status & platform::kJobStatusPrinting) != 0) continue;
+    if (spooler.SetJobPriority(printerName, job->jobId, priority) != platform::kSpoolerOk) {
+      result = -1;
+    }
+  }
+  return result;
+}
 
 void ResolvePrinterName(Spooler& spooler, const char* givenName, char* result, size_t resultSize) {
   ClearText(result, resultSize);
@@ -128,9 +185,10 @@ void ResolvePrinterName(Spooler& spooler, const char* givenName, char* result, s
   }
 }
 
-int CanManagePrinter(Spooler& spooler, const char* printerName) {
+int CanHoldOwnJobs(Spooler& spooler, const char* printerName) {
   if (printerName == nullptr || printerName[0] == '\0') return -1;
-  return spooler.OpenPrinter(printerName, PrinterAccess::kFull) == platform::kSpoolerOk ? 0 : -1;
+  return spooler.OpenPrinter(printerName, PrinterAccess::kOwnJobs) == platform::kSpoolerOk ? 0
+                                                                                            : -1;
 }
 
 int SnapshotJobs(Spooler& spooler, const char* printerName, SpoolJobList* jobs,
@@ -172,18 +230,16 @@ int FindJobOfFile(Spooler& spooler, const char* printerName, const char* ownUser
 
 int ControlJob(Spooler& spooler, const char* printerName, int32_t jobId, JobCommand command) {
   if (printerName == nullptr || printerName[0] == '\0') return -1;
-  if (spooler.OpenPrinter(printerName, PrinterAccess::kFull) != platform::kSpoolerOk) return -1;
   return spooler.ControlJob(printerName, jobId, command) == platform::kSpoolerOk ? 0 : -1;
 }
 
 int ResumePrinter(Spooler& spooler, const char* printerName) {
   if (printerName == nullptr || printerName[0] == '\0') return -1;
-  if (spooler.OpenPrinter(printerName, PrinterAccess::kFull) != platform::kSpoolerOk) return -1;
   return spooler.ResumePrinter(printerName) == platform::kSpoolerOk ? 0 : -1;
 }
 
-void ReleaseHeldJobs(Spooler& spooler, const char* printerName, const StringList& heldIds,
-                     char* errorText, size_t errorSize) {
+int ReleaseHeldJobs(Spooler& spooler, const char* printerName, const StringList& heldIds,
+                    char* errorText, size_t errorSize) {
   // The texts are only kept when the caller asks for them.
   char scratch[128];
   if (errorText == nullptr || errorSize == 0) {
@@ -191,18 +247,35 @@ void ReleaseHeldJobs(Spooler& spooler, const char* printerName, const StringList
     errorSize = sizeof scratch;
   }
   errorText[0] = '\0';
-  if (heldIds.Count() == 0 || printerName == nullptr) return;
+  if (heldIds.Count() == 0 || printerName == nullptr) return 0;
 
+  KeepHeldJobsTogether(spooler, printerName, heldIds);
   for (int attempt = 0; attempt < kReleaseAttempts; ++attempt) {
     OrderTest test = TestHeldOrder(spooler, printerName, heldIds, errorText, errorSize);
     if (test != OrderTest::kFailed) break;
     if (!ReorderHeldJobs(spooler, printerName, heldIds, errorText, errorSize)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(kReleaseAttemptPauseMs));
   }
+  // Jobs released with an earlier copy are left alone (when the queue can
+  // be read).
+  std::vector<platform::SpoolerJob> active;
+  const bool listed = spooler.ListJobs(printerName, &active) == platform::kSpoolerOk;
+  int result = 0;
   for (int i = 0; i < heldIds.Count(); ++i) {
     int32_t jobId = ParseJobId(heldIds.Item(i));
-    if (jobId > 0) ControlJob(spooler, printerName, jobId, JobCommand::kResume);
+    if (jobId <= 0) continue;
+    auto found = std::find_if(active.begin(), active.end(), [jobId](const platform::SpoolerJob& job) {
+      return job.jobId == jobId;
+    });
+    if (listed && (found == active.end() || (found->status & platform::kJobStatusPaused) == 0)) {
+      continue;
+    }
+    int status = spooler.ControlJob(printerName, jobId, JobCommand::kResume);
+    // A job that is no longer active was released before (and printed) or
+    // cancelled by someone else: nothing of it stays held.
+    if (status != platform::kSpoolerOk && status != platform::kSpoolerInvalidJob) result = -1;
   }
+  return result;
 }
 
 }  // namespace kavelo::printcontrol

@@ -1,5 +1,6 @@
 #include "printcontrol/printing/print_job_control.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -152,42 +153,43 @@ TEST_F(PrintJobControlTest, FindJobOfFileTakesTheFirstOwnMatch) {
   EXPECT_EQ(-1, FindJobOfFile(spooler_, "Missing", "alice", "/spool/a.html"));
 }
 
-TEST_F(PrintJobControlTest, JobCommandsNeedFullAccess) {
+TEST_F(PrintJobControlTest, OwnJobCommandsNeedNoFullAccess) {
   state_->AddPrinter("P", "file:///dev/null");
   state_->queues["P"] = {{5, "alice", "a", 0}};
-  EXPECT_EQ(0, CanManagePrinter(spooler_, "P"));
+  state_->fullAccess = false;
+  EXPECT_EQ(0, CanHoldOwnJobs(spooler_, "P"));
+  EXPECT_EQ(-1, CanHoldOwnJobs(spooler_, "Missing"));
   EXPECT_EQ(0, ControlJob(spooler_, "P", 5, JobCommand::kPause));
-  EXPECT_EQ(0, ResumePrinter(spooler_, "P"));
+  EXPECT_EQ(-1, ResumePrinter(spooler_, "P"));  // the administrator's
   EXPECT_EQ(-1, ControlJob(spooler_, "P", 6, JobCommand::kPause));  // no such job
   EXPECT_EQ(0, ControlJob(spooler_, "P", 5, JobCommand::kCancel));
   EXPECT_TRUE(state_->queues["P"].empty());
-  EXPECT_EQ(-1, CanManagePrinter(spooler_, "Missing"));
-  state_->fullAccess = false;
-  EXPECT_EQ(-1, CanManagePrinter(spooler_, "P"));
-  EXPECT_EQ(-1, ResumePrinter(spooler_, "P"));
-  EXPECT_EQ(-1, ControlJob(spooler_, "P", 5, JobCommand::kResume));
   EXPECT_EQ((std::vector<std::string>{"pause 5", "resume-printer", "pause 6", "cancel 5"}),
             state_->calls);
 }
 
 class ReleaseHeldJobsTest : public PrintJobControlTest {
  protected:
-  // A queue of twelve jobs, ids 101 .. 112 at positions 1 .. 12.
-  void SetUp() override { Fill(); }
-  void Fill() {
+  // A queue of twelve waiting jobs, ids 101 .. 112 at positions 1 .. 12,
+  // the held ones paused.
+  void SetUp() override { Fill({107, 109, 112}); }
+  void Fill(const std::vector<int32_t>& held) {
     state_->printers.clear();
     state_->queues.clear();
     state_->calls.clear();
     state_->AddPrinter("P", "file:///dev/null");
     for (int32_t id = 101; id <= 112; ++id) {
-      state_->queues["P"].push_back({id, "alice", "doc", platform::kJobStatusPaused});
+      bool own = std::find(held.begin(), held.end(), id) != held.end();
+      state_->queues["P"].push_back({id, own ? "alice" : "bob", "doc",
+                                     own ? platform::kJobStatusPaused : 0u});
     }
   }
-  std::string Release(const std::vector<std::string>& held) {
+  std::string Release(const std::vector<std::string>& held, int* result = nullptr) {
     StringList list("string2");
     for (const std::string& id : held) list.Push(id.c_str());
     char error[256] = "stale";
-    ReleaseHeldJobs(spooler_, "P", list, error, sizeof error);
+    int rc = ReleaseHeldJobs(spooler_, "P", list, error, sizeof error);
+    if (result != nullptr) *result = rc;
     return error;
   }
   int Count(const std::string& prefix) {
@@ -197,32 +199,47 @@ class ReleaseHeldJobsTest : public PrintJobControlTest {
   }
 };
 
-TEST_F(ReleaseHeldJobsTest, MovesHeldJobsBehindTheFirstAndResumesThem) {
+// Raising their own priority keeps the held jobs together without the
+// administrator; moving other users' jobs is only tried, and only when
+// that is not enough.
+TEST_F(ReleaseHeldJobsTest, KeepsHeldJobsTogetherAndReleasesThem) {
   struct Case {
+    const char* name;
     std::vector<int32_t> held;
+    bool fullAccess;
+    int priorityStatus;
     std::vector<int32_t> expectedPositions;
+    int expectedRaises;
     int expectedMoves;
   } cases[] = {
-      {{107, 109, 112}, {7, 8, 9}, 2},  // moved in one attempt
-      {{107, 108, 109}, {7, 8, 9}, 0},  // already in order
-      {{105}, {5}, 0},                  // a list of one
-      // Chunk order against queue order: moving 102 from before 110 shifts
-      // 110 up, so a second attempt is needed.
-      {{110, 102}, {9, 10}, 2},
+      {"others between: raised past them", {107, 109, 112}, false, 0, {1, 2, 3}, 3, 0},
+      {"already together", {107, 108, 109}, false, 0, {7, 8, 9}, 0, 0},
+      {"one job", {105}, false, 0, {5}, 0, 0},
+      {"priority refused, moved by the administrator", {107, 109, 112}, true,
+       platform::kSpoolerAccessDenied, {7, 8, 9}, 3, 2},
+      {"priority refused, moving refused", {107, 109, 112}, false, platform::kSpoolerAccessDenied,
+       {7, 9, 12}, 3, 1},
+      // Chunk order against id order: raised together, then moved.
+      {"chunk order against id order", {110, 102}, true, 0, {1, 2}, 2, 2},
   };
   for (const Case& c : cases) {
-    Fill();
+    Fill(c.held);
+    state_->fullAccess = c.fullAccess;
+    state_->setPriorityStatus = c.priorityStatus;
     std::vector<std::string> held;
     for (int32_t id : c.held) held.push_back(std::to_string(id));
-    EXPECT_EQ("", Release(held));
-    EXPECT_EQ(c.expectedPositions, state_->Positions("P", c.held));
-    EXPECT_EQ(c.expectedMoves, Count("position "));
-    EXPECT_EQ(static_cast<int>(held.size()), Count("resume "));
-    for (int32_t id : c.held) {
-      for (const FakeJob& job : state_->queues["P"]) {
-        if (job.id == id) {
-          EXPECT_EQ(0u, job.status & platform::kJobStatusPaused) << id;
-        }
+    int result = -2;
+    Release(held, &result);
+    EXPECT_EQ(0, result) << c.name;
+    EXPECT_EQ(c.expectedPositions, state_->Positions("P", c.held)) << c.name;
+    EXPECT_EQ(c.expectedRaises, Count("priority ")) << c.name;
+    EXPECT_EQ(c.expectedMoves, Count("position ")) << c.name;
+    EXPECT_EQ(static_cast<int>(held.size()), Count("resume ")) << c.name;
+    for (const FakeJob& job : state_->queues["P"]) {
+      EXPECT_EQ(0u, job.status & platform::kJobStatusPaused) << c.name << " " << job.id;
+      // Other users' jobs keep their priority.
+      if (job.user == "bob") {
+        EXPECT_EQ(50, job.priority) << c.name << " " << job.id;
       }
     }
   }
@@ -234,15 +251,18 @@ TEST_F(ReleaseHeldJobsTest, EmptyListDoesNothing) {
 }
 
 TEST_F(ReleaseHeldJobsTest, ErrorsEndTheAttemptsButEveryJobIsResumed) {
-  EXPECT_EQ("Can't get printer job position.", Release({"107", "999", "112"}));
+  state_->setPriorityStatus = platform::kSpoolerAccessDenied;  // so that moves are tried
+  state_->getJobStatus[109] = platform::kSpoolerUnavailable;
+  EXPECT_EQ("Can't get printer job position.", Release({"107", "109", "112"}));
   EXPECT_EQ(0, Count("position "));
   EXPECT_EQ(3, Count("resume "));
+  state_->getJobStatus.clear();
 
-  state_->calls.clear();
+  SetUp();
   EXPECT_EQ("Can't get printer job position.", Release({"107", "abc"}));
   EXPECT_EQ(1, Count("resume "));  // "abc" names no job to resume
 
-  state_->calls.clear();
+  SetUp();
   state_->setPositionStatus = platform::kSpoolerFailed;
   EXPECT_EQ("Error:SetJob, errorcode:31", Release({"107", "109", "112"}));
   EXPECT_EQ(1, Count("position "));  // the first error ends the reordering
@@ -250,7 +270,7 @@ TEST_F(ReleaseHeldJobsTest, ErrorsEndTheAttemptsButEveryJobIsResumed) {
   state_->setPositionStatus = platform::kSpoolerOk;
 
   // The order test reads 107, 109, 112; the reordering then fails on 109.
-  state_->calls.clear();
+  SetUp();
   int reads = 0;
   state_->getJobHook = [&reads](int32_t id) {
     return ++reads == 5 && id == 109 ? platform::kSpoolerUnavailable : platform::kSpoolerOk;
@@ -260,14 +280,17 @@ TEST_F(ReleaseHeldJobsTest, ErrorsEndTheAttemptsButEveryJobIsResumed) {
   EXPECT_EQ(3, Count("resume "));
   state_->getJobHook = nullptr;
 
-  state_->calls.clear();
-  state_->fullAccess = false;
-  EXPECT_EQ("Error:OpenPrinter, errorcode:5", Release({"107", "109"}));
-  EXPECT_TRUE(state_->calls.empty());  // nothing may be changed without full access
+  // A release that is refused leaves the job held: the caller must know.
+  SetUp();
+  state_->resumeJobStatus = platform::kSpoolerAccessDenied;
+  int result = 0;
+  Release({"107"}, &result);
+  EXPECT_EQ(-1, result);
 }
 
 TEST_F(ReleaseHeldJobsTest, GivesUpAfterTwentyAttempts) {
   state_->ignorePositions = true;
+  state_->setPriorityStatus = platform::kSpoolerAccessDenied;
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ("", Release({"107", "109", "112"}));
   auto elapsed = std::chrono::steady_clock::now() - start;

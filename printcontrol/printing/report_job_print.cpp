@@ -15,6 +15,7 @@
 
 #include "platform/spooler.h"
 #include "printcontrol/job/event_reporting.h"
+#include "printcontrol/job/job_note.h"
 #include "printcontrol/job/report_job.h"
 #include "printcontrol/job/text_field.h"
 #include "printcontrol/printing/print_chunks.h"
@@ -94,8 +95,9 @@ void TransformWholeReport(ReportJob* job, const char* htmlPath, char* error) {
     Transform(*job, job->xmlPath, job->effectiveXslPath, htmlPath, job->styleFlag, error);
     return;
   }
-  // The job's spooled stylesheet is still deleted at the end of the run.
-  ::unlink(job->effectiveXslPath);
+  // The job's spooled stylesheet is still deleted at the end of the run;
+  // when a failed job's files are to be kept for a retry it stays till then.
+  if (!KeepFailedJobFilesAsked()) ::unlink(job->effectiveXslPath);
   CopyText(job->effectiveXslPath, ReportJob::kTextSize, filtered);
 }
 
@@ -126,7 +128,7 @@ bool TransformChunks(const ReportJob& job, const StringList& chunks, StringList*
 }
 
 // The report in chunks: split, transformed chunk by chunk, printed held when
-// the printer's queue may be managed, else plain.  Every chunk file and
+// the user may hold its own jobs on the printer, else plain.  Every chunk file and
 // chunk HTML file is deleted at the end.
 void PrintInChunks(ReportJob* job, int64_t htmlSize, char* error) {
   const int factor = static_cast<int>(std::max<int64_t>(1, htmlSize / kMiB));
@@ -136,9 +138,14 @@ void PrintInChunks(ReportJob* job, int64_t htmlSize, char* error) {
 
   std::unique_ptr<platform::Spooler> spooler = platform::OpenSpooler();
   const bool held =
-      spooler != nullptr && CanManagePrinter(*spooler, job->settings.printerName()) == 0;
+      spooler != nullptr && CanHoldOwnJobs(*spooler, job->settings.printerName()) == 0;
   StringList htmlFiles("string2");
-  if (!TransformChunks(*job, chunks, &htmlFiles, error)) return;
+  bool transformed;
+  {
+    StageTimer timer(JobStage::kTransform);
+    transformed = TransformChunks(*job, chunks, &htmlFiles, error);
+  }
+  if (!transformed) return;
   HtmlPrinter print = [job](const char* htmlPath, int copies, int lock, char* printError) {
     PrintHtmlFile(*job, htmlPath, copies, lock, printError, kErrorSize);
   };
@@ -193,7 +200,10 @@ void ReportJob::PrintReport() {
     std::snprintf(error, sizeof(error), "Error:path too long in %s.", workDirectory);
     return Report(*this, error);
   }
-  TransformWholeReport(this, htmlPath, error);
+  {
+    StageTimer timer(JobStage::kTransform);
+    TransformWholeReport(this, htmlPath, error);
+  }
   if (error[0] != '\0') {
     ::unlink(htmlPath);
     return Report(*this, error);

@@ -21,6 +21,7 @@ struct FakeJob {
   std::string user;
   std::string document;
   uint32_t status = 0;
+  int priority = 50;
 };
 
 struct FakeSpoolerState {
@@ -28,13 +29,15 @@ struct FakeSpoolerState {
   std::vector<platform::PrinterEntry> printers;
   // Active jobs of each printer, in print order (position = index + 1).
   std::map<std::string, std::vector<FakeJob>> queues;
-  bool fullAccess = true;
+  bool fullAccess = true;  // false: resuming the printer and moving jobs are refused
   int listPrintersStatus = platform::kSpoolerOk;
   int listJobsStatus = platform::kSpoolerOk;
   std::map<int32_t, int> getJobStatus;  // job id -> forced GetJob failure
   // Runs (under mu) before each GetJob; a non-zero result is returned.
   std::function<int(int32_t jobId)> getJobHook;
   int setPositionStatus = platform::kSpoolerOk;
+  int setPriorityStatus = platform::kSpoolerOk;  // answer of every SetJobPriority
+  int resumeJobStatus = platform::kSpoolerOk;    // answer of every job release
   bool ignorePositions = false;  // SetJobPosition answers OK but moves nothing
   // Runs (under mu) before each ListJobs answers: lets a test move time on.
   std::function<void(FakeSpoolerState&)> beforeListJobs;
@@ -131,6 +134,9 @@ class FakeSpooler : public platform::Spooler {
     state_->calls.push_back(std::string(kNames[static_cast<int>(command)]) + " " +
                             std::to_string(jobId));
     std::vector<FakeJob>& queue = state_->queues[printer];
+    if (command == platform::JobCommand::kResume && state_->resumeJobStatus != platform::kSpoolerOk) {
+      return state_->resumeJobStatus;
+    }
     for (size_t i = 0; i < queue.size(); ++i) {
       if (queue[i].id != jobId) continue;
       if (command == platform::JobCommand::kPause) queue[i].status |= platform::kJobStatusPaused;
@@ -144,6 +150,7 @@ class FakeSpooler : public platform::Spooler {
     std::lock_guard<std::mutex> lock(state_->mu);
     state_->calls.push_back("position " + std::to_string(jobId) + " " + std::to_string(position));
     if (state_->setPositionStatus != platform::kSpoolerOk) return state_->setPositionStatus;
+    if (!state_->fullAccess) return platform::kSpoolerAccessDenied;
     if (state_->ignorePositions) return platform::kSpoolerOk;
     std::vector<FakeJob>& queue = state_->queues[printer];
     for (size_t i = 0; i < queue.size(); ++i) {
@@ -156,11 +163,26 @@ class FakeSpooler : public platform::Spooler {
     }
     return platform::kSpoolerInvalidJob;
   }
+  // Reorders the queue as CUPS does: by priority, then by id.
+  int SetJobPriority(const std::string& printer, int32_t jobId, int priority) override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->calls.push_back("priority " + std::to_string(jobId) + " " + std::to_string(priority));
+    if (state_->setPriorityStatus != platform::kSpoolerOk) return state_->setPriorityStatus;
+    std::vector<FakeJob>& queue = state_->queues[printer];
+    auto found = std::find_if(queue.begin(), queue.end(),
+                              [jobId](const FakeJob& job) { return job.id == jobId; });
+    if (found == queue.end()) return platform::kSpoolerInvalidJob;
+    found->priority = priority;
+    std::stable_sort(queue.begin(), queue.end(), [](const FakeJob& a, const FakeJob& b) {
+      return a.priority > b.priority || (a.priority == b.priority && a.id < b.id);
+    });
+    return platform::kSpoolerOk;
+  }
   int ResumePrinter(const std::string& printer) override {
     std::lock_guard<std::mutex> lock(state_->mu);
     state_->calls.push_back("resume-printer");
-    return state_->queues.count(printer) ? platform::kSpoolerOk
-                                         : platform::kSpoolerInvalidPrinterName;
+    if (!state_->queues.count(printer)) return platform::kSpoolerInvalidPrinterName;
+    return state_->fullAccess ? platform::kSpoolerOk : platform::kSpoolerAccessDenied;
   }
   int GetPageGeometry(const std::string& printer, platform::PageGeometry* geometry) override {
     std::lock_guard<std::mutex> lock(state_->mu);
@@ -183,6 +205,7 @@ class FakeSpooler : public platform::Spooler {
     job.documentName = fake.document;
     job.position = static_cast<int32_t>(index + 1);
     job.status = fake.status;
+    job.priority = fake.priority;
     return job;
   }
 

@@ -59,16 +59,29 @@ const platform::MessageEntry kServiceMessages[] = {
      "The Brelvane listener thread socket failed to send a final response to the connection.\r\n"},
     {31,
      "The print control did not end within its time limit of (%1) ms and was stopped. The job "
-     "and its files were removed (%2).\r\n"},
+     "and its files were removed (%2). Held spooler jobs it left, cancelled: %3.\r\n"},
     {32,
      "The print control ended abnormally (%1) before it had removed its job. The job's files were "
-     "removed (%2).\r\n"},
+     "removed (%2). Held spooler jobs it left, cancelled: %3.\r\n"},
     {33,
      "The service stop ended the running print control. The job and its files were removed "
-     "(%1).\r\n"},
+     "(%1). Held spooler jobs it left, cancelled: %2.\r\n"},
     {34,
      "The service stop ended the running print control. The job stays queued and prints again "
-     "from its first page at the next start (%1).\r\n"},
+     "from its first page at the next start (%1). Held spooler jobs it left, cancelled: %2.\r\n"},
+    {35,
+     "The client (%1) is not among the allowed clients. Connection closed before it was "
+     "read.\r\n"},
+    {36, "The client (%1) has reached its bound (%2). Refused.\r\n"},
+    {37,
+     "The service parameter %1 holds an entry that is not a valid address (%2). Cannot "
+     "continue.\r\n"},
+    {38, "Job %1: %2.\r\n"},
+    {39, "The job history could not be written: %1. The job itself is not affected.\r\n"},
+    {40,
+     "The print control ended abnormally (%1) before it had removed its job. The job's spooled "
+     "files are kept for a retry until KeepFailedHours have passed (%2). Held spooler jobs it "
+     "left, cancelled: %3.\r\n"},
 };
 
 const size_t kServiceMessageCount = sizeof kServiceMessages / sizeof kServiceMessages[0];

@@ -46,13 +46,21 @@ enum ServiceMessage : uint32_t {
   kMsgOptionsReceiveFailed = 28,
   kMsgVersionChallengeFailed = 29,
   kMsgFinalResponseFailed = 30,
-  kMsgPrintControlTimedOut = 31,  // %1: the limit in ms, %2: the job command line
-  kMsgPrintControlAbnormal = 32,  // %1: how it ended, %2: the job command line
-  kMsgPrintControlStopped = 33,   // %1: the job command line
-  kMsgPrintControlRequeued = 34,  // %1: the job command line
+  // The last insertion string of 31 to 34: how many held spooler jobs the
+  // print control left that were cancelled.
+  kMsgPrintControlTimedOut = 31,  // %1: the limit in ms, %2: the job command line, %3: held
+  kMsgPrintControlAbnormal = 32,  // %1: how it ended, %2: the job command line, %3: held
+  kMsgPrintControlStopped = 33,   // %1: the job command line, %2: held
+  kMsgPrintControlRequeued = 34,  // %1: the job command line, %2: held
+  kMsgClientNotAllowed = 35,      // %1: the client's address
+  kMsgClientBoundReached = 36,    // %1: the client's address, %2: the bound and its value
+  kMsgParameterEntryInvalid = 37, // %1: the value's name, %2: the entry
+  kMsgJobAction = 38,             // %1: the job number, %2: what happened and who asked
+  kMsgHistoryWriteFailed = 39,    // %1: what could not be written and why
+  kMsgPrintControlAbnormalKept = 40,  // %1: how it ended, %2: the job command line, %3: held
 };
 
-// The table, ids 1 to 34 in order, each text ending with "\r\n".
+// The table, ids 1 to 40 in order, each text ending with "\r\n".
 extern const platform::MessageEntry kServiceMessages[];
 extern const size_t kServiceMessageCount;
 

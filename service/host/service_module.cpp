@@ -4,15 +4,21 @@
 
 #include <exception>
 #include <thread>
+#include <utility>
 
 #include "common/exceptions.h"
 #include "common/service_parameters.h"
+#include "jobs/job_history.h"
 #include "platform/eventlog.h"
 #include "platform/registry.h"
+#include "service/host/control_socket.h"
 #include "service/host/event_log_channel.h"
 #include "service/host/service_messages.h"
+#include "service/intake/client_admission.h"
 #include "service/intake/intake_listener.h"
 #include "service/queue/print_thread.h"
+#include "service/queue/thread_state.h"
+#include "service/status/status_server.h"
 
 namespace kavelo::service {
 
@@ -27,10 +33,12 @@ ServiceModule::ServiceModule()
     : eventLog_(std::make_unique<EventLogChannel>()),
       parameters_(std::make_unique<ServiceParameters>()),
       printThread_(std::make_unique<PrintThread>()),
-      listener_(std::make_unique<IntakeListener>()) {}
+      listener_(std::make_unique<IntakeListener>()),
+      controlSocket_(std::make_unique<ControlSocket>()),
+      statusServer_(std::make_unique<StatusServer>()) {}
 
-// The members go in reverse order of their construction: listener, print
-// thread, parameters, event-log channel.
+// The members go in reverse order of their construction: status side,
+// control socket, listener, print thread, parameters, event-log channel.
 ServiceModule::~ServiceModule() = default;
 
 void ServiceModule::Init(const std::string& serviceName, const std::string& displayName,
@@ -69,7 +77,9 @@ void ServiceModule::ServiceMain(int argc, char** argv) {
     // Whatever the start routine had started is ended before the service
     // reports itself stopped: the process exits after this.
     try {
+      statusServer_->Stop();
       listener_->Stop();
+      controlSocket_->Stop();
       printThread_->Stop();
     } catch (...) {
     }
@@ -132,18 +142,27 @@ bool ServiceModule::OnStart(int argc, char** argv) {
   parameters_->Bind(serviceName_.c_str(), platform::Hive::kLocalMachine);
   parameters_->Load();
   ParameterValues values = parameters_->values();
-  if (!ValidateStartup(&values)) {
+  ClientLimits limits;
+  std::string listenAddress;
+  if (!ValidateStartup(&values) || !CheckClientLimits(values, &limits, &listenAddress)) {
     eventLog_->Report(platform::EventType::kError, kMsgServiceInitFailed);
     return false;
   }
   eventLog_->Report(platform::EventType::kInformation, kMsgServiceStarted);
 
-  // The print thread runs before the listener accepts its first connection,
-  // so that every accepted job finds a consumer.
+  // What each client has queued is counted before the first of those jobs
+  // prints.  The print thread runs before the listener accepts its first
+  // connection, so that every accepted job finds a consumer.
+  listener_->Initialize(eventLog_.get(), printThread_.get(), values, listenAddress, limits);
+  std::vector<std::string> names, persisted;
+  parameters_->ListPersistedJobs(&names, &persisted);
+  listener_->admission().CountQueuedJobs(persisted);
   printThread_->BindLog(serviceName_.c_str());
   printThread_->StartPrinting();
-  listener_->Initialize(eventLog_.get(), printThread_.get(), values);
+  // The operators' actions; a service without it still prints.
+  controlSocket_->Start(eventLog_.get(), printThread_.get(), jobs::DefaultControlSocketPath());
   listener_->Start(0);
+  StartStatus(values);
   return true;
 }
 
@@ -151,11 +170,31 @@ void ServiceModule::OnStop() {
   checkPoint_ = 1;
   ReportPending(platform::kServiceStopPending);
   loopFlag_ = 0;
+  statusServer_->Stop();
   listener_->Stop();
+  controlSocket_->Stop();
   // Lets a running print control go on for at most the stop grace, then
   // ends it (PrintThread::kStopGraceMs).
   printThread_->Stop();
   eventLog_->Report(platform::EventType::kInformation, kMsgServiceStopped);
+}
+
+void ServiceModule::StartStatus(const ParameterValues& values) {
+  StatusProbes probes;
+  probes.intakeListening = [this] {
+    return listener_->running() && listener_->WaitListening(0) > 0;
+  };
+  probes.printThreadAlive = [this] {
+    return printThread_->running() && printThread_->state() == ThreadState::kRunning;
+  };
+  probes.openConnections = [this] { return listener_->activeConnections(); };
+  probes.waitingJobs = [this] { return static_cast<int64_t>(printThread_->jobs().size()); };
+  probes.spoolDirectory = values.spoolerDirectory;
+  probes.historyPath = jobs::DefaultHistoryPath();
+  probes.version = std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
+                   std::to_string(kVersionPatch);
+  // A status side that cannot listen is reported; the service prints on.
+  statusServer_->Start(eventLog_.get(), ReadStatusSettings(serviceName_), std::move(probes));
 }
 
 }  // namespace kavelo::service

@@ -28,6 +28,9 @@ namespace kavelo::service {
 class EventLogChannel;
 class PrintThread;
 class IntakeListener;
+class ControlSocket;
+struct ClientLimits;
+class StatusServer;
 
 // The version the Version command prints.
 constexpr int kVersionMajor = 1;
@@ -36,8 +39,9 @@ constexpr int kVersionPatch = 0;
 
 class ServiceModule {
  public:
-  // Constructs the four object members in this order: event-log channel,
-  // parameters, print thread (wake-on-stop), listener.
+  // Constructs the object members in this order: event-log channel,
+  // parameters, print thread (wake-on-stop), listener, control socket,
+  // status side.
   ServiceModule();
   // Destroys them in reverse order.
   ~ServiceModule();
@@ -97,6 +101,13 @@ class ServiceModule {
   // the spool directory.  On success values->printerName holds the printer
   // to use.  Service thread, before any other thread of the service runs.
   bool ValidateStartup(ParameterValues* values);
+  // Reads who may print and how much (ListenAddress, AllowedClients,
+  // SpoolReserveMB and the per-client bounds) into *limits and
+  // *listenAddress.  An entry of AllowedClients, or a ListenAddress, that
+  // is not a valid address is named in message 37 and the check fails: a
+  // typo must not open or close the door silently.
+  bool CheckClientLimits(const ParameterValues& values, ClientLimits* limits,
+                         std::string* listenAddress);
   // The account the service database names for the service; empty when it
   // cannot be read.
   std::string ServiceAccountName(const char* name);
@@ -124,6 +135,7 @@ class ServiceModule {
   bool CheckPrinter(ParameterValues* values);
   bool CheckPrinterApplication(const ParameterValues& values);
   bool CheckSpoolerDirectory(const ParameterValues& values);
+  void StartStatus(const ParameterValues& values);
 
   std::string serviceName_;
   std::string displayName_;
@@ -138,6 +150,10 @@ class ServiceModule {
   std::unique_ptr<ServiceParameters> parameters_;
   std::unique_ptr<PrintThread> printThread_;
   std::unique_ptr<IntakeListener> listener_;
+  std::unique_ptr<ControlSocket> controlSocket_;
+  // The read-only HTTP side (StatusPort), started after the listener and
+  // stopped first.
+  std::unique_ptr<StatusServer> statusServer_;
   // Held from the start routine until Run returns: no second process runs
   // the service, and so its print queue, beside this one.
   platform::ScLock instanceLock_;

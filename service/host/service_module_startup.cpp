@@ -11,8 +11,10 @@
 
 #include <sys/stat.h>
 
+#include "common/client_limit_values.h"
 #include "common/exceptions.h"
 #include "common/parameter_values.h"
+#include "common/service_parameters.h"
 #include "platform/account.h"
 #include "platform/eventlog.h"
 #include "platform/registry.h"
@@ -22,6 +24,8 @@
 #include "service/host/event_log_channel.h"
 #include "service/host/service_messages.h"
 #include "service/host/service_module.h"
+#include "service/intake/client_admission.h"
+#include "service/intake/intake_listener.h"
 #include "service/intake/job_limits.h"
 
 namespace kavelo::service {
@@ -197,6 +201,42 @@ bool ServiceModule::CheckSpoolerDirectory(const ParameterValues& values) {
   if (!usable) {
     eventLog_->Report(platform::EventType::kError, kMsgSpoolerDirectoryMissing, path.c_str());
     return false;
+  }
+  return true;
+}
+
+bool ServiceModule::CheckClientLimits(const ParameterValues& values, ClientLimits* limits,
+                                      std::string* listenAddress) {
+  ClientLimitValues read =
+      ReadClientLimitValues(platform::Hive::kLocalMachine, parameters_->ParametersKeyPath());
+  std::string invalid;
+  if (!AddressList::Parse(read.allowedClients, &limits->allowedClients, &invalid)) {
+    eventLog_->Report(platform::EventType::kError, kMsgParameterEntryInvalid, "AllowedClients",
+                      invalid.c_str());
+    return false;
+  }
+  if (!AddressList::Parse(read.trustedProxies, &limits->trustedProxies, &invalid)) {
+    eventLog_->Report(platform::EventType::kError, kMsgParameterEntryInvalid, "TrustedProxies",
+                      invalid.c_str());
+    return false;
+  }
+  PeerAddress address;
+  if (!read.listenAddress.empty() && !PeerAddress::Parse(read.listenAddress, &address)) {
+    eventLog_->Report(platform::EventType::kError, kMsgParameterEntryInvalid, "ListenAddress",
+                      read.listenAddress.c_str());
+    return false;
+  }
+  *listenAddress = read.listenAddress;
+  limits->maxConnectionsPerClient = read.maxConnectionsPerClient;
+  limits->maxQueuedJobsPerClient = read.maxQueuedJobsPerClient;
+  limits->maxQueuedBytesPerClient = uint64_t{read.maxQueuedMBPerClient} << 20;
+  limits->spoolReserveBytes = uint64_t{read.spoolReserveMB} << 20;
+  if ((limits->maxQueuedJobsPerClient != 0 || limits->maxQueuedBytesPerClient != 0) &&
+      !SpoolKeepsClientAttribute(values.spoolerDirectory)) {
+    std::string text = "The spool directory " + values.spoolerDirectory +
+                       " keeps no extended attributes: the per-client queue bounds count the "
+                       "jobs queued before a restart for no client.";
+    eventLog_->Report(platform::EventType::kWarning, kMsgDebug, text.c_str());
   }
   return true;
 }

@@ -1,7 +1,10 @@
 #include "service/intake/intake_exchange.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,17 +19,12 @@
 #include "service/intake/socket_stream.h"
 #include "service/intake/spool_file.h"
 #include "service/queue/queue_thread.h"
+#include "service/status/service_counters.h"
 
 namespace kavelo::service {
 
-namespace {
-
-// Ends the connection gracefully: the service's side is shut first, then
-// what the client still sends is read and dropped for a short while, so
-// that closing with unread input does not reset the connection and destroy
-// the statuses on their way to the client.  The drain is bounded in bytes
-// and in time as a whole: a client that keeps sending a byte now and then
-// does not hold it.
+// The drain is bounded in bytes and in time as a whole: a client that keeps
+// sending a byte now and then does not hold it.
 void CloseConnection(int socket) {
   shutdown(socket, SHUT_WR);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
@@ -43,6 +41,27 @@ void CloseConnection(int socket) {
     drained += static_cast<size_t>(got);
   }
   close(socket);
+}
+
+namespace {
+
+// Who sent the job and how big its documents are, for the job history.  An
+// exchange run without a client set (tests) takes the socket's peer.
+JobOrigin OriginOf(int socket, const PeerAddress& client, bool clientSet, const JobValues& job) {
+  JobOrigin origin;
+  PeerAddress peer = client;
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (clientSet || (getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+                    PeerAddress::FromSockaddr(reinterpret_cast<sockaddr*>(&address), length,
+                                              &peer))) {
+    origin.clientAddress = FormatPeerAddress(peer);
+    origin.clientPort = peer.port;
+  }
+  struct stat info;
+  if (stat(job.xmlPath.c_str(), &info) == 0) origin.xmlBytes = info.st_size;
+  if (stat(job.xslPath.c_str(), &info) == 0) origin.xslBytes = info.st_size;
+  return origin;
 }
 
 }  // namespace
@@ -64,9 +83,38 @@ bool IntakeExchange::SendStatus(SocketWriter& writer, uint16_t status) {
   return false;
 }
 
-bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pieces) {
+void IntakeExchange::SetClient(const PeerAddress& peer, ClientAdmission* admission) {
+  peer_ = peer;
+  admission_ = admission;
+}
+
+bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pieces,
+                                 uint32_t messageId) {
   uint32_t remaining;
-  if (!reader.ReadU32(&remaining)) return false;
+  if (!reader.ReadU32(&remaining)) {
+    Report(messageId);
+    return false;
+  }
+  // Admitted before a byte of it is written.
+  if (admission_ != nullptr) {
+    if (!claim_) claim_ = std::make_unique<ClientAdmission::JobClaim>(admission_, peer_);
+    std::string bound;
+    switch (claim_->AdmitDocument(remaining, &bound)) {
+      case ClientAdmission::JobClaim::Verdict::kAdmitted:
+        break;
+      case ClientAdmission::JobClaim::Verdict::kClientBound:
+        refused_ = true;
+        if (channel_ != nullptr) {
+          channel_->Report(platform::EventType::kWarning, kMsgClientBoundReached,
+                           FormatPeerAddress(peer_).c_str(), bound.c_str());
+        }
+        return false;
+      case ClientAdmission::JobClaim::Verdict::kSpoolReserve:
+        refused_ = true;
+        Report(messageId);
+        return false;
+    }
+  }
   while (remaining > 0) {
     // Up to kChunksPerWrite pieces of kFileChunkSize bytes in one read and
     // one write.  When the read falls short, the whole pieces it delivered
@@ -77,8 +125,16 @@ bool IntakeExchange::ReceiveFile(SocketReader& reader, SpoolFile& file, char* pi
     size_t got = 0;
     bool complete = reader.Read(pieces, n, &got);
     size_t whole = complete ? n : got - got % kFileChunkSize;
-    if (whole > 0 && !file.Write(pieces, whole)) return false;
-    if (!complete) return false;
+    if (whole > 0 && !file.Write(pieces, whole)) {
+      Report(messageId);
+      return false;
+    }
+    Counters().IntakeBytes(whole);
+    if (claim_) claim_->Written(whole);
+    if (!complete) {
+      Report(messageId);
+      return false;
+    }
     remaining -= static_cast<uint32_t>(n);
   }
   return true;
@@ -95,6 +151,7 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
     return false;
   }
   if (magic != kIntakeMagic) {
+    refused_ = true;
     SendStatus(writer, kStatusRejected);
     Report(kMsgBadMagic);
     return false;
@@ -110,6 +167,7 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
     return false;
   }
   if (strcasecmp(version.c_str(), kIntakeVersion) != 0) {
+    refused_ = true;
     SendStatus(writer, kStatusRejected);
     Report(kMsgVersionChallengeFailed);
     return false;
@@ -129,15 +187,9 @@ bool IntakeExchange::RunSteps(SocketReader& reader, SocketWriter& writer, SpoolF
   // 4 and 5. The two documents, streamed to disk piece by piece.
   auto pieces = std::make_unique<char[]>(kChunksPerWrite * kFileChunkSize);
   reader.BeginStep();
-  if (!ReceiveFile(reader, xml, pieces.get())) {
-    Report(kMsgXmlReceiveFailed);
-    return false;
-  }
+  if (!ReceiveFile(reader, xml, pieces.get(), kMsgXmlReceiveFailed)) return false;
   reader.BeginStep();
-  if (!ReceiveFile(reader, xsl, pieces.get())) {
-    Report(kMsgXslReceiveFailed);
-    return false;
-  }
+  if (!ReceiveFile(reader, xsl, pieces.get(), kMsgXslReceiveFailed)) return false;
   return SendStatus(writer, kStatusAccepted);
 }
 
@@ -182,6 +234,7 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
     Report(kMsgTempFileFailed, job_.xmlPath.c_str());
     discard();
     CloseConnection(socket);
+    Counters().JobReceived(IntakeResult::kFailed);
     return false;
   }
   ownXml = true;
@@ -203,8 +256,15 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
       std::string refusal = JobRefusal(job_);
       if (!refusal.empty()) {
         Report(kMsgExceptionCaught, ("Job refused: " + refusal).c_str());
+        refused_ = true;
         result = false;
       }
+    }
+    // The client's address goes with its report, so that what it has
+    // queued is known again after a restart.  A file system without
+    // extended attributes keeps the job; it then counts for nobody there.
+    if (result && admission_ != nullptr) {
+      xml.SetAttribute(kClientAttribute, FormatPeerAddress(peer_));
     }
     if (result) result = MakeDurable(xml, xsl);
     xsl.Close();
@@ -221,22 +281,29 @@ bool IntakeExchange::Run(int socket, const std::string& xmlPath, const std::stri
       try {
         result = printThread_->AddJob(job_.printerApplication.c_str(), job_.xmlPath.c_str(),
                                       job_.xslPath.c_str(), job_.printerName.c_str(),
-                                      job_.orientation, job_.copies, job_.fromPage, job_.toPage);
+                                      job_.orientation, job_.copies, job_.fromPage, job_.toPage,
+                                      OriginOf(socket, peer_, admission_ != nullptr, job_));
+        if (result && claim_) claim_->Commit(job_.xmlPath);
       } catch (const std::exception& e) {
         Report(kMsgSocketIoError, ExceptionReportText(e).c_str());
         discard();
         CloseConnection(socket);
+        Counters().JobReceived(IntakeResult::kFailed);
         return false;
       }
     }
   }
   if (!result) discard();
+  claim_.reset();  // what was not queued counts no more
   // 7. Final status.
   if (!writer.WriteStatus(result ? kFinalQueued : kFinalNotQueued)) {
     Report(kMsgFinalResponseFailed);
   }
   // 8. Close.
   CloseConnection(socket);
+  Counters().JobReceived(result     ? IntakeResult::kQueued
+                         : refused_ ? IntakeResult::kRefused
+                                    : IntakeResult::kFailed);
   return result;
 }
 

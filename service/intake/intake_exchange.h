@@ -6,7 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include <memory>
+
 #include "protocol/intake_wire.h"
+#include "service/intake/client_admission.h"
+#include "service/intake/peer_address.h"
 #include "service/queue/job_values.h"
 
 namespace kavelo::service {
@@ -32,6 +36,12 @@ constexpr size_t kFileChunkSize = 8196;
 // loopback copy; eight at a time take an eighth of the system calls.
 constexpr size_t kChunksPerWrite = 8;
 
+// Ends the connection gracefully: the service's side is shut first, then
+// what the client still sends is read and dropped for a short while (at
+// most 64 KiB and 250 ms), so that closing with unread input does not reset
+// the connection and destroy the statuses on their way; then closes it.
+void CloseConnection(int socket);
+
 // Runs on the calling (connection) thread; owns its socket, spool files and
 // job values for the exchange's duration.  *channel and *printThread are
 // shared with other connections and must outlive Run.
@@ -56,19 +66,36 @@ class IntakeExchange {
   bool Run(int socket, const std::string& xmlPath, const std::string& xslPath,
            bool filesReserved = true);
 
+  // The client of the exchange and the bounds it is held to (shared with
+  // the other connections; it must outlive Run): each document is admitted
+  // before a byte of it is written, its client's spooled report is marked
+  // with the client's address (kClientAttribute), and the queued job counts
+  // for the client.  Without it nothing is bounded per client.  Before Run.
+  void SetClient(const PeerAddress& peer, ClientAdmission* admission);
+
+  // The client as SetClient gave it (the address and port a proxy's header
+  // named, behind a trusted proxy); FormatPeerEndpoint gives its text.
+  const PeerAddress& client() const { return peer_; }
+
   // The job values as the exchange left them (for tests).
   const JobValues& job() const { return job_; }
 
  private:
   bool RunSteps(SocketReader& reader, SocketWriter& writer, SpoolFile& xml, SpoolFile& xsl);
   bool SendStatus(SocketWriter& writer, uint16_t status);
-  bool ReceiveFile(SocketReader& reader, SpoolFile& file, char* pieces);
+  // Receives one counted file; false with messageId reported (or the
+  // client's bound, message 36) when it fails.
+  bool ReceiveFile(SocketReader& reader, SpoolFile& file, char* pieces, uint32_t messageId);
   bool MakeDurable(SpoolFile& xml, SpoolFile& xsl);
   void Report(uint32_t messageId, const char* text = nullptr);
 
   EventLogChannel* channel_;
   QueueThread* printThread_;
   JobValues job_;
+  PeerAddress peer_;
+  ClientAdmission* admission_ = nullptr;
+  std::unique_ptr<ClientAdmission::JobClaim> claim_;  // while the documents arrive
+  bool refused_ = false;  // the service refused the job (magic, version, what it asks)
 };
 
 }  // namespace kavelo::service

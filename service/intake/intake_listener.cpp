@@ -11,8 +11,10 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <tuple>
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -23,7 +25,10 @@
 #include "service/host/service_messages.h"
 #include "service/intake/connection_socket.h"
 #include "service/intake/intake_exchange.h"
+#include "service/intake/proxy_header.h"
+#include "service/intake/socket_stream.h"
 #include "service/intake/spool_file.h"
+#include "service/queue/queue_thread.h"
 
 namespace kavelo::service {
 
@@ -77,7 +82,56 @@ void Unreserve(const std::string& xmlPath, const std::string& xslPath) {
   unlink(xslPath.c_str());
 }
 
+int BindAndListen(const sockaddr* address, socklen_t length, int32_t backlog) {
+  int listener = socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) return -1;
+  int one = 1;
+  int zero = 0;
+  // IPv4 clients reach an IPv6 socket as mapped addresses.
+  bool ok = (address->sa_family != AF_INET6 ||
+             setsockopt(listener, IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero) == 0) &&
+            setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+            bind(listener, address, length) == 0 && listen(listener, backlog) == 0;
+  if (ok) return listener;
+  int error = errno;
+  close(listener);
+  errno = error;
+  return -1;
+}
+
 }  // namespace
+
+int OpenListeningSocket(const std::string& address, int32_t port, int32_t backlog) {
+  if (address.empty()) {
+    sockaddr_in6 any6{};
+    any6.sin6_family = AF_INET6;
+    any6.sin6_port = htons(static_cast<uint16_t>(port));
+    any6.sin6_addr = in6addr_any;
+    int listener = BindAndListen(reinterpret_cast<sockaddr*>(&any6), sizeof any6, backlog);
+    // A machine without IPv6 (no such family, or no address for it).
+    if (listener >= 0 || (errno != EAFNOSUPPORT && errno != EADDRNOTAVAIL)) return listener;
+    sockaddr_in any4{};
+    any4.sin_family = AF_INET;
+    any4.sin_port = htons(static_cast<uint16_t>(port));
+    any4.sin_addr.s_addr = htonl(INADDR_ANY);
+    return BindAndListen(reinterpret_cast<sockaddr*>(&any4), sizeof any4, backlog);
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 ||
+      found == nullptr) {
+    errno = EADDRNOTAVAIL;
+    return -1;
+  }
+  int listener = BindAndListen(found->ai_addr, found->ai_addrlen, backlog);
+  int error = errno;
+  freeaddrinfo(found);
+  errno = error;
+  return listener;
+}
 
 std::pair<std::string, std::string> ChooseSpoolNames(const std::string& spoolDirectory,
                                                      uint32_t* next) {
@@ -111,6 +165,8 @@ struct IntakeListener::AcceptedConnection {
   IntakeListener* listener;
   ConnectionList::iterator entry;  // this connection in the listener's list
   int socket;
+  PeerAddress peer;
+  bool viaProxy;  // a trusted proxy's connection: its header names the client
   std::string xmlPath;  // whole, never cut
   std::string xslPath;
 };
@@ -130,10 +186,12 @@ void IntakeListener::Initialize(EventLogChannel* channel, QueueThread* printThre
   channel_ = channel;
   printThread_ = printThread;
   settings_ = settings;
+  admission_.Configure(settings.limits, settings.spoolerDirectory, &printThread->jobs());
 }
 
 void IntakeListener::Initialize(EventLogChannel* channel, QueueThread* printThread,
-                                const ParameterValues& values) {
+                                const ParameterValues& values, const std::string& listenAddress,
+                                const ClientLimits& limits) {
   IntakeSettings settings;
   settings.port = values.port;
   settings.maxConnections = values.maxConnections;
@@ -145,6 +203,8 @@ void IntakeListener::Initialize(EventLogChannel* channel, QueueThread* printThre
   settings.useDefaultPrinter = values.useDefaultPrinter;
   settings.printerName = values.printerName;
   settings.spoolerDirectory = values.spoolerDirectory;
+  settings.bindAddress = listenAddress;
+  settings.limits = limits;
   Initialize(channel, printThread, settings);
 }
 
@@ -236,31 +296,21 @@ void IntakeListener::Run() {
   int listener = -1;
   try {
     // 2. The listening socket.
-    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(settings_.port));
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    int one = 1;
-    bool ok = listener >= 0 &&
-              (settings_.bindAddress.empty() ||
-               inet_pton(AF_INET, settings_.bindAddress.c_str(), &address.sin_addr) == 1 ||
-               (errno = EADDRNOTAVAIL, false)) &&
-              setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
-              bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-              listen(listener, settings_.maxConnections) == 0;
-    if (!ok) {
+    listener = OpenListeningSocket(settings_.bindAddress, settings_.port, settings_.maxConnections);
+    if (listener < 0) {
       char code[16];
       std::snprintf(code, sizeof code, "%u", static_cast<unsigned>(errno));
       channel_->Report(platform::EventType::kError, kMsgListenerStartFailed, code);
-      if (listener >= 0) close(listener);
       ClearRunning();
       PublishPort(0);
       return;
     }
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    PublishPort(ntohs(address.sin_port));
+    PeerAddress local;
+    PeerAddress::FromSockaddr(reinterpret_cast<sockaddr*>(&address), length, &local);
+    PublishPort(local.port);
 
     // 3. The accept loop, then 4.
     ListenLoop(listener);
@@ -292,10 +342,15 @@ bool IntakeListener::ListenLoop(int listener) {
     if (!running() || (ready > 0 && (fds[1].revents & POLLIN))) break;  // Stop: interrupted
     ReapEndedConnections();
     if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
-    int socket = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    sockaddr_storage address;
+    socklen_t length = sizeof address;
+    int socket = accept4(listener, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
     if (socket >= 0) {
       shortageReported = false;
-      Serve(socket);
+      PeerAddress peer;
+      PeerAddress::FromSockaddr(reinterpret_cast<sockaddr*>(&address), length, &peer);
+      bool viaProxy = settings_.limits.trustedProxies.Contains(peer);
+      if (viaProxy || AdmitClient(socket, peer)) Serve(socket, peer, viaProxy);
     } else {
       int error = errno;
       if (!running()) break;  // interrupted by Stop
@@ -321,9 +376,70 @@ bool IntakeListener::ListenLoop(int listener) {
   return true;
 }
 
-void IntakeListener::Serve(int socket) {
-  std::pair<std::string, std::string> names =
-      ChooseSpoolNames(settings_.spoolerDirectory, &nextSpoolNumber_);
+bool IntakeListener::AdmitClient(int socket, const PeerAddress& peer) {
+  uint32_t refusal;
+  RefusalKind kind;
+  std::string bound;
+  if (!admission_.Allows(peer)) {
+    refusal = kMsgClientNotAllowed;
+    kind = RefusalKind::kNotAllowed;
+  } else if (!admission_.TakeConnection(peer)) {
+    refusal = kMsgClientBoundReached;
+    kind = RefusalKind::kConnections;
+    bound = "MaxConnectionsPerClient " +
+            std::to_string(admission_.limits().maxConnectionsPerClient);
+  } else {
+    return true;
+  }
+  close(socket);
+  if (admission_.ShouldReport(peer, kind)) {
+    std::string address = FormatPeerAddress(peer);
+    channel_->Report(platform::EventType::kWarning, refusal, address.c_str(),
+                     bound.empty() ? nullptr : bound.c_str());
+  }
+  return false;
+}
+
+std::pair<std::string, std::string> IntakeListener::NextSpoolNames() {
+  std::lock_guard<std::mutex> lock(spoolNamesMutex_);
+  return ChooseSpoolNames(settings_.spoolerDirectory, &nextSpoolNumber_);
+}
+
+bool IntakeListener::ReceiveProxyHeader(int socket, PeerAddress* client) {
+  uint8_t bytes[kProxyHeaderMax];
+  size_t have = 0;
+  // The first four bytes, then the fixed part, then the rest: a connection
+  // that sends the intake's magic number instead is refused at once.
+  size_t want = 4;
+  ProxyHeader header;
+  for (;;) {
+    while (have < want) {
+      ssize_t got = recv(socket, bytes + have, want - have, MSG_WAITALL);
+      if (got <= 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      have += static_cast<size_t>(got);
+    }
+    if (have < want) break;
+    ProxyParse parse = ParseProxyHeader(bytes, have, &header, &want);
+    if (parse == ProxyParse::kComplete) {
+      if (header.hasClient) *client = header.client;
+      return true;
+    }
+    if (parse == ProxyParse::kInvalid) {
+      SocketWriter writer(socket);
+      writer.WriteStatus(kStatusRejected);
+      writer.WriteStatus(kFinalNotQueued);
+      break;
+    }
+  }
+  channel_->Report(platform::EventType::kError, kMsgBadMagic);
+  CloseConnection(socket);
+  return false;
+}
+
+void IntakeListener::Serve(int socket, const PeerAddress& peer, bool viaProxy) {
+  std::pair<std::string, std::string> names;
+  if (!viaProxy) names = NextSpoolNames();
   auto* connection = new (std::nothrow) AcceptedConnection;
   // The listener's own descriptor of the socket, for Stop to shut it down.
   int tracked = connection == nullptr ? -1 : fcntl(socket, F_DUPFD_CLOEXEC, 0);
@@ -331,6 +447,8 @@ void IntakeListener::Serve(int socket) {
   if (tracked >= 0) {
     connection->listener = this;
     connection->socket = socket;
+    connection->peer = peer;
+    connection->viaProxy = viaProxy;
     connection->xmlPath = std::move(names.first);
     connection->xslPath = std::move(names.second);
     std::lock_guard<std::mutex> lock(connectionsMutex_);
@@ -354,7 +472,10 @@ void IntakeListener::Serve(int socket) {
     delete connection;
     if (tracked >= 0) close(tracked);
     close(socket);
-    Unreserve(names.first, names.second);
+    if (!viaProxy) {
+      Unreserve(names.first, names.second);
+      admission_.ReleaseConnection(peer);
+    }
     channel_->Report(platform::EventType::kError, kMsgOutOfMemory);
   }
 }
@@ -363,11 +484,14 @@ void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
   IntakeListener* listener = connection->listener;
   ConnectionList::iterator entry = connection->entry;
   int socket = connection->socket;
+  PeerAddress peer = connection->peer;
+  const bool viaProxy = connection->viaProxy;
   std::string xmlPath = std::move(connection->xmlPath);
   std::string xslPath = std::move(connection->xslPath);
   delete connection;
   const IntakeSettings& settings = listener->settings_;
   bool handedOver = false;
+  bool counted = !viaProxy;  // a direct client's connection is counted already
   try {
     ConnectionSocket options(socket);
     bool configured = false;
@@ -398,9 +522,23 @@ void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
       listener->channel_->Report(platform::EventType::kError, kMsgSocketIoError,
                                  ExceptionReportText(e).c_str());
     }
+    // A proxied connection's client is known once its header is read: it
+    // is then held to the bounds of a direct one, and its spool names are
+    // chosen.  Its connection is counted from here.
+    if (configured && viaProxy) {
+      handedOver = true;  // closed by the checks that refuse it
+      if (!listener->ReceiveProxyHeader(socket, &peer) || !listener->AdmitClient(socket, peer)) {
+        listener->ConnectionEnded(entry);
+        return;
+      }
+      handedOver = false;
+      counted = true;
+      std::tie(xmlPath, xslPath) = listener->NextSpoolNames();
+    }
     if (configured) {
       IntakeExchange exchange(listener->channel_, listener->printThread_,
                               settings.printerApplication, settings.printerName);
+      exchange.SetClient(peer, &listener->admission_);
       handedOver = true;  // the exchange closes the socket
       exchange.Run(socket, xmlPath, xslPath, /*filesReserved=*/true);
     } else {
@@ -416,6 +554,7 @@ void IntakeListener::ConnectionEntry(AcceptedConnection* connection) {
       Unreserve(xmlPath, xslPath);
     }
   }
+  if (counted) listener->admission_.ReleaseConnection(peer);
   listener->ConnectionEnded(entry);
 }
 

@@ -13,6 +13,8 @@
 #include <utility>
 
 #include "common/parameter_values.h"
+#include "service/intake/client_admission.h"
+#include "service/intake/peer_address.h"
 #include "service/queue/worker_thread.h"
 
 namespace kavelo::service {
@@ -32,8 +34,12 @@ struct IntakeSettings {
   int32_t useDefaultPrinter = 1;  // held; the intake does not use it
   std::string printerName;        // as settled by the start-up checks
   std::string spoolerDirectory;
-  // The local address to listen on; empty means every local address.
+  // The local address to listen on (ListenAddress: an IPv4 or IPv6
+  // address); empty means every local address, IPv6 and IPv4 on one
+  // socket (IPv4 alone where the machine has no IPv6).
   std::string bindAddress;
+  // Who may connect, and how much each client may hold; none by default.
+  ClientLimits limits;
 };
 
 // Picks two free spool names "%s/%08d.xml" and "%s/%08d.xsl" for one number
@@ -50,6 +56,11 @@ struct IntakeSettings {
 std::pair<std::string, std::string> ChooseSpoolNames(const std::string& spoolDirectory,
                                                      uint32_t* next = nullptr);
 
+// Opens the listening socket of the address (empty: every address,
+// dual-stack where the machine has IPv6) and port with the backlog.
+// Returns the socket, or -1 with errno set.
+int OpenListeningSocket(const std::string& address, int32_t port, int32_t backlog);
+
 // A WorkerThread without wake-on-stop.  Initialize before Start; the fields
 // are read without a lock afterwards by the listener thread and every
 // connection thread.
@@ -65,9 +76,11 @@ class IntakeListener : public WorkerThread {
   void Initialize(EventLogChannel* channel, QueueThread* printThread,
                   const IntakeSettings& settings);
   // The same from the service parameters as the start-up checks settled
-  // them; the listener listens on every local address.
+  // them, the address to listen on (empty: every local address) and the
+  // client bounds.
   void Initialize(EventLogChannel* channel, QueueThread* printThread,
-                  const ParameterValues& values);
+                  const ParameterValues& values, const std::string& listenAddress = "",
+                  const ClientLimits& limits = ClientLimits());
 
   // Clears the running flag, wakes a blocked accept (the loop reports no
   // event 20 for it), and waits until the listener thread has ended (it
@@ -89,6 +102,8 @@ class IntakeListener : public WorkerThread {
   bool WaitConnectionsIdle(int32_t timeoutMs);
 
   const IntakeSettings& settings() const { return settings_; }
+  // The client bounds and counts, as Initialize configured them.
+  ClientAdmission& admission() { return admission_; }
 
  protected:
   void Run() override;
@@ -108,7 +123,23 @@ class IntakeListener : public WorkerThread {
 
   static void ConnectionEntry(AcceptedConnection* connection);
   bool ListenLoop(int listener);
-  void Serve(int socket);
+  // The bounds applied before a byte of the exchange is read: a client
+  // outside the allowed clients, or at its connection bound, is closed at
+  // once and reported at most once a minute.  True when the connection may
+  // be served (its connection counted).  The listener thread applies them
+  // to every peer but a trusted proxy (no thread, no spool file for a
+  // refused one); a connection thread to the client a proxy's header names.
+  bool AdmitClient(int socket, const PeerAddress& peer);
+  // Starts the connection thread; a direct client's spool names are chosen
+  // here, a proxied one's once its client is admitted.
+  void Serve(int socket, const PeerAddress& peer, bool viaProxy);
+  // ChooseSpoolNames with the listener's memory of used numbers.
+  std::pair<std::string, std::string> NextSpoolNames();
+  // Reads a trusted proxy's PROXY protocol header into *client (the proxy
+  // itself when the header names no client).  A connection without a valid
+  // header is refused like a bad magic number (status 0xFFFF, final status
+  // 1, event 25) and closed; false then.
+  bool ReceiveProxyHeader(int socket, PeerAddress* client);
   void PublishPort(int32_t port);
   void ConnectionEnded(ConnectionList::iterator connection);
   // Joins the connection threads that have ended and closes their socket
@@ -120,12 +151,14 @@ class IntakeListener : public WorkerThread {
   EventLogChannel* channel_ = nullptr;
   QueueThread* printThread_ = nullptr;
   IntakeSettings settings_;
+  ClientAdmission admission_;
   int wakeFd_ = -1;  // an eventfd that Stop signals to wake a blocked accept
 
   std::mutex stateMutex_;
   std::condition_variable stateChanged_;
   int32_t boundPort_ = -1;        // guarded by stateMutex_: -1 not yet, 0 failed
-  uint32_t nextSpoolNumber_ = 0;  // listener thread only; 0: none chosen yet
+  std::mutex spoolNamesMutex_;
+  uint32_t nextSpoolNumber_ = 0;  // guarded by spoolNamesMutex_; 0: none chosen yet
   std::atomic<int32_t> activeConnections_{0};
 
   std::mutex connectionsMutex_;

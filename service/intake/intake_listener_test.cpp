@@ -3,9 +3,12 @@
 // connections at once and hostile byte streams.
 #include "service/intake/intake_listener.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <deque>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -22,12 +25,16 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 
 #include "service/host/event_log_channel.h"
 #include "service/host/service_messages.h"
 #include "service/queue/queue_thread.h"
 #include "service/test/intake_fixture.h"
+#include "testsupport/wait.h"
 #include "tools/job_client.h"
 
 namespace kavelo::service {
@@ -352,6 +359,241 @@ TEST_F(IntakeListenerTest, StopEndsOpenExchangesAtOnce) {
   std::vector<int> ids = events_.Ids();
   ASSERT_FALSE(ids.empty());
   EXPECT_EQ(std::count(ids.begin(), ids.end(), 21), 1);
+}
+
+
+// ---- Who may print, and how much ----
+
+class ClientBoundsTest : public IntakeListenerTest {
+ protected:
+  void SetUp() override {
+    IntakeListenerTest::SetUp();
+    settings_.bindAddress = "";  // every address, dual-stack
+  }
+  JobResult SendFrom(const std::string& from, int port, const std::string& xml = "<r/>",
+                     const std::string& host = "127.0.0.1") {
+    JobClient client(host, port, 10000);
+    client.set_source_address(from);
+    return client.Send("", JobDocument{"", xml}, JobDocument{"", "<s/>"});
+  }
+  static ClientLimits Allowed(const std::vector<std::string>& entries) {
+    ClientLimits limits;
+    std::string invalid;
+    EXPECT_TRUE(AddressList::Parse(entries, &limits.allowedClients, &invalid)) << invalid;
+    return limits;
+  }
+};
+
+TEST_F(ClientBoundsTest, IPv6AndIPv4ClientsReachTheOneSocket) {
+  IntakeListener listener;
+  int port = StartListener(listener);
+  ASSERT_GT(port, 0);
+  EXPECT_EQ(SendFrom("", port, "<r/>", "::1").outcome, JobOutcome::kQueued);
+  EXPECT_EQ(SendFrom("", port, "<r/>", "127.0.0.1").outcome, JobOutcome::kQueued);
+  ASSERT_TRUE(listener.WaitConnectionsIdle(5000));
+  listener.Stop();
+  EXPECT_EQ(queue_.jobs().size(), 2u);
+}
+
+TEST_F(ClientBoundsTest, APeerOutsideTheAllowedClientsIsClosedUnreadAndReportedOnceAMinute) {
+  settings_.limits = Allowed({"127.0.0.2", "::1"});
+  IntakeListener listener;
+  int port = StartListener(listener);
+  for (int i = 0; i < 3; ++i) {
+    testsupport::RawClient refused;
+    ASSERT_TRUE(refused.Connect(port, 5000, "127.0.0.1"));
+    refused.Send(Magic());  // whatever it sends is never answered
+    EXPECT_EQ(refused.ReadToEnd(), "");
+  }
+  EXPECT_TRUE(spool_.Files().empty());  // no spool file was reserved for it
+  EXPECT_EQ(listener.activeConnections(), 0);  // nor a thread started
+  EXPECT_EQ(SendFrom("127.0.0.2", port).outcome, JobOutcome::kQueued);
+  EXPECT_EQ(SendFrom("", port, "<r/>", "::1").outcome, JobOutcome::kQueued);
+  ASSERT_TRUE(listener.WaitConnectionsIdle(5000));
+  listener.Stop();
+  std::vector<testsupport::LoggedEvent> events = events_.Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].id, 35);
+  EXPECT_EQ(events[0].strings, std::vector<std::string>{"127.0.0.1"});  // never ::ffff:
+  EXPECT_EQ(events[1].id, 21);
+  EXPECT_EQ(queue_.jobs().size(), 2u);
+}
+
+TEST_F(ClientBoundsTest, AConnectionFloodFromOneAddressLeavesAnotherAddressPrinting) {
+  settings_.limits.maxConnectionsPerClient = 4;
+  settings_.maxConnections = 256;
+  IntakeListener listener;
+  int port = StartListener(listener);
+  std::vector<std::unique_ptr<testsupport::RawClient>> flood;
+  for (int i = 0; i < 100; ++i) {
+    flood.push_back(std::make_unique<testsupport::RawClient>());
+    ASSERT_TRUE(flood.back()->Connect(port, 5000, "127.0.0.1"));
+  }
+  EXPECT_EQ(SendFrom("127.0.0.2", port).outcome, JobOutcome::kQueued);
+  // The flood holds its four connections and no thread more.
+  EXPECT_TRUE(testsupport::WaitUntil(5000, [&] { return listener.activeConnections() == 4; }));
+  size_t closed = 0;
+  for (auto& client : flood) {
+    pollfd ready{client->fd(), POLLIN, 0};
+    if (poll(&ready, 1, 0) == 1 && client->ReadToEnd().empty()) ++closed;
+  }
+  EXPECT_EQ(closed, 96u);
+  flood.clear();
+  ASSERT_TRUE(listener.WaitConnectionsIdle(5000));
+  listener.Stop();
+  std::vector<testsupport::LoggedEvent> events = events_.Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events[0].id, 36);
+  EXPECT_EQ(events[0].strings,
+            (std::vector<std::string>{"127.0.0.1", "MaxConnectionsPerClient 4"}));
+  EXPECT_EQ(queue_.jobs().size(), 1u);
+}
+
+TEST_F(ClientBoundsTest, QueuedJobsAndBytesAreBoundedPerClient) {
+  settings_.limits.maxQueuedJobsPerClient = 2;
+  settings_.limits.maxQueuedBytesPerClient = 1 << 20;
+  IntakeListener listener;
+  int port = StartListener(listener);
+  const std::string big(600 << 10, 'x');
+  EXPECT_EQ(SendFrom("127.0.0.2", port, big).outcome, JobOutcome::kQueued);
+  // 600 KiB more would pass the client's MiB.
+  JobResult overBytes = SendFrom("127.0.0.2", port, big);
+  EXPECT_EQ(overBytes.outcome, JobOutcome::kRefused);
+  EXPECT_EQ(SendFrom("127.0.0.2", port).outcome, JobOutcome::kQueued);
+  EXPECT_EQ(SendFrom("127.0.0.2", port).outcome, JobOutcome::kRefused);  // a third job
+  // Another client's jobs go on.
+  EXPECT_EQ(SendFrom("127.0.0.3", port, big).outcome, JobOutcome::kQueued);
+  EXPECT_EQ(SendFrom("127.0.0.3", port).outcome, JobOutcome::kQueued);
+  ASSERT_TRUE(listener.WaitConnectionsIdle(5000));
+  listener.Stop();
+  EXPECT_EQ(queue_.jobs().size(), 4u);
+  EXPECT_EQ(spool_.Files().size(), 8u);  // the refused jobs left nothing
+  std::vector<testsupport::LoggedEvent> events = events_.Events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].strings, (std::vector<std::string>{"127.0.0.2", "MaxQueuedMBPerClient 1"}));
+  EXPECT_EQ(events[1].strings,
+            (std::vector<std::string>{"127.0.0.2", "MaxQueuedJobsPerClient 2"}));
+  EXPECT_EQ(events[0].id, 36);
+  EXPECT_EQ(events[1].id, 36);
+  // Each queued report names its client for the count after a restart.
+  ClientAdmission rebuilt;
+  rebuilt.Configure(settings_.limits, spool_.path(), nullptr);
+  std::deque<std::string> queued = queue_.jobs().Snapshot();
+  std::vector<std::string> jobs(queued.begin(), queued.end());
+  rebuilt.CountQueuedJobs(jobs);
+  PeerAddress client;
+  ASSERT_TRUE(PeerAddress::Parse("127.0.0.2", &client));
+  uint32_t count = 0;
+  uint64_t bytes = 0;
+  rebuilt.Counted(client, &count, &bytes);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(bytes, big.size() + 4 + 2 * 4);  // both reports and stylesheets
+}
+
+// The spool reserve on a small file system of its own: a document that
+// would leave less than the reserve free is refused before a byte of it is
+// written, and the next job that fits prints.
+TEST_F(ClientBoundsTest, TheSpoolReserveRefusesADocumentBeforeWritingIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  testsupport::TempDir small("kavelo-small-spool");
+  ASSERT_EQ(mount("tmpfs", small.path().c_str(), "tmpfs", 0, "size=8m,mode=0700"), 0)
+      << std::strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{small.path()};
+  settings_.spoolerDirectory = small.path();
+  settings_.limits.spoolReserveBytes = 4 << 20;
+  IntakeListener listener;
+  int port = StartListener(listener);
+  struct statvfs before;
+  ASSERT_EQ(statvfs(small.path().c_str(), &before), 0);
+  // 5 MiB of the 8 would leave 3, below the reserve of 4.
+  JobResult refused = SendFrom("", port, std::string(5 << 20, 'x'));
+  EXPECT_EQ(refused.outcome, JobOutcome::kRefused) << refused.detail;
+  ASSERT_TRUE(listener.WaitConnectionsIdle(5000));
+  struct statvfs after;
+  ASSERT_EQ(statvfs(small.path().c_str(), &after), 0);
+  EXPECT_EQ(after.f_bfree, before.f_bfree);  // nothing was written
+  EXPECT_TRUE(small.Files().empty());
+  EXPECT_EQ(SendFrom("", port, std::string(1 << 20, 'y')).outcome, JobOutcome::kQueued);
+  ASSERT_TRUE(listener.WaitConnectionsIdle(5000));
+  listener.Stop();
+  EXPECT_EQ(queue_.jobs().size(), 1u);
+  EXPECT_EQ(events_.Ids(), (std::vector<int>{26, 21}));
+}
+
+// A PROXY protocol version 2 header for a TCP connection from client.
+std::string ProxyHeaderFrom(const std::string& client) {
+  in_addr address;
+  EXPECT_EQ(inet_pton(AF_INET, client.c_str(), &address), 1);
+  std::string body(reinterpret_cast<const char*>(&address), 4);
+  body += std::string("\x7F\x00\x00\x01\x12\x67\x0F\xA0", 8);  // to 127.0.0.1, ports
+  return std::string("\r\n\r\n\0\r\nQUIT\n", 12) + std::string("\x21\x11\x00\x0C", 4) + body;
+}
+
+// Behind a trusted proxy the client its header names is the one the
+// allowed clients, the bounds and the events see; a header from anyone
+// else, or a trusted proxy's connection without one, is a bad magic number.
+TEST_F(ClientBoundsTest, ATrustedProxysHeaderNamesTheClient) {
+  settings_.limits = Allowed({"192.0.2.0/24", "127.0.0.2"});
+  std::string invalid;
+  ASSERT_TRUE(AddressList::Parse({"127.0.0.1"}, &settings_.limits.trustedProxies, &invalid));
+  settings_.limits.maxQueuedJobsPerClient = 1;
+  IntakeListener listener;
+  int port = StartListener(listener);
+  const std::string job =
+      Magic() + Counted("1.0.0") + Counted("") + CountedFile("<r/>") + CountedFile("<s/>");
+  // Magic, version and its status, options, documents, final status.
+  const std::string queued = std::string(2, '\0') + Counted("1.0.0") + std::string(8, '\0');
+  const std::string notQueued = std::string(2, '\0') + Counted("1.0.0") + std::string(4, '\0') +
+                                std::string("\x00\x01", 2);
+  const std::string badMagic("\xFF\xFF\x00\x01", 4);
+  struct Case {
+    const char* what;
+    const char* from;
+    std::string bytes;
+    std::string answer;
+  } cases[] = {
+      {"an allowed client behind the proxy", "127.0.0.1", ProxyHeaderFrom("192.0.2.7") + job,
+       queued},
+      {"its second job passes its bound", "127.0.0.1", ProxyHeaderFrom("192.0.2.7") + job,
+       notQueued},
+      {"another client behind the proxy", "127.0.0.1", ProxyHeaderFrom("192.0.2.8") + job, queued},
+      {"a client outside the allowed ones", "127.0.0.1", ProxyHeaderFrom("203.0.113.5") + job, ""},
+      {"the proxy without a header", "127.0.0.1", job, badMagic},
+      {"a header from a peer that is no proxy", "127.0.0.2", ProxyHeaderFrom("192.0.2.9") + job,
+       badMagic},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::RawClient client;
+    ASSERT_TRUE(client.Connect(port, 5000, c.from));
+    client.Send(c.bytes);
+    EXPECT_EQ(client.ReadToEnd(), c.answer);
+  }
+  ASSERT_TRUE(listener.WaitConnectionsIdle(5000));
+  listener.Stop();
+  EXPECT_EQ(queue_.jobs().size(), 2u);
+  ASSERT_EQ(spool_.Files().size(), 4u);
+  std::set<std::string> marked;  // the client each queued report counts for
+  for (const std::string& name : spool_.Files()) {
+    char text[64];
+    ssize_t n = getxattr((spool_.path() + "/" + name).c_str(), kClientAttribute, text, sizeof text);
+    if (n > 0) marked.insert(std::string(text, static_cast<size_t>(n)));
+  }
+  EXPECT_EQ(marked, (std::set<std::string>{"192.0.2.7", "192.0.2.8"}));
+  std::vector<std::vector<std::string>> seen;
+  for (const testsupport::LoggedEvent& event : events_.Events()) {
+    seen.push_back({std::to_string(event.id)});
+    seen.back().insert(seen.back().end(), event.strings.begin(), event.strings.end());
+  }
+  EXPECT_EQ(seen, (std::vector<std::vector<std::string>>{
+                      {"36", "192.0.2.7", "MaxQueuedJobsPerClient 1"},
+                      {"35", "203.0.113.5"},
+                      {"25"},
+                      {"25"},
+                      {"21", "0"}}));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <sys/file.h>
+#include <sys/xattr.h>
 
 namespace kavelo::service {
 
@@ -44,6 +45,10 @@ bool SpoolFile::Write(const void* data, size_t n) {
 }
 
 bool SpoolFile::Sync() { return fd_ >= 0 && fdatasync(fd_) == 0; }
+
+bool SpoolFile::SetAttribute(const char* name, const std::string& value) {
+  return fd_ >= 0 && fsetxattr(fd_, name, value.data(), value.size(), 0) == 0;
+}
 
 void SpoolFile::Close() {
   if (fd_ < 0) return;

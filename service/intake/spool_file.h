@@ -26,6 +26,9 @@ class SpoolFile {
   bool Write(const void* data, size_t n);
   // Flushes the file's data to the disk.
   bool Sync();
+  // Sets an extended attribute of the open file; false where the file
+  // system keeps none.
+  bool SetAttribute(const char* name, const std::string& value);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
 

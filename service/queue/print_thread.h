@@ -11,6 +11,7 @@
 
 #include "platform/print_limits.h"
 #include "platform/process.h"
+#include "service/queue/job_desk.h"
 #include "service/queue/queue_thread.h"
 
 namespace kavelo::service {
@@ -21,20 +22,45 @@ class PrintThread : public QueueThread {
   PrintThread();
   ~PrintThread() override;
 
-  // Persists the job first and only then appends it and wakes the thread,
-  // so the print thread can never remove the persisted value before it is
-  // written.  Returns true when the job is queued and its persisted value
-  // is on disk (or when the thread has no service name, hence no persisted
-  // queue).  Failures are reported as message 5 and give false; the job is
-  // then not queued.  Never raises.  Thread safe.
+  // Submits the job (see Submit).  Failures are reported as message 5 and
+  // give false.  Never raises.  Thread safe.
   bool Enqueue(const char* jobCommandLine) override;
 
-  // Reads the print limits (PrintControlTimeout, PrintControlMemoryLimit),
-  // starts the thread (priority 0) and puts the persisted jobs back into
-  // the JobList, reporting message 18 with their number when there are any.
-  // Persisted values too long to be listed (left by an older version) are
-  // deleted first, each reported as message 5.  Call once, after BindLog.
+  // Reads the print limits (PrintControlTimeout, PrintControlMemoryLimit)
+  // and the history settings, opens the job history (retention and the kept
+  // files of failed jobs are looked after at once), starts the thread
+  // (priority 0) and puts the persisted jobs back into the JobList under
+  // the numbers the history knows them by (new numbers for the others), in
+  // their print order, held ones held, reporting message 18 with their
+  // number when there are any.  Jobs the history holds as current that are
+  // no longer persisted end as failed.  Persisted values too long to be
+  // listed (left by an older version) are deleted first, each reported as
+  // message 5.  Call once, after BindLog.
   void StartPrinting();
+
+  // The operators' actions (the control socket), thread safe; each one
+  // event naming the job and the user.
+  struct ActionResult {
+    bool ok = false;
+    std::string text;  // what the user is told
+  };
+  // A waiting (queued or held) job leaves the queue for good: persisted
+  // value and spool files removed, state cancelled.  A printing one: its
+  // print control's process group is ended, its files removed; waits until
+  // its print thread has let it go (at most the stop grace and a little).
+  ActionResult Cancel(int64_t number, const std::string& user);
+  // A held job is skipped until released, keeps its place and stays held
+  // over a restart (the history holds the state: without a history no job
+  // can be held).
+  ActionResult Hold(int64_t number, const std::string& user);
+  ActionResult Release(int64_t number, const std::string& user);
+  // A failed job whose spooled files are kept prints again under a new
+  // number that names the old one.
+  ActionResult Retry(int64_t number, const std::string& user);
+  // Retention and the kept files; the control socket's loop calls it.
+  void Upkeep() { desk_.Upkeep(false); }
+
+  JobDesk& desk() { return desk_; }
 
   // How long a stop lets a running print control go on before it ends it.
   static constexpr int kStopGraceMs = 10000;
@@ -42,6 +68,18 @@ class PrintThread : public QueueThread {
   void set_stop_grace_ms(int ms) { stopGraceMs_ = ms; }
 
  protected:
+  // Persists the job first and only then appends it and wakes the thread,
+  // so the print thread can never remove the persisted value before it is
+  // written; the job gets its number and its history row (a history that
+  // cannot be written is one event, and the job still queues).  Returns
+  // true when the job is queued and its persisted value is on disk (or
+  // when the thread has no service name, hence no persisted queue).
+  // Failures are reported as message 5 and give false; the job is then not
+  // queued.  Never raises.  Thread safe.
+  bool Submit(const std::string& jobCommandLine, const JobOrigin& origin) override;
+  bool SubmitNumbered(const std::string& jobCommandLine, const JobOrigin& origin,
+                      int64_t* number);
+
   // Starts the print control from the job command line (never through a
   // shell) inside the address-space limit, removes the persisted value
   // right after the start attempt and waits for the print control to end;
@@ -49,10 +87,15 @@ class PrintThread : public QueueThread {
   // PrintControlTimeout (message 31) and, once a stop has begun, the stop
   // grace; either ends the print control's process group.  A print control
   // that did not end normally (a limit, or the kernel, killed it) could not
-  // remove its job's files: they are removed here (message 32), and such a
-  // job is not retried.  A job ended by a stop is persisted again with its
+  // remove its job's files: they are removed here (message 32), or, when
+  // KeepFailedHours is not 0, all but its spooled files (message 40), so it
+  // can be retried by hand; it is never retried by itself.  A job ended by a stop is persisted again with its
   // spooled files (message 34; message 33 when that fails).
-  void ProcessJob(const std::string& jobCommandLine) override;
+  // The job's number reaches the print control as KAVELO_JOB_NUMBER, and
+  // KAVELO_KEEP_FAILED=1 tells it to keep a failed job's spooled files
+  // (KeepFailedHours not 0); the history gets the start and the end.  A
+  // cancel ends the print control like a limit does.
+  void ProcessJob(const QueuedJob& job) override;
   // Reports message 5 with the exception's message or "Unknown".
   void ReportException(const std::exception& e) override;
 
@@ -65,8 +108,15 @@ class PrintThread : public QueueThread {
   virtual void RemoveUnlistableJobs(std::vector<std::string>* removed);
 
  private:
-  void WaitForPrintControl(platform::Process* control, const std::string& jobCommandLine);
+  void WaitForPrintControl(platform::Process* control, const QueuedJob& job);
+  void Ended(const QueuedJob& job, int32_t exitStatus, const std::string& failure, bool keepFiles);
+  void RequeueAfterStop(const QueuedJob& job, const std::string& held);
+  void RecoverPersistedJobs(const std::vector<std::string>& texts);
+  void Action(int64_t number, const std::string& text);
+  ActionResult NotWaiting(int64_t number, const char* action);
+  bool keepFailed() const { return desk_.settings().keepFailedHours != 0; }
 
+  JobDesk desk_;
   platform::PrintLimits limits_;
   int stopGraceMs_ = kStopGraceMs;
 };

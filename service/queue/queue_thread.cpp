@@ -28,16 +28,20 @@ void QueueThread::BindLog(const char* serviceName) {
 
 bool QueueThread::AddJob(const char* printerApplication, const char* xmlPath, const char* xslPath,
                          const char* printerName, int32_t orientation, int32_t copies,
-                         int32_t fromPage, int32_t toPage) {
+                         int32_t fromPage, int32_t toPage, const JobOrigin& origin) {
   for (const char* text : {printerApplication, xmlPath, xslPath, printerName}) CheckText(text);
   std::string job = protocol::FormatJobCommandLine(
       printerApplication, xmlPath, xslPath, printerName, orientation, copies, fromPage, toPage);
-  return Enqueue(job.c_str());
+  return Submit(job, origin);
 }
 
 bool QueueThread::Enqueue(const char* jobCommandLine) {
   CheckText(jobCommandLine);
-  jobs_.Append(jobCommandLine);
+  return Submit(jobCommandLine, JobOrigin());
+}
+
+bool QueueThread::Submit(const std::string& jobCommandLine, const JobOrigin&) {
+  jobs_.Append(QueuedJob{nextNumber_++, jobCommandLine, false});
   Signal();
   return true;
 }
@@ -45,12 +49,15 @@ bool QueueThread::Enqueue(const char* jobCommandLine) {
 void QueueThread::Run() {
   while (running()) {
     try {
-      std::string job;
-      if (jobs_.First(&job)) {
-        ProcessJob(job);
-        // Only this thread removes entries, so the first one is the job
-        // just processed.
-        jobs_.RemoveFirst();
+      QueuedJob job;
+      if (jobs_.TakeNext(&job)) {
+        try {
+          ProcessJob(job);
+        } catch (...) {
+          jobs_.Finished(job.number);
+          throw;
+        }
+        jobs_.Finished(job.number);
       } else {
         Wait();
       }
@@ -62,6 +69,6 @@ void QueueThread::Run() {
 
 void QueueThread::ReportException(const std::exception&) {}
 
-void QueueThread::ProcessJob(const std::string&) {}
+void QueueThread::ProcessJob(const QueuedJob&) {}
 
 }  // namespace kavelo::service

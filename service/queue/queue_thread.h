@@ -1,8 +1,9 @@
-// A worker thread with a queue of job command lines and a loop that hands
-// each one, oldest first, to a processing step.
+// A worker thread with a queue of jobs and a loop that hands each one, in
+// print order, to a processing step.
 #ifndef KAVELO_SERVICE_QUEUE_THREAD_H_
 #define KAVELO_SERVICE_QUEUE_THREAD_H_
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -12,6 +13,15 @@
 #include "service/queue/worker_thread.h"
 
 namespace kavelo::service {
+
+// What the intake knows of a job besides its command line.
+struct JobOrigin {
+  std::string clientAddress;
+  int32_t clientPort = 0;
+  int64_t xmlBytes = 0;
+  int64_t xslBytes = 0;
+  int64_t retryOf = 0;  // a retry: the failed job it prints again
+};
 
 class QueueThread : public WorkerThread {
  public:
@@ -25,15 +35,15 @@ class QueueThread : public WorkerThread {
 
   // Checks the four texts (null: NullPointerException, empty:
   // IllegalArgumentException, both to the caller), builds the job command
-  // line and enqueues it.  Returns what Enqueue returns: true once the job
-  // is queued (and, in a PrintThread, durably persisted).  Thread safe.
+  // line and submits it with its origin.  Returns what Submit returns: true
+  // once the job is queued (and, in a PrintThread, durably persisted).
+  // Thread safe.
   virtual bool AddJob(const char* printerApplication, const char* xmlPath, const char* xslPath,
                       const char* printerName, int32_t orientation, int32_t copies,
-                      int32_t fromPage, int32_t toPage);
+                      int32_t fromPage, int32_t toPage, const JobOrigin& origin = JobOrigin());
 
-  // Appends the job to the JobList and gives the thread one wake-up count.
-  // Raises NullPointerException / IllegalArgumentException for a null /
-  // empty text.  Returns true.  Thread safe.
+  // Submits the job without an origin.  Raises NullPointerException /
+  // IllegalArgumentException for a null / empty text.  Thread safe.
   virtual bool Enqueue(const char* jobCommandLine);
 
   // Set by BindLog; empty before.  Read-only once the thread runs.
@@ -41,22 +51,28 @@ class QueueThread : public WorkerThread {
   const JobList& jobs() const { return jobs_; }
 
  protected:
-  // The job loop: takes the first job, processes it, then removes it; waits
-  // for a signal when the list is empty.  An exception in a pass goes to
-  // ReportException and the loop goes on.
+  // Gives the job the next number, appends it to the JobList and gives the
+  // thread one wake-up count.  Returns true.
+  virtual bool Submit(const std::string& jobCommandLine, const JobOrigin& origin);
+
+  // The job loop: takes the first waiting job that is not held, processes
+  // it, then lets it go; waits for a signal when there is none.  An
+  // exception in a pass goes to ReportException and the loop goes on.
   void Run() override;
 
   // Called from the loop for an exception caught in a pass; does nothing.
   virtual void ReportException(const std::exception& e);
   // Processes one job; does nothing here.
-  virtual void ProcessJob(const std::string& jobCommandLine);
+  virtual void ProcessJob(const QueuedJob& job);
 
   EventLogChannel& channel() { return channel_; }
+  JobList& mutableJobs() { return jobs_; }
 
  private:
   std::string serviceName_;
   EventLogChannel channel_;
   JobList jobs_;
+  std::atomic<int64_t> nextNumber_{1};
 };
 
 }  // namespace kavelo::service

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -189,6 +190,94 @@ TEST(BrelvaneIntakeTest, SpoolDirectoryPathsAreCheckedAtStartAndNeverCut) {
     int exitCode = -1;
     ASSERT_TRUE(child.Wait(30000, &exitCode));
     EXPECT_EQ(exitCode, 0);
+  }
+}
+
+// Waits until message 1 has been reported count times.
+bool WaitStarted(const BrelvaneWorld& world, int count) {
+  return WaitUntil(30000, [&] {
+    std::vector<int> ids = world.EventIds();
+    return std::count(ids.begin(), ids.end(), 1) >= count;
+  });
+}
+
+// Two loopback addresses act as two clients.  A job over IPv6 prints; one
+// client's queued jobs reach its bound, which holds over a restart (the
+// counts come from the persisted queue), while the other's jobs go on.
+TEST(BrelvaneIntakeTest, QueuedJobBoundsHoldOverARestartWhileAnotherClientsJobsGoOn) {
+  BrelvaneWorld world;
+  int port = FreePort();
+  world.InstallConfigured(port, "nobody");
+  WriteDwordValue(kParametersKey, "MaxQueuedJobsPerClient", 2);
+  ScopedEnv slow("FAKE_PRINT_SECONDS", "60");  // the first job holds the printer
+  auto send = [&](const std::string& from, const std::string& host = "127.0.0.1") {
+    JobClient client(host, port, 10000);
+    client.set_source_address(from);
+    return client.Send("", JobDocument{"", "<r/>"}, JobDocument{"", "<s/>"}).outcome;
+  };
+  Child child;
+  StartService(world, &child);
+  testsupport::RawClient probe;
+  ConnectWhenListening(&probe, port);
+  probe.Close();
+  EXPECT_EQ(send("", "::1"), JobOutcome::kQueued);
+  ASSERT_TRUE(WaitUntil(20000, [&] {
+    return ReadFile(world.printLog()).find("start") != std::string::npos;
+  }));
+  EXPECT_EQ(send("127.0.0.2"), JobOutcome::kQueued);
+  EXPECT_EQ(send("127.0.0.2"), JobOutcome::kQueued);
+  EXPECT_EQ(send("127.0.0.2"), JobOutcome::kRefused);
+  EXPECT_EQ(send("127.0.0.3"), JobOutcome::kQueued);
+
+  child.Signal(SIGTERM);  // the running job stays queued too
+  int exitCode = -1;
+  ASSERT_TRUE(child.Wait(30000, &exitCode));
+  EXPECT_EQ(exitCode, 0);
+  Child again;
+  ASSERT_TRUE(again.Start(BinPath("Brelvane"), {"Brelvane"}, world.Environment(false)));
+  ASSERT_TRUE(WaitStarted(world, 2)) << ::testing::PrintToString(world.EventIds());
+  ConnectWhenListening(&probe, port);
+  probe.Close();
+  EXPECT_EQ(send("127.0.0.2"), JobOutcome::kRefused);
+  EXPECT_EQ(send("127.0.0.3"), JobOutcome::kQueued);
+  EXPECT_EQ(send("127.0.0.3"), JobOutcome::kRefused);
+  again.Signal(SIGTERM);
+  ASSERT_TRUE(again.Wait(30000, &exitCode));
+  std::vector<std::vector<std::string>> bounds;
+  for (const LoggedEvent& event : world.Events()) {
+    if (event.id == 36) bounds.push_back(event.strings);
+  }
+  const std::vector<std::string> second = {"127.0.0.2", "MaxQueuedJobsPerClient 2"};
+  const std::vector<std::string> third = {"127.0.0.3", "MaxQueuedJobsPerClient 2"};
+  EXPECT_EQ(bounds, (std::vector<std::vector<std::string>>{second, second, third}));
+}
+
+// A typo in who may print stops the start: the entry is named in message 37.
+TEST(BrelvaneIntakeTest, AnInvalidAddressEntryStopsTheStart) {
+  struct Row {
+    RawValue value;
+    std::vector<std::string> named;
+  } rows[] = {
+      {{kParametersKey, "AllowedClients", platform::REG_MULTI_SZ,
+        std::string("10.0.0.0/8\0" "10.0.0.0/33\0\0", 24)},
+       {"AllowedClients", "10.0.0.0/33"}},
+      {{kParametersKey, "ListenAddress", platform::REG_SZ, Sz("localhost")},
+       {"ListenAddress", "localhost"}},
+      {{kParametersKey, "TrustedProxies", platform::REG_SZ, Sz("10.0.0.1/8/8")},
+       {"TrustedProxies", "10.0.0.1/8/8"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.value.name);
+    BrelvaneWorld world;
+    world.InstallConfigured(FreePort(), "nobody");
+    ASSERT_EQ(WriteRaw({row.value}), platform::kErrorSuccess);
+    RunResult result = RunBrelvane(world, {});
+    EXPECT_EQ(result.exitCode, 1);
+    std::vector<LoggedEvent> events = world.Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].id, 37);
+    EXPECT_EQ(events[0].strings, row.named);
+    EXPECT_EQ(events[1].id, 2);
   }
 }
 

@@ -27,7 +27,7 @@ std::string Magic() { return U32(protocol::kIntakeMagic); }
 
 RawClient::~RawClient() { Close(); }
 
-bool RawClient::Connect(int port, int timeoutMs) {
+bool RawClient::Connect(int port, int timeoutMs, const std::string& from) {
   Close();
   fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) return false;
@@ -36,6 +36,10 @@ bool RawClient::Connect(int port, int timeoutMs) {
   setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   sockaddr_in address{};
   address.sin_family = AF_INET;
+  if (!from.empty()) {
+    inet_pton(AF_INET, from.c_str(), &address.sin_addr);
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return false;
+  }
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;

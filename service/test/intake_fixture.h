@@ -29,7 +29,9 @@ class RawClient {
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
-  bool Connect(int port, int timeoutMs = 10000);
+  // Connects to 127.0.0.1; from (when given) is the loopback address the
+  // connection comes from, such as 127.0.0.2.
+  bool Connect(int port, int timeoutMs = 10000, const std::string& from = "");
   bool Send(const std::string& bytes);
   // Reads exactly n bytes; what arrived when it fails.
   std::string Read(size_t n);
