@@ -16,6 +16,7 @@ PACKAGES=(
   dpkg-dev lintian adduser man-db
   libcpp-httplib-dev prometheus-cpp-dev
   prometheus chromium chromium-driver python3-selenium
+  haproxy curl
 )
 
 missing=()

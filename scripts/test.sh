@@ -3,15 +3,17 @@
 # starts the servers the tests talk to (a private CUPS scheduler, Xvfb), and
 # runs every test.  The whole suite (no ctest arguments, no --sanitize) ends
 # with scripts/package-test.sh (as root: build, lintian, install, print a job,
-# purge the Debian packages) and scripts/fuzz.sh: each fuzz target for about
-# 20 seconds.
-#   scripts/test.sh [--sanitize address|thread] [--no-install] [--no-fuzz] [--no-package] [ctest args...]
+# purge the Debian packages), scripts/cluster-test.sh (as root: two services
+# behind HAProxy) and scripts/fuzz.sh: each fuzz target for about 20 seconds.
+#   scripts/test.sh [--sanitize address|thread] [--no-install] [--no-fuzz] [--no-package]
+#                   [--no-cluster] [ctest args...]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 sanitize=""
 install=1
 fuzz=1
 package=1
+cluster=1
 ctest_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -19,7 +21,8 @@ while [ $# -gt 0 ]; do
     --no-install) install=0; shift ;;
     --no-fuzz) fuzz=0; shift ;;
     --no-package) package=0; shift ;;
-    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    --no-cluster) cluster=0; shift ;;
+    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
     *) ctest_args+=("$1"); shift ;;
   esac
 done
@@ -69,6 +72,11 @@ ctest --output-on-failure --timeout 300 -j "$(nproc)" "${ctest_args[@]}"
 # After ctest, so that installing and purging the package disturbs no test.
 if [ $package -eq 1 ] && [ -z "$sanitize" ] && [ ${#ctest_args[@]} -eq 0 ]; then
   "$top/scripts/package-test.sh"
+fi
+
+# Two services behind HAProxy, printing into the private scheduler.
+if [ $cluster -eq 1 ] && [ -z "$sanitize" ] && [ ${#ctest_args[@]} -eq 0 ]; then
+  "$top/scripts/cluster-test.sh" "$build"
 fi
 
 if [ $fuzz -eq 1 ] && [ -z "$sanitize" ] && [ ${#ctest_args[@]} -eq 0 ]; then

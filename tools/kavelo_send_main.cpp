@@ -21,7 +21,7 @@ constexpr int kExitFailure = 3;
 
 const char kUsage[] =
     "usage: kavelo-send [--host H] [--port P] [--options TEXT] [--timeout SECONDS]\n"
-    "                   REPORT.xml STYLESHEET.xsl\n";
+    "                   [--source ADDRESS] REPORT.xml STYLESHEET.xsl\n";
 
 const char kHelp[] =
     "Sends one print job (print options, an XML report and its XSL stylesheet) to\n"
@@ -36,6 +36,8 @@ const char kHelp[] =
     "                     the report's page count (its page breaks + 1) are added.\n"
     "  --timeout SECONDS  the longest wait for the connection and for each answer\n"
     "                     (default 60)\n"
+    "  --source ADDRESS   the local address to connect from (default: the system's\n"
+    "                     choice), for a machine with several addresses\n"
     "  --help             this text\n"
     "\n"
     "Exit status: 0 the job was queued, 1 the service refused it, 2 usage error\n"
@@ -63,6 +65,7 @@ int main(int argc, char** argv) {
   long port = 4000;
   long timeoutSeconds = 60;
   std::string options;
+  std::string source;
   const char* files[2] = {nullptr, nullptr};
   int fileCount = 0;
 
@@ -108,6 +111,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kavelo-send: --timeout must be a number of seconds, 1 to 86400\n");
         return kExitUsage;
       }
+    } else if (arg == "--source") {
+      if (!take("--source")) return kExitUsage;
+      source = value;
     } else if (arg.size() > 1 && arg[0] == '-') {
       std::fprintf(stderr, "kavelo-send: unknown option %s\n%s", argv[i], kUsage);
       return kExitUsage;
@@ -147,6 +153,7 @@ int main(int argc, char** argv) {
   std::printf("Print options: %s\n", options.c_str());
 
   kavelo::JobClient client(host, static_cast<int>(port), static_cast<int>(timeoutSeconds * 1000));
+  if (!source.empty()) client.set_source_address(source);
   bool progressShown = false;
   client.OnStep([&progressShown](kavelo::JobStep, const std::string& text) {
     if (progressShown) {

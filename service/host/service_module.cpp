@@ -2,6 +2,7 @@
 // reports and the start and stop sequences.
 #include "service/host/service_module.h"
 
+#include <chrono>
 #include <exception>
 #include <thread>
 #include <utility>
@@ -170,6 +171,15 @@ void ServiceModule::OnStop() {
   checkPoint_ = 1;
   ReportPending(platform::kServiceStopPending);
   loopFlag_ = 0;
+  if (drainSeconds_ > 0 && statusServer_->port() != 0) {
+    // Out of the load balancer's rotation before the door closes: /health
+    // answers 503 while the intake still takes what is sent meanwhile, then
+    // the exchanges begun are let finish within the same time.
+    draining_ = true;
+    const int drainMs = static_cast<int>(drainSeconds_) * 1000;
+    std::this_thread::sleep_for(std::chrono::milliseconds(drainMs));
+    listener_->WaitConnectionsIdle(drainMs);
+  }
   statusServer_->Stop();
   listener_->Stop();
   controlSocket_->Stop();
@@ -193,8 +203,11 @@ void ServiceModule::StartStatus(const ParameterValues& values) {
   probes.historyPath = jobs::DefaultHistoryPath();
   probes.version = std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
                    std::to_string(kVersionPatch);
+  probes.draining = [this] { return draining_.load(); };
   // A status side that cannot listen is reported; the service prints on.
-  statusServer_->Start(eventLog_.get(), ReadStatusSettings(serviceName_), std::move(probes));
+  StatusSettings settings = ReadStatusSettings(serviceName_);
+  drainSeconds_ = settings.drainSeconds;
+  statusServer_->Start(eventLog_.get(), settings, std::move(probes));
 }
 
 }  // namespace kavelo::service

@@ -9,6 +9,7 @@
 #ifndef KAVELO_SERVICE_SERVICE_MODULE_H_
 #define KAVELO_SERVICE_SERVICE_MODULE_H_
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -154,6 +155,10 @@ class ServiceModule {
   // The read-only HTTP side (StatusPort), started after the listener and
   // stopped first.
   std::unique_ptr<StatusServer> statusServer_;
+  // At a stop with DrainSeconds set: /health answers 503 for that long
+  // before the listener stops.
+  uint32_t drainSeconds_ = 0;  // service thread only
+  std::atomic<bool> draining_{false};
   // Held from the start routine until Run returns: no second process runs
   // the service, and so its print queue, beside this one.
   platform::ScLock instanceLock_;

@@ -165,6 +165,7 @@ std::string StatusServer::HealthSummary(int* status, std::string* json) const {
   check("print_thread",
         probes_.printThreadAlive && probes_.printThreadAlive() ? "" : "not running");
   check("spool", SpoolWritableProblem(probes_.spoolDirectory));
+  if (probes_.draining && probes_.draining()) check("service", "stopping");
   nlohmann::json body = {{"status", failing.empty() ? "ok" : "failing"}, {"checks", checks}};
   if (!failing.empty()) body["failing"] = failing;
   body["version"] = probes_.version;

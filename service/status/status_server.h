@@ -31,6 +31,7 @@ class EventLogChannel;
 struct StatusProbes {
   std::function<bool()> intakeListening;
   std::function<bool()> printThreadAlive;
+  std::function<bool()> draining;  // the service is stopping: out of any rotation
   std::function<int64_t()> openConnections;  // intake connections not yet ended
   std::function<int64_t()> waitingJobs;      // jobs in the print queue, the printing one too
   std::string spoolDirectory;

@@ -33,12 +33,14 @@ struct Fixture {
   testsupport::TempDir spool;
   std::atomic<bool> listening{true};
   std::atomic<bool> printing{true};
+  std::atomic<bool> draining{false};
   StatusServer server;
 
   Fixture() {
     StatusProbes probes;
     probes.intakeListening = [this] { return listening.load(); };
     probes.printThreadAlive = [this] { return printing.load(); };
+    probes.draining = [this] { return draining.load(); };
     probes.openConnections = [] { return int64_t{3}; };
     probes.waitingJobs = [] { return int64_t{2}; };
     probes.spoolDirectory = spool.path();
@@ -54,20 +56,23 @@ TEST(StatusServerTest, HealthNamesTheFailingCheck) {
   const bool root = geteuid() == 0;
   struct Case {
     const char* name;
-    bool listening, printing, spoolWritable;
+    bool listening, printing, spoolWritable, draining;
     int status;
     const char* failing;
   } cases[] = {
-      {"all well", true, true, true, 200, nullptr},
-      {"intake closed", false, true, true, 503, "\"intake\""},
-      {"print thread ended", true, false, true, 503, "\"print_thread\""},
-      {"spool not writable", true, true, false, root ? 200 : 503, root ? nullptr : "\"spool\""},
+      {"all well", true, true, true, false, 200, nullptr},
+      {"intake closed", false, true, true, false, 503, "\"intake\""},
+      {"print thread ended", true, false, true, false, 503, "\"print_thread\""},
+      {"spool not writable", true, true, false, false, root ? 200 : 503,
+       root ? nullptr : "\"spool\""},
+      {"stopping (draining)", true, true, true, true, 503, "\"service\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Fixture f;
     f.listening = c.listening;
     f.printing = c.printing;
+    f.draining = c.draining;
     chmod(f.spool.path().c_str(), c.spoolWritable ? 0700 : 0500);
     testsupport::HttpReply reply = HttpGet(f.server.port(), "/health");
     chmod(f.spool.path().c_str(), 0700);

@@ -1,5 +1,6 @@
 #include "service/status/status_settings.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/registry.h"
@@ -21,6 +22,11 @@ StatusSettings ReadStatusSettings(const std::string& serviceName) {
       type == platform::REG_DWORD && data.size() == 4) {
     uint32_t port = platform::DwordFromBytes(data.data(), data.size());
     if (port <= 65535) settings.port = port;
+  }
+  if (platform::RegQueryValue(key, "DrainSeconds", &type, &data) == platform::kErrorSuccess &&
+      type == platform::REG_DWORD && data.size() == 4) {
+    settings.drainSeconds = std::min(platform::DwordFromBytes(data.data(), data.size()),
+                                     StatusSettings::kMaxDrainSeconds);
   }
   if (platform::RegQueryValue(key, "StatusAddress", &type, &data) == platform::kErrorSuccess &&
       type == platform::REG_SZ) {
