@@ -192,7 +192,7 @@ TEST(BrelvaneJobsTest, ListsPrintingAndWaitingJobsAndCancelsEither) {
   }
   EXPECT_EQ(cancelEvents,
             (std::vector<std::string>{std::to_string(third) + " cancelled by root",
-                                      std::to_string(printing) + " cancelled while printing by root"}));
+                                      std::to_string(printing) + " cancelled while printing by root (held spooler jobs cancelled: 0)"}));
 
   // Exit statuses, with the service running and stopped.
   struct Row {
