@@ -97,7 +97,11 @@ TEST(CommandLineTest, JoinSkipsTheProgramPaths) {
 }
 
 TEST(CommandLineTest, WhatThePrintControlFormatsOrlendiReadsBack) {
+  // Without a PDF path (render and spool) and with one (render only).
+  for (const char* pdf : {"", "/spool/a b.work/r0.pdf"}) {
+  SCOPED_TRACE(pdf);
   OrlendiArguments sent;
+  sent.pdfPath = pdf;
   sent.htmlPath = "/spool/a b.html";
   sent.xslPath = "/spool/a.xsl";
   sent.printerName = "Office Laser; 2nd;copyroom";
@@ -135,6 +139,8 @@ TEST(CommandLineTest, WhatThePrintControlFormatsOrlendiReadsBack) {
   EXPECT_EQ(sent.marginBottom, read.marginBottom);
   EXPECT_TRUE(read.color);
   EXPECT_TRUE(read.lock);
+  EXPECT_EQ(sent.pdfPath, read.pdfPath);
+  }
 }
 
 TEST(InfoFileTest, HtmlEndingBecomesInfo) {

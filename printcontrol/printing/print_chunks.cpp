@@ -1,8 +1,5 @@
 #include "printcontrol/printing/print_chunks.h"
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <string>
 
 #include "platform/sysinfo.h"
@@ -16,38 +13,6 @@ namespace kavelo::printcontrol {
 
 namespace {
 
-constexpr size_t kErrorSize = 1024;
-
-// Gives the chunk HTML files of a further copy names of their own.  The copy
-// number in the name keeps it apart from every earlier name of the job, also
-// within the same second.
-bool RenameForCopy(const ReportJob& job, int copy, StringList* htmlFiles, char* error) {
-  char stamp[ReportJob::kTextSize];
-  MakeReportName(stamp, sizeof(stamp));
-  const char* directory = job.workDirectory[0] != '\0' ? job.workDirectory : ".";
-  StringList renamed("string2");
-  for (int i = 0; i < htmlFiles->Count(); ++i) {
-    char newPath[ReportJob::kTextSize];
-    int n = std::snprintf(newPath, sizeof(newPath), "%s/%sc%d-%d.html", directory, stamp, copy, i);
-    bool moved = n > 0 && static_cast<size_t>(n) < sizeof(newPath);
-    if (moved) {
-      ::unlink(newPath);
-      moved = ::rename(htmlFiles->Item(i), newPath) == 0;
-    }
-    if (!moved) {
-      std::snprintf(error, kErrorSize, "Error:Can't rename %s, Report Title:%s", htmlFiles->Item(i),
-                    job.title);
-      // What is not moved keeps its old name; the caller deletes both kinds.
-      for (int rest = i; rest < htmlFiles->Count(); ++rest) renamed.Push(htmlFiles->Item(rest));
-      *htmlFiles = std::move(renamed);
-      return false;
-    }
-    renamed.Push(newPath);
-  }
-  *htmlFiles = std::move(renamed);
-  return true;
-}
-
 void CancelHeld(platform::Spooler& spooler, const char* printer, const StringList& held) {
   for (int i = 0; i < held.Count(); ++i) {
     ControlJob(spooler, printer, protocol::ReadInteger(held.Item(i)),
@@ -57,36 +22,51 @@ void CancelHeld(platform::Spooler& spooler, const char* printer, const StringLis
 
 }  // namespace
 
-void PrintChunksPlain(const ReportJob& job, const StringList& htmlFiles, const HtmlPrinter& print,
-                      char* error) {
-  for (int copy = 0; copy < job.copies; ++copy) {
-    for (int i = 0; i < htmlFiles.Count(); ++i) {
-      print(htmlFiles.Item(i), 1, 0, error);
-      if (error[0] != '\0') return;
-    }
+void CopyDocumentNames(const ReportJob& job, int copy, const StringList& htmlFiles,
+                       StringList* names) {
+  names->Clear();
+  if (copy == 0) {
+    for (int i = 0; i < htmlFiles.Count(); ++i) names->Push(htmlFiles.Item(i));
+    return;
+  }
+  char stamp[ReportJob::kTextSize];
+  MakeReportName(stamp, sizeof(stamp));
+  const std::string directory = job.workDirectory[0] != '\0' ? job.workDirectory : ".";
+  for (int i = 0; i < htmlFiles.Count(); ++i) {
+    const std::string name = directory + "/" + stamp + "c" + std::to_string(copy) + "-" +
+                             std::to_string(i) + ".html";
+    names->Push(name.c_str());
   }
 }
 
-void PrintChunksHeld(const ReportJob& job, platform::Spooler& spooler, const HtmlPrinter& print,
-                     StringList* htmlFiles, char* error) {
+bool PrintChunksPlain(const ReportJob& job, const StringList& htmlFiles, const ChunkPrinter& print,
+                      std::string* error) {
+  StringList names("string2");
+  for (int copy = 0; copy < job.copies; ++copy) {
+    CopyDocumentNames(job, copy, htmlFiles, &names);
+    for (int i = 0; i < names.Count(); ++i) {
+      if (!print(i, names.Item(i), error)) return false;
+    }
+  }
+  return true;
+}
+
+bool PrintChunksHeld(const ReportJob& job, platform::Spooler& spooler, const ChunkPrinter& print,
+                     const StringList& htmlFiles, std::string* error) {
   const char* printer = job.settings.printerName();
   const std::string user = platform::UserName();
   StringList held("string2");
+  StringList names("string2");
   for (int copy = 0; copy < job.copies; ++copy) {
-    if (copy > 0 && !RenameForCopy(job, copy, htmlFiles, error)) {
-      ResumePrinter(spooler, printer);
-      CancelHeld(spooler, printer, held);
-      return;
-    }
-    for (int i = 0; i < htmlFiles->Count(); ++i) {
-      const char* htmlPath = htmlFiles->Item(i);
-      print(htmlPath, 1, 1, error);
-      if (error[0] != '\0') {
+    CopyDocumentNames(job, copy, htmlFiles, &names);
+    for (int i = 0; i < names.Count(); ++i) {
+      const char* name = names.Item(i);
+      if (!print(i, name, error)) {
         ResumePrinter(spooler, printer);
         CancelHeld(spooler, printer, held);
-        return;
+        return false;
       }
-      int jobId = FindJobOfFile(spooler, printer, user.c_str(), htmlPath);
+      int jobId = FindJobOfFile(spooler, printer, user.c_str(), name);
       if (jobId != -1) {
         ControlJob(spooler, printer, jobId, platform::JobCommand::kPause);
         ResumePrinter(spooler, printer);
@@ -95,6 +75,24 @@ void PrintChunksHeld(const ReportJob& job, platform::Spooler& spooler, const Htm
     }
     ReleaseHeldJobs(spooler, printer, held);
   }
+  return true;
+}
+
+bool SubmitChunkPdf(const ReportJob& job, platform::Spooler& spooler, const std::string& pdfPath,
+                    const std::string& documentName, std::string* error) {
+  const PrinterSettings& s = job.settings;
+  platform::SubmitOptions options;
+  options.documentName = documentName;
+  options.copies = 1;
+  options.orientation = s.orientation() == 2 ? 2 : 1;
+  options.color = static_cast<int>(s.colorPrinting()) == 1;
+  // The margins are in the PDF already; the printer adds none of its own.
+  int32_t jobId = 0;
+  const int status = spooler.SubmitDocument(s.printerName(), pdfPath, options, &jobId);
+  if (status == platform::kSpoolerOk) return true;
+  *error = "Error:the spooler refused " + documentName + " for printer " + s.printerName() +
+           ", errorcode:" + std::to_string(status);
+  return false;
 }
 
 }  // namespace kavelo::printcontrol

@@ -28,9 +28,8 @@ using testsupport::TempDir;
 using testsupport::WriteFile;
 
 struct Printed {
-  std::string path;
-  int copies;
-  int lock;
+  int chunk;
+  std::string name;
 };
 
 class PrintChunksTest : public ::testing::Test {
@@ -49,18 +48,20 @@ class PrintChunksTest : public ::testing::Test {
       WriteFile(path, "<html/>");
       files_.Push(path.c_str());
     }
-    print_ = [this](const char* htmlPath, int copies, int lock, char* error) {
-      printed_.push_back({htmlPath, copies, lock});
+    // Spools one job per call, as the spooler would.
+    print_ = [this](int chunk, const std::string& name, std::string* error) {
+      printed_.push_back({chunk, name});
       if (static_cast<int>(printed_.size()) == failAt_) {
-        std::strcpy(error, "Error in orlendi. Report Title:Big");
-        return;
+        *error = failure_;
+        return false;
       }
       std::lock_guard<std::mutex> lock_(state_->mu);
       FakeJob job;
       job.id = nextId_++;
       job.user = platform::UserName();
-      job.document = htmlPath;
+      job.document = name;
       state_->queues["Office"].push_back(job);
+      return true;
     };
   }
 
@@ -73,33 +74,28 @@ class PrintChunksTest : public ::testing::Test {
   std::unique_ptr<FakeSpooler> spooler_;
   ReportJob job_;
   StringList files_{"string2"};
-  HtmlPrinter print_;
+  ChunkPrinter print_;
   std::vector<Printed> printed_;
   int failAt_ = 0;
+  std::string failure_ = "Error in orlendi(load html file). Report Title:Big";
   int nextId_ = 1;
 };
 
+// Copy after copy, every chunk in order; the second copy's spooler jobs have
+// names of their own (the chunk files stay as they are), and every job is
+// paused once spooled and released at the end in consecutive places.
 TEST_F(PrintChunksTest, HeldCopiesGetNamesOfTheirOwnAndAreReleasedInOrder) {
-  char error[1024] = "";
-  PrintChunksHeld(job_, *spooler_, print_, &files_, error);
-  EXPECT_STREQ(error, "");
+  std::string error;
+  EXPECT_TRUE(PrintChunksHeld(job_, *spooler_, print_, files_, &error));
+  EXPECT_EQ(error, "");
   ASSERT_EQ(printed_.size(), 4u);
-  for (size_t i = 0; i < printed_.size(); ++i) {
-    EXPECT_EQ(printed_[i].copies, 1) << i;
-    EXPECT_EQ(printed_[i].lock, 1) << i;
-  }
-  EXPECT_EQ(printed_[0].path, folder_.File("1200000.html"));
-  EXPECT_EQ(printed_[1].path, folder_.File("1200001.html"));
-  // The second copy prints the same chunks in the same order under new names.
-  ASSERT_EQ(files_.Count(), 2);
-  EXPECT_EQ(printed_[2].path, files_.Item(0));
-  EXPECT_EQ(printed_[3].path, files_.Item(1));
-  EXPECT_NE(printed_[2].path.find("c1-0.html"), std::string::npos) << printed_[2].path;
-  EXPECT_NE(printed_[3].path.find("c1-1.html"), std::string::npos) << printed_[3].path;
-  EXPECT_TRUE(FileExists(files_.Item(0)));
-  EXPECT_FALSE(FileExists(printed_[0].path));
-  // Each job was paused once spooled; at the end they are all released, in
-  // consecutive places.
+  for (size_t i = 0; i < printed_.size(); ++i) EXPECT_EQ(printed_[i].chunk, int(i % 2)) << i;
+  EXPECT_EQ(printed_[0].name, folder_.File("1200000.html"));
+  EXPECT_EQ(printed_[1].name, folder_.File("1200001.html"));
+  EXPECT_EQ(printed_[2].name.rfind(folder_.path() + "/", 0), 0u) << printed_[2].name;
+  EXPECT_NE(printed_[2].name.find("c1-0.html"), std::string::npos) << printed_[2].name;
+  EXPECT_NE(printed_[3].name.find("c1-1.html"), std::string::npos) << printed_[3].name;
+  for (int i = 0; i < files_.Count(); ++i) EXPECT_TRUE(FileExists(files_.Item(i))) << i;
   for (int id = 1; id <= 4; ++id) {
     EXPECT_TRUE(Called("pause " + std::to_string(id))) << id;
     EXPECT_TRUE(Called("resume " + std::to_string(id))) << id;
@@ -111,34 +107,51 @@ TEST_F(PrintChunksTest, HeldCopiesGetNamesOfTheirOwnAndAreReleasedInOrder) {
   }
 }
 
-TEST_F(PrintChunksTest, FailureCancelsEveryHeldJob) {
-  failAt_ = 3;  // the second copy's first chunk
-  char error[1024] = "";
-  PrintChunksHeld(job_, *spooler_, print_, &files_, error);
-  EXPECT_STREQ(error, "Error in orlendi. Report Title:Big");
-  EXPECT_EQ(printed_.size(), 3u);
-  EXPECT_TRUE(Called("cancel 1"));
-  EXPECT_TRUE(Called("cancel 2"));
-  EXPECT_TRUE(Called("resume-printer"));
-  // The caller deletes what the list names: the files as they are now.
-  for (int i = 0; i < files_.Count(); ++i) EXPECT_TRUE(FileExists(files_.Item(i))) << i;
+// A chunk that fails stops the printing: held, every job held so far is
+// cancelled and the printer resumed; the failure's text (empty when it was
+// reported already) reaches the caller unchanged.
+TEST_F(PrintChunksTest, FailureStopsThePrintingAndCancelsEveryHeldJob) {
+  struct Case {
+    const char* name;
+    bool held;
+    int failAt;
+    const char* failure;
+    std::vector<std::string> cancels;
+  } cases[] = {
+      {"held, first chunk", true, 1, "", {}},
+      {"held, second copy", true, 3, "Error in orlendi. Report Title:Big", {"cancel 1", "cancel 2"}},
+      {"plain, second chunk", false, 2, "", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    files_.Clear();
+    SetUp();  // a fresh spooler and job numbers
+    failAt_ = c.failAt;
+    failure_ = c.failure;
+    printed_.clear();
+    std::string error = "stale";
+    EXPECT_FALSE(c.held ? PrintChunksHeld(job_, *spooler_, print_, files_, &error)
+                        : PrintChunksPlain(job_, files_, print_, &error));
+    EXPECT_EQ(error, c.failure);
+    EXPECT_EQ(static_cast<int>(printed_.size()), c.failAt);
+    std::vector<std::string> cancels;
+    for (const std::string& call : state_->calls) {
+      if (call.rfind("cancel", 0) == 0) cancels.push_back(call);
+    }
+    EXPECT_EQ(cancels, c.cancels);
+    EXPECT_EQ(Called("resume-printer"), c.held);
+  }
 }
 
-TEST_F(PrintChunksTest, PlainCopiesRepeatTheChunksAndStopAtAFailure) {
-  char error[1024] = "";
-  PrintChunksPlain(job_, files_, print_, error);
-  EXPECT_STREQ(error, "");
+// Plain printing spools copy after copy, every chunk in order, one copy each,
+// and never touches the queue.
+TEST_F(PrintChunksTest, PlainCopiesRepeatTheChunksInOrder) {
+  std::string error;
+  EXPECT_TRUE(PrintChunksPlain(job_, files_, print_, &error));
   ASSERT_EQ(printed_.size(), 4u);
-  for (size_t i = 0; i < printed_.size(); ++i) {
-    EXPECT_EQ(printed_[i].path, files_.Item(static_cast<int>(i % 2))) << i;
-    EXPECT_EQ(printed_[i].lock, 0) << i;
-    EXPECT_EQ(printed_[i].copies, 1) << i;
-  }
-  printed_.clear();
-  failAt_ = 2;
-  PrintChunksPlain(job_, files_, print_, error);
-  EXPECT_STREQ(error, "Error in orlendi. Report Title:Big");
-  EXPECT_EQ(printed_.size(), 2u);
+  for (size_t i = 0; i < printed_.size(); ++i) EXPECT_EQ(printed_[i].chunk, int(i % 2)) << i;
+  EXPECT_EQ(printed_[1].name, files_.Item(1));
+  EXPECT_NE(printed_[3].name.find("c1-1.html"), std::string::npos) << printed_[3].name;
   EXPECT_TRUE(state_->calls.empty());
 }
 
