@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -249,7 +249,8 @@ TEST_F(RenderWorkerTest, AWorkerThatDiedOrOverranTheLimitIsReplaced) {
 TEST_F(RenderWorkerTest, OverlappingRendersShareAPoolOfWorkers) {
   std::string rows;
   for (int i = 0; i < 300; ++i) rows += "<tr><td>row</td><td>" + std::to_string(i) + "</td></tr>";
-  const std::string html = Write("rows.html", "<html><body><table>" + rows + "</table></body></html>");
+  const std::string html =
+      Write("rows.html", "<html><body><table>" + rows + "</table></body></html>");
   const std::string css = Write("page.css", "@page { size: A4 }");
   struct Case {
     int workers, renders;

@@ -46,7 +46,7 @@ struct PrintLimits {
   static constexpr uint32_t kDefaultMemoryMiB = 4096;      // "PrintControlMemoryLimit"
   static constexpr uint32_t kDefaultTimePerMiBMs = 5000;   // "TransformTimePerMB"
   static constexpr uint32_t kDefaultHtmlSizeFactor = 8;    // "HtmlSizeFactor"
-  static constexpr uint32_t kMaxRenderWorkers = 64;         // "RenderWorkers" above this
+  static constexpr uint32_t kMaxRenderWorkers = 64;        // "RenderWorkers" above this
   static constexpr int64_t kTransformFloorMs = 60000;      // at least this per transform
   static constexpr int64_t kHtmlMarginBytes = 64LL << 20;  // on top of the factor
 

@@ -178,9 +178,9 @@ ExecLimited(const char* path, char* const* argv, char* const* envp, bool quiet,
 // its program or failed.  vfork rather than fork: nothing of the caller's
 // address space is copied, so the start costs the same however large the
 // caller is.
-__attribute__((noinline)) pid_t VforkLimited(const char* path, char* const* argv,
-                                             char* const* envp, bool quiet,
-                                             const ResourceLimits& limits, int errorFd) {
+__attribute__((noinline)) pid_t VforkLimited(const char* path, char* const* argv, char* const* envp,
+                                             bool quiet, const ResourceLimits& limits,
+                                             int errorFd) {
   pid_t pid = vfork();
   if (pid == 0) ExecLimited(path, argv, envp, quiet, limits, errorFd);
   return pid;

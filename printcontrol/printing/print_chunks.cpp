@@ -33,8 +33,8 @@ void CopyDocumentNames(const ReportJob& job, int copy, const StringList& htmlFil
   MakeReportName(stamp, sizeof(stamp));
   const std::string directory = job.workDirectory[0] != '\0' ? job.workDirectory : ".";
   for (int i = 0; i < htmlFiles.Count(); ++i) {
-    const std::string name = directory + "/" + stamp + "c" + std::to_string(copy) + "-" +
-                             std::to_string(i) + ".html";
+    const std::string name =
+        directory + "/" + stamp + "c" + std::to_string(copy) + "-" + std::to_string(i) + ".html";
     names->Push(name.c_str());
   }
 }

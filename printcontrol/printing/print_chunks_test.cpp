@@ -119,7 +119,11 @@ TEST_F(PrintChunksTest, FailureStopsThePrintingAndCancelsEveryHeldJob) {
     std::vector<std::string> cancels;
   } cases[] = {
       {"held, first chunk", true, 1, "", {}},
-      {"held, second copy", true, 3, "Error in orlendi. Report Title:Big", {"cancel 1", "cancel 2"}},
+      {"held, second copy",
+       true,
+       3,
+       "Error in orlendi. Report Title:Big",
+       {"cancel 1", "cancel 2"}},
       {"plain, second chunk", false, 2, "", {}},
   };
   for (const Case& c : cases) {

@@ -64,9 +64,9 @@ void Report(const ReportJob& job, const std::string& message) {
 bool Transform(const ReportJob& job, const std::string& xml, const std::string& xsl,
                const std::string& html, int styleFlag, std::string* error) {
   char text[kErrorSize] = "";
-  const bool limited = LimitedTransform(xml.c_str(), xsl.c_str(), html.c_str(), styleFlag,
-                                        LimitsFor(job.limits, xml.c_str()), job.title, text,
-                                        sizeof(text));
+  const bool limited =
+      LimitedTransform(xml.c_str(), xsl.c_str(), html.c_str(), styleFlag,
+                       LimitsFor(job.limits, xml.c_str()), job.title, text, sizeof(text));
   *error = text;
   return limited;
 }
@@ -155,12 +155,11 @@ bool PrintInChunks(ReportJob* job, int64_t htmlSize, std::string* error) {
   StringList pdfFiles("string2");
   bool ok;
   {
-    ChunkRenders renders(
-        job->limits.RenderWorkerCount(),
-        [job](const std::string& html, const std::string& pdf, const std::atomic<bool>& cancelled,
-              std::string* renderError) {
-          return RenderHtmlFile(*job, html, pdf, cancelled, renderError);
-        });
+    ChunkRenders renders(job->limits.RenderWorkerCount(),
+                         [job](const std::string& html, const std::string& pdf,
+                               const std::atomic<bool>& cancelled, std::string* renderError) {
+                           return RenderHtmlFile(*job, html, pdf, cancelled, renderError);
+                         });
     ok = TransformChunks(*job, chunks, &renders, &htmlFiles, &pdfFiles, error);
     ChunkPrinter print = [&](int chunk, const std::string& documentName, std::string* printError) {
       return renders.Wait(chunk, printError) &&

@@ -47,9 +47,14 @@ class PrintReportTest : public ::testing::Test {
     log_ = programs_ + "/calls.log";
     mkdir(programs_.c_str(), 0700);
     // Logs its keys and the spool folder; an HTML file that is missing when
-    // orlendi starts is logged as such.
+    // orlendi starts is logged as such.  Asked to render only, it writes the
+    // HTML file's name as the PDF, and fails for a file named "*1.html" when
+    // failing exists.
     std::string script =
         "#!/bin/sh\nshift\nkeys=\"$*\"\nhtml=${keys#html=}\nhtml=${html%%;*}\n"
+        "case \"$keys\" in *pdf=*) pdf=${keys##*pdf=}; pdf=${pdf%%;*}\n"
+        "  case \"$html\" in *1.html) [ -f '" + programs_ + "/failing' ] && exit 1;; esac\n"
+        "  echo \"$html\" > \"$pdf\";; esac\n"
         "[ -f \"$html\" ] || echo MISSING >> '" +
         log_ +
         "'\n"
@@ -148,23 +153,54 @@ TEST_F(PrintReportTest, WholeReportPrintsOnceWithAllCopies) {
   }
 }
 
-TEST_F(PrintReportTest, LargeHtmlPrintsInChunksCopyAfterCopy) {
-  // 12 x 4300 lines of 101 characters: 4.97 MiB of HTML, factor 4, chunks
-  // of 12 / 4 + 1 = 4 pages, so 3 chunks.
-  RunJob(BigReport(12, 4300), ReadFileOrMissing(kTestData + "sales.xsl"), 12, 2);
-  std::vector<Call> calls = Calls();
-  ASSERT_EQ(calls.size(), 6u);
-  for (size_t i = 0; i < calls.size(); ++i) {
-    const std::string chunk = Work() + reportName_ + std::to_string(i % 3) + ".html";
-    EXPECT_EQ(calls[i].Key("html"), chunk) << i;
-    EXPECT_EQ(calls[i].Key("copy"), "1") << i;
-    EXPECT_EQ(calls[i].Key("lock"), "0") << i;
-    // The whole-report HTML and the chunk reports are gone before printing.
-    EXPECT_EQ(calls[i].listing.find(reportName_ + ".html"), std::string::npos) << calls[i].listing;
-    EXPECT_EQ(calls[i].listing.find("000000010.xml"), std::string::npos) << calls[i].listing;
+// A report whose HTML is too large for one file: each chunk renders once,
+// and its PDF is spooled for every copy, copy after copy in chunk order, the
+// second copy under names of its own.  A chunk that fails to render stops
+// the printing with the event of the renderer only.
+TEST_F(PrintReportTest, LargeHtmlPrintsInChunksRenderedOnceCopyAfterCopy) {
+  struct Case {
+    const char* name;
+    bool failing;
+    size_t spooled;
+  } cases[] = {{"every chunk renders", false, 6}, {"the second chunk fails", true, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(log_.c_str());
+    if (c.failing) WriteFile(programs_ + "/failing", "");
+    // 12 x 4300 lines of 101 characters: 4.97 MiB of HTML, factor 4, chunks
+    // of 12 / 4 + 1 = 4 pages, so 3 chunks.
+    RunJob(BigReport(12, 4300), ReadFileOrMissing(kTestData + "sales.xsl"), 12, 2);
+    std::vector<Call> calls = Calls();
+    ASSERT_EQ(calls.size(), c.failing ? calls.size() : 3u);
+    for (size_t i = 0; i < calls.size(); ++i) {
+      const std::string chunk = Work() + reportName_ + calls[i].Key("html").substr(
+                                                           (Work() + reportName_).size(), 1);
+      EXPECT_EQ(calls[i].Key("html"), chunk + ".html") << i;
+      EXPECT_EQ(calls[i].Key("pdf"), chunk + ".pdf") << i;
+      EXPECT_EQ(calls[i].Key("copy"), "1") << i;
+      // The whole-report HTML is gone before the chunks render.
+      EXPECT_EQ(calls[i].listing.find(reportName_ + ".html"), std::string::npos)
+          << calls[i].listing;
+    }
+    std::vector<JobWorld::Spooled> spooled = world_.SpooledDocuments("Office");
+    ASSERT_EQ(spooled.size(), c.spooled);
+    for (size_t i = 0; i < spooled.size(); ++i) {
+      const std::string html = Work() + reportName_ + std::to_string(i % 3) + ".html";
+      EXPECT_EQ(ReadFileOrMissing(spooled[i].file), html + "\n") << i;
+      if (i < 3) {
+        EXPECT_EQ(spooled[i].document, html) << i;
+      } else {
+        EXPECT_NE(spooled[i].document.find("c1-" + std::to_string(i % 3) + ".html"),
+                  std::string::npos)
+            << spooled[i].document;
+      }
+    }
+    EXPECT_EQ(world_.EventsOf("ostrevo").size(), 0u);
+    EXPECT_EQ(ReadFileOrMissing(log_).find("MISSING"), std::string::npos);
+    EXPECT_EQ(SpoolListing(), "");
+    std::filesystem::remove_all(world_.root() + "/printers/Office");
+    world_.AddPrinter("Office");
   }
-  EXPECT_EQ(ReadFileOrMissing(log_).find("MISSING"), std::string::npos);
-  EXPECT_EQ(SpoolListing(), "");
 }
 
 // The time limit, with a limit short enough for a test; within its limits,

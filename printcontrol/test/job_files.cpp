@@ -1,6 +1,9 @@
 #include "printcontrol/test/job_files.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -89,6 +92,29 @@ std::vector<std::string> JobWorld::PrinterFiles(const std::string& name) const {
     files.push_back(entry.path().filename().string());
   }
   return files;
+}
+
+std::vector<JobWorld::Spooled> JobWorld::SpooledDocuments(const std::string& name) const {
+  // A job's metadata file is "DATE-TIME-PID-COUNTER[-NAME].job"; the
+  // counter orders one process's jobs.
+  std::vector<std::pair<long, Spooled>> jobs;
+  const std::string folder = printers_ + "/" + name + "/";
+  for (const std::string& file : PrinterFiles(name)) {
+    if (file.size() < 4 || file.compare(file.size() - 4, 4, ".job") != 0) continue;
+    size_t pidEnd = file.find('-', file.find('-', file.find('-') + 1) + 1);
+    long counter = std::atol(file.c_str() + pidEnd + 1);
+    Spooled spooled;
+    for (const std::string& line : ReadLines(folder + file)) {
+      if (line.rfind("document=", 0) == 0) spooled.document = line.substr(9);
+      if (line.rfind("file=", 0) == 0) spooled.file = folder + line.substr(5);
+    }
+    jobs.push_back({counter, spooled});
+  }
+  std::sort(jobs.begin(), jobs.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<Spooled> documents;
+  for (auto& job : jobs) documents.push_back(std::move(job.second));
+  return documents;
 }
 
 std::string JobWorld::PortOf(const std::string& name) const {

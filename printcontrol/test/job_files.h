@@ -32,6 +32,12 @@ class JobWorld {
   void AddPrinter(const std::string& name);
   // The names of the files in a printer's folder (its printed documents).
   std::vector<std::string> PrinterFiles(const std::string& name) const;
+  // The documents spooled on a printer in the order they were spooled
+  // (by one process): each its document name and its data file's path.
+  struct Spooled {
+    std::string document, file;
+  };
+  std::vector<Spooled> SpooledDocuments(const std::string& name) const;
   // The port name the folder spooler gives a printer.
   std::string PortOf(const std::string& name) const;
 
