@@ -13,10 +13,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "platform/spooler.h"
 #include "printcontrol/job/report_job.h"
+#include "printcontrol/printing/print_job_control.h"
+#include "printcontrol/printing/spool_job_list.h"
 #include "printcontrol/render/limited_transform.h"
 #include "printcontrol/test/job_files.h"
+#include "platform/sysinfo.h"
+#include "testsupport/child_process.h"
 #include "testsupport/files.h"
+#include "testsupport/scoped_env.h"
 
 namespace kavelo::printcontrol {
 namespace {
@@ -67,14 +73,15 @@ class PrintReportTest : public ::testing::Test {
 
   // Sets the job up as the program would (orlendi taken from the stand-in's
   // folder) and runs it.
-  void RunJob(const std::string& xml, const std::string& xsl, int toPage, int copies) {
+  void RunJob(const std::string& xml, const std::string& xsl, int toPage, int copies,
+              const std::string& printer = "Office") {
     std::string xmlPath = world_.WriteSpoolFile("00000001.xml", xml);
     std::string xslPath = world_.WriteSpoolFile("00000001.xsl", xsl);
     char commandLine[1024];
     std::snprintf(commandLine, sizeof(commandLine),
-                  "\"Ostrevo\" \"Ostrevo\" xml=%s;xsl=%s;fromPage=1;toPage=%d;printerName=Office;"
+                  "\"Ostrevo\" \"Ostrevo\" xml=%s;xsl=%s;fromPage=1;toPage=%d;printerName=%s;"
                   "copy=%d;orien=0",
-                  xmlPath.c_str(), xslPath.c_str(), toPage, copies);
+                  xmlPath.c_str(), xslPath.c_str(), toPage, printer.c_str(), copies);
     ReportJob job;
     char message[1024] = "";
     job.SetUp(commandLine, (programs_ + "/Ostrevo").c_str(), message, sizeof(message));
@@ -201,6 +208,76 @@ TEST_F(PrintReportTest, LargeHtmlPrintsInChunksRenderedOnceCopyAfterCopy) {
     std::filesystem::remove_all(world_.root() + "/printers/Office");
     world_.AddPrinter("Office");
   }
+}
+
+// Every job the CUPS scheduler knows on a queue, done ones too, in job-id
+// (submission) order: "NAME STATE" each, from ipptool as the owner.
+std::vector<std::string> CupsJobs(const std::string& folder, const char* queue) {
+  const std::string server = std::getenv("CUPS_SERVER") != nullptr ? std::getenv("CUPS_SERVER") : "";
+  const std::string port = ReadFileOrMissing(server.substr(0, server.rfind('/')) + "/port");
+  const std::string request = folder + "/get-jobs.test";
+  WriteFile(request,
+            "{\nOPERATION Get-Jobs\nGROUP operation-attributes-tag\n"
+            "ATTR charset attributes-charset utf-8\nATTR language attributes-natural-language en\n"
+            "ATTR uri printer-uri $uri\nATTR name requesting-user-name $user\n"
+            "ATTR keyword which-jobs all\nATTR keyword requested-attributes job-name,job-state\n"
+            "STATUS successful-ok\nDISPLAY job-name\nDISPLAY job-state\n}\n");
+  std::string out;
+  testsupport::RunProgram({"ipptool", "-t", "-d", "user=" + platform::UserName(),
+                           "ipp://127.0.0.1:" + port.substr(0, port.find('\n')) + "/printers/" +
+                               queue,
+                           request},
+                          "", &out, nullptr, 30000);
+  std::vector<std::string> jobs;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t at = line.find(") = ");
+    if (at == std::string::npos) continue;
+    const std::string value = line.substr(at + 4);
+    if (line.find("job-name") != std::string::npos) jobs.push_back(value);
+    if (line.find("job-state") != std::string::npos && !jobs.empty()) jobs.back() += " " + value;
+  }
+  return jobs;
+}
+
+// On the private CUPS scheduler: a split report with two copies spools
+// every chunk of every copy, copy after copy in chunk order, and leaves
+// none held (the queue is resumed as each job is held, so released jobs
+// print at once).
+TEST_F(PrintReportTest, SplitReportWithCopiesPrintsInOrderOnCups) {
+  if (std::getenv("KAVELO_TEST_CUPS") == nullptr) GTEST_SKIP() << "KAVELO_TEST_CUPS is not set";
+  const char kQueue[] = "kavelo-pdf";
+  testsupport::ScopedEnv cups("KAVELO_SPOOLER", "cups");
+  std::unique_ptr<platform::Spooler> spooler = platform::MakeCupsSpooler();
+  ASSERT_NE(spooler, nullptr);
+  ASSERT_EQ(CanManagePrinter(*spooler, kQueue), 0) << "the test user cannot hold jobs";
+  RunJob(BigReport(12, 4300), ReadFileOrMissing(kTestData + "sales.xsl"), 12, 2, kQueue);
+  std::vector<std::string> ours;
+  for (const std::string& job : CupsJobs(world_.root(), kQueue)) {
+    if (job.find(Work()) == 0) ours.push_back(job.substr(Work().size()));
+  }
+  std::string listing;
+  for (const std::string& job : ours) listing += job + "; ";
+  ASSERT_EQ(ours.size(), 6u) << listing;
+  for (size_t i = 0; i < ours.size(); ++i) {
+    const std::string chunk = std::to_string(i % 3) + ".html ";
+    if (i < 3) {
+      EXPECT_EQ(ours[i].rfind(reportName_ + chunk, 0), 0u) << listing;
+    } else {
+      EXPECT_NE(ours[i].find("c1-" + chunk), std::string::npos) << listing;
+    }
+    EXPECT_EQ(ours[i].find("held"), std::string::npos) << listing;
+  }
+  // What is still queued goes, so that other tests see an empty queue.
+  SpoolJobList jobs;
+  SnapshotJobs(*spooler, kQueue, &jobs, platform::PrinterAccess::kUse);
+  for (int i = 0; i < jobs.Count(); ++i) {
+    if (std::string(jobs.Item(i)->documentName).find(Work()) == 0) {
+      ControlJob(*spooler, kQueue, jobs.Item(i)->jobId, platform::JobCommand::kCancel);
+    }
+  }
+  EXPECT_EQ(world_.EventsOf("ostrevo").size(), 0u);
+  EXPECT_EQ(SpoolListing(), "");
 }
 
 // The time limit, with a limit short enough for a test; within its limits,
