@@ -27,6 +27,7 @@
 namespace kavelo::printcontrol {
 namespace {
 
+using testsupport::BigReport;
 using testsupport::JobWorld;
 using testsupport::ReadFileOrMissing;
 using testsupport::WriteFile;
@@ -115,23 +116,6 @@ class PrintReportTest : public ::testing::Test {
   std::string log_;
   std::string reportName_;
 };
-
-// A report of pages pages of lines lines each, 100 characters a line.
-std::string BigReport(int pages, int lines) {
-  std::string report =
-      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<report>\n<report_info>\n"
-      "<title>Big</title>\n<style_sheet_type>full</style_sheet_type>\n<width>100</width>\n"
-      "<real_length>60</real_length>\n<real_width>100</real_width>\n</report_info>\n";
-  const std::string line = "<line>" + std::string(100, 'x') + "</line>\n";
-  for (int p = 0; p < pages; ++p) {
-    if (p > 0) report += "<page/>\n";
-    report += "<page_header><line>PAGE " + std::to_string(p + 1) + "</line></page_header>\n";
-    report += "<detail>\n";
-    for (int l = 0; l < lines; ++l) report += line;
-    report += "</detail>\n";
-  }
-  return report + "</report>\n";
-}
 
 TEST_F(PrintReportTest, WholeReportPrintsOnceWithAllCopies) {
   struct Case {

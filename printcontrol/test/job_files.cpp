@@ -9,6 +9,22 @@
 
 namespace kavelo::testsupport {
 
+std::string BigReport(int pages, int lines, int width) {
+  std::string report =
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<report>\n<report_info>\n"
+      "<title>Big</title>\n<style_sheet_type>full</style_sheet_type>\n<width>100</width>\n"
+      "<real_length>60</real_length>\n<real_width>100</real_width>\n</report_info>\n";
+  const std::string line = "<line>" + std::string(width, 'x') + "</line>\n";
+  for (int p = 0; p < pages; ++p) {
+    if (p > 0) report += "<page/>\n";
+    report += "<page_header><line>PAGE " + std::to_string(p + 1) + "</line></page_header>\n";
+    report += "<detail>\n";
+    for (int l = 0; l < lines; ++l) report += line;
+    report += "</detail>\n";
+  }
+  return report + "</report>\n";
+}
+
 const char kSampleReport[] =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
     "<report>\n"

@@ -55,6 +55,10 @@ class JobWorld {
   ScopedEnv registryEnv_, eventLogEnv_, spoolerEnv_;
 };
 
+// A report of pages pages of lines lines each, width characters a line,
+// each page headed "PAGE n": large HTML from a small file.
+std::string BigReport(int pages, int lines, int width = 100);
+
 // The sample report and stylesheet of the tests.
 extern const char kSampleReport[];
 extern const char kSampleStylesheet[];
