@@ -2,6 +2,8 @@
 // is asked to print and what the spool folder holds at that moment: the
 // whole report as one file, and a report whose HTML is larger than 4 MiB in
 // chunks, copy after copy.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -224,13 +226,37 @@ std::vector<std::string> CupsJobs(const std::string& folder, const char* queue) 
   return jobs;
 }
 
+// A stopped raw queue of the private CUPS scheduler for one test, deleted
+// with it: held printing resumes the queue it prints on, which the shared
+// queues of the other tests must never see.
+class OwnCupsQueue {
+ public:
+  OwnCupsQueue() : name_("kavelo-held-" + std::to_string(getpid())) {
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"lpadmin", "-p", name_, "-v", "file:///dev/null"},
+          std::vector<std::string>{"cupsaccept", name_},
+          std::vector<std::string>{"cupsdisable", name_}}) {
+      ok_ = ok_ && testsupport::RunProgram(command, "", nullptr, nullptr, 30000) == 0;
+    }
+  }
+  ~OwnCupsQueue() { testsupport::RunProgram({"lpadmin", "-x", name_}, "", nullptr, nullptr, 30000); }
+  const std::string& name() const { return name_; }
+  bool ok() const { return ok_; }
+
+ private:
+  std::string name_;
+  bool ok_ = true;
+};
+
 // On the private CUPS scheduler: a split report with two copies spools
 // every chunk of every copy, copy after copy in chunk order, and leaves
 // none held (the queue is resumed as each job is held, so released jobs
 // print at once).
 TEST_F(PrintReportTest, SplitReportWithCopiesPrintsInOrderOnCups) {
   if (std::getenv("KAVELO_TEST_CUPS") == nullptr) GTEST_SKIP() << "KAVELO_TEST_CUPS is not set";
-  const char kQueue[] = "kavelo-pdf";
+  OwnCupsQueue queue;
+  ASSERT_TRUE(queue.ok()) << "lpadmin could not make " << queue.name();
+  const char* kQueue = queue.name().c_str();
   testsupport::ScopedEnv cups("KAVELO_SPOOLER", "cups");
   std::unique_ptr<platform::Spooler> spooler = platform::MakeCupsSpooler();
   ASSERT_NE(spooler, nullptr);
