@@ -250,8 +250,8 @@ class OwnCupsQueue {
 
 // On the private CUPS scheduler: a split report with two copies spools
 // every chunk of every copy, copy after copy in chunk order, and leaves
-// none held (the queue is resumed as each job is held, so released jobs
-// print at once).
+// none held (the queue is resumed before each copy's release, so released
+// jobs print at once).
 TEST_F(PrintReportTest, SplitReportWithCopiesPrintsInOrderOnCups) {
   if (std::getenv("KAVELO_TEST_CUPS") == nullptr) GTEST_SKIP() << "KAVELO_TEST_CUPS is not set";
   OwnCupsQueue queue;
