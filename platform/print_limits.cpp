@@ -55,6 +55,8 @@ PrintLimits ReadPrintLimits() {
   limits.transformTimePerMiBMs =
       DwordOr(key, "TransformTimePerMB", PrintLimits::kDefaultTimePerMiBMs);
   limits.htmlSizeFactor = DwordOr(key, "HtmlSizeFactor", PrintLimits::kDefaultHtmlSizeFactor);
+  limits.printThreads = std::min(DwordOr(key, "PrintThreads", PrintLimits::kDefaultPrintThreads),
+                                 PrintLimits::kMaxPrintThreads);
   return limits;
 }
 

@@ -12,7 +12,9 @@
 //     fixed margin;
 //   - the time one transform may take: TransformTimePerMB per MiB of its XML,
 //     at least a fixed floor;
-//   - the time the service waits for one print control as a whole.
+//   - the time the service waits for one print control as a whole;
+//   - how many print controls run at once (one per printer at most), each
+//     inside the limits above.
 #ifndef KAVELO_PLATFORM_PRINT_LIMITS_H_
 #define KAVELO_PLATFORM_PRINT_LIMITS_H_
 
@@ -46,6 +48,8 @@ struct PrintLimits {
   static constexpr uint32_t kDefaultMemoryMiB = 4096;      // "PrintControlMemoryLimit"
   static constexpr uint32_t kDefaultTimePerMiBMs = 5000;   // "TransformTimePerMB"
   static constexpr uint32_t kDefaultHtmlSizeFactor = 8;    // "HtmlSizeFactor"
+  static constexpr uint32_t kDefaultPrintThreads = 1;      // "PrintThreads"
+  static constexpr uint32_t kMaxPrintThreads = 16;         // a larger value counts as this
   static constexpr int64_t kTransformFloorMs = 60000;      // at least this per transform
   static constexpr int64_t kHtmlMarginBytes = 64LL << 20;  // on top of the factor
 
@@ -53,6 +57,7 @@ struct PrintLimits {
   uint32_t memoryMiB = kDefaultMemoryMiB;
   uint32_t transformTimePerMiBMs = kDefaultTimePerMiBMs;
   uint32_t htmlSizeFactor = kDefaultHtmlSizeFactor;
+  uint32_t printThreads = kDefaultPrintThreads;
 
   // The address-space limit in bytes (0: none, in sanitizer builds).
   uint64_t AddressSpaceBytes() const {
@@ -64,7 +69,7 @@ struct PrintLimits {
   int64_t HtmlSizeBytes(int64_t xmlBytes) const;
 };
 
-// Reads the four values; the defaults stand for what is missing or 0, and
+// Reads the five values; the defaults stand for what is missing or 0, and
 // for everything when the registry cannot be read.
 PrintLimits ReadPrintLimits();
 

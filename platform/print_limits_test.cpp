@@ -25,20 +25,21 @@ TEST(PrintLimitsTest, ValuesAndTheLimitsDerivedFromThem) {
     const char* name;
     uint32_t type;  // of every value written; REG_NONE: none written
     uint32_t value;
-    uint32_t timeout, memory, perMiB, factor;
+    uint32_t timeout, memory, perMiB, factor, printThreads;
   };
   const Case cases[] = {
-      {"no values", REG_NONE, 0, 7200000, 4096, 5000, 8},
-      {"zero values", REG_DWORD, 0, 7200000, 4096, 5000, 8},
-      {"strings", REG_SZ, 7, 7200000, 4096, 5000, 8},
-      {"set", REG_DWORD, 3, 3, 3, 3, 3},
+      {"no values", REG_NONE, 0, 7200000, 4096, 5000, 8, 1},
+      {"zero values", REG_DWORD, 0, 7200000, 4096, 5000, 8, 1},
+      {"strings", REG_SZ, 7, 7200000, 4096, 5000, 8, 1},
+      {"set", REG_DWORD, 3, 3, 3, 3, 3, 3},
+      {"beyond the print threads' bound", REG_DWORD, 100000, 100000, 100000, 100000, 100000, 16},
   };
   for (const Case& c : cases) {
     testsupport::TempRegistry registry;
     RegKey key;
     ASSERT_EQ(RegCreateKey(Hive::kLocalMachine, kPrintLimitsKey, KEY_WRITE, &key), 0);
     for (const char* name : {"PrintControlTimeout", "PrintControlMemoryLimit", "TransformTimePerMB",
-                             "HtmlSizeFactor"}) {
+                             "HtmlSizeFactor", "PrintThreads"}) {
       if (c.type != REG_NONE) RegSetValue(key, name, c.type, &c.value, sizeof c.value);
     }
     PrintLimits limits = ReadPrintLimits();
@@ -46,6 +47,7 @@ TEST(PrintLimitsTest, ValuesAndTheLimitsDerivedFromThem) {
     EXPECT_EQ(limits.memoryMiB, c.memory) << c.name;
     EXPECT_EQ(limits.transformTimePerMiBMs, c.perMiB) << c.name;
     EXPECT_EQ(limits.htmlSizeFactor, c.factor) << c.name;
+    EXPECT_EQ(limits.printThreads, c.printThreads) << c.name;
   }
   PrintLimits limits;
   EXPECT_EQ(limits.TransformTimeMs(0), 60000);               // the floor

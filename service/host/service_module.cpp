@@ -145,6 +145,7 @@ bool ServiceModule::OnStart(int argc, char** argv) {
   // The print thread runs before the listener accepts its first connection,
   // so that every accepted job finds a consumer.
   printThread_->BindLog(serviceName_.c_str());
+  printThread_->set_default_printer(values.printerName);
   printThread_->StartPrinting();
   // The operators' actions; a service without it still prints.
   controlSocket_->Start(eventLog_.get(), printThread_.get(), jobs::DefaultControlSocketPath());
