@@ -104,18 +104,19 @@ class PrintThread : public QueueThread {
   // shell) inside the address-space limit and removes the persisted value
   // right after the start attempt; message 6 when it cannot be started
   // (nullptr: the job has ended).  CheckPrintControl then waits for it at
-  // most sliceMs and is true once the job has ended.  The wait has two limits: the
-  // PrintControlTimeout (message 31) and, once a stop has begun, the stop
-  // grace; either ends the print control's process group.  A print control
-  // that did not end normally (a limit, or the kernel, killed it) could not
-  // remove its job's files: they are removed here (message 32), or, when
-  // KeepFailedHours is not 0, all but its spooled files (message 37), so it
-  // can be retried by hand; it is never retried by itself.  A job ended by a stop is persisted again with its
-  // spooled files (message 34; message 33 when that fails).
-  // The job's number reaches the print control as KAVELO_JOB_NUMBER, and
-  // KAVELO_KEEP_FAILED=1 tells it to keep a failed job's spooled files
-  // (KeepFailedHours not 0); the history gets the start and the end.  A
-  // cancel ends the print control like a limit does.
+  // most sliceMs and is true once the job has ended.  The wait has two
+  // limits: the PrintControlTimeout (message 31) and, once a stop has
+  // begun, the stop grace; either ends the print control's process group.
+  // A print control that did not end normally (a limit, or the kernel,
+  // killed it) could not remove its job's files: they are removed here
+  // (message 32), or, when KeepFailedHours is not 0, all but its spooled
+  // files (message 37), so it can be retried by hand; it is never retried
+  // by itself.  A job ended by a stop is persisted again with its spooled
+  // files (message 34; message 33 when that fails).  The job's number
+  // reaches the print control as KAVELO_JOB_NUMBER, and KAVELO_KEEP_FAILED=1
+  // tells it to keep a failed job's spooled files (KeepFailedHours not 0);
+  // the history gets the start and the end.  A cancel ends the print
+  // control like a limit does.
   struct Running;
   std::unique_ptr<Running> StartJob(const QueuedJob& job);
   bool CheckPrintControl(Running* print, int sliceMs);

@@ -69,14 +69,21 @@ class PrintThreadTest : public ::testing::Test {
     control_ = work_.path() + "/Ostrevo";
     // The fake print control logs "start"/"end" with its job's XML path; a
     // job whose XML path holds "hold" waits for the release file.
+    WriteControl("${2%%;*}", "", "*kill*) kill -9 $$;;");
+  }
+  // A fake print control that logs "start JOB" and "end JOB" (job: a shell
+  // expression of the job's key-value argument $2, stamp what follows
+  // JOB).  Jobs named "hold" wait for the release file, "hang" jobs never
+  // end; others: a further shell case.
+  void WriteControl(const std::string& job, const std::string& stamp, const std::string& others) {
     std::ofstream script(control_);
     script << "#!/bin/sh\n"
-           << "job=${2%%;*}\n"
-           << "echo \"start $job\" >> " << log_ << "\n"
+           << "job=" << job << "\n"
+           << "echo \"start $job" << stamp << "\" >> " << log_ << "\n"
            << "case \"$job\" in *hold*) while [ ! -e " << release_
-           << " ]; do sleep 0.01; done;; *hang*) while :; do sleep 0.05; done;;"
-           << " *kill*) kill -9 $$;; esac\n"
-           << "echo \"end $job\" >> " << log_ << "\n";
+           << " ]; do sleep 0.01; done;; *hang*) while :; do sleep 0.05; done;; " << others
+           << " esac\n"
+           << "echo \"end $job" << stamp << "\" >> " << log_ << "\n";
     script.close();
     chmod(control_.c_str(), 0755);
   }
@@ -439,14 +446,7 @@ class PrintersTest : public PrintThreadTest {
  protected:
   void SetUp() override {
     PrintThreadTest::SetUp();
-    std::ofstream script(control_);
-    script << "#!/bin/sh\n"
-           << "job=${2%%.xml;*}; job=${job##*/}\n"
-           << "echo \"start $job $(date +%s%N)\" >> " << log_ << "\n"
-           << "case \"$job\" in *hold*) while [ ! -e " << release_
-           << " ]; do sleep 0.01; done;; *hang*) while :; do sleep 0.05; done;;"
-           << " *) sleep 0.2;; esac\n"
-           << "echo \"end $job $(date +%s%N)\" >> " << log_ << "\n";
+    WriteControl("${2%%.xml;*}; job=${job##*/}", " $(date +%s%N)", "*) sleep 0.2;;");
   }
   void Start(PrintThread& thread, uint32_t printThreads) {
     SetPrintLimit("PrintThreads", printThreads);
