@@ -10,9 +10,11 @@
 # for: the service is stopped once the small job has printed and its
 # persisted queue and files are cleared.  A third setting, PrintThreads 2
 # with KAVELO_ORLENDI_COLD=1, shows what is left when the two jobs do not
-# share the account's one warm renderer (errors of the large job are
-# counted there, not fatal: a cold render of its chunks may fail at the
-# memory limit).  Everything runs in a private
+# share the account's one warm renderer.  Error events (on a loaded
+# machine a render of the large job's chunks has failed with WeasyPrint's
+# exit status 1) are counted per setting and printed, not fatal: a round in
+# which the large job failed early understates its setting's figure.
+# Everything runs in a private
 # folder under /tmp, deleted at the end.  As root the service runs as
 # "nobody".
 #
@@ -101,9 +103,9 @@ round() {  # round PRINT_THREADS N OUT [COLD]
   reg add "$key\\Parameters" /v PrintThreads /t REG_DWORD /d "$1" /f
   start_service "$work/run$2" ${4:-}
   python3 - "$bin/kavelo-send" "$port" "$work/jobs" "$work/printers" "$KAVELO_EVENTLOG" \
-    "${4:-}" >>"$3" <<'PY'
+    >>"$3" <<'PY'
 import os, subprocess, sys, time
-send, port, jobs, printers, events, cold = sys.argv[1:7]
+send, port, jobs, printers, events = sys.argv[1:6]
 def pdfs(printer):
     folder = os.path.join(printers, printer)
     return sum(1 for n in os.listdir(folder) if n.endswith(".pdf") and not n.startswith("."))
@@ -115,11 +117,6 @@ def job(name, printer, background=False):
     subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
 def wait_pdf(printer, before, start, limit):
     while pdfs(printer) <= before:
-        try:
-            if not cold and '"type":"error"' in open(events).read():
-                sys.exit("an error was reported:\n" + open(events).read())
-        except OSError:
-            pass
         if time.monotonic() - start > limit:
             sys.exit("no PDF for %s after %d s" % (printer, limit))
         time.sleep(0.002)
@@ -134,20 +131,21 @@ time.sleep(1.0)
 before = pdfs("P2")
 start = time.monotonic()
 job("sales", "P2")
-print("%.3f" % wait_pdf("P2", before, start, 120 if cold else 600))
+print("%.3f" % wait_pdf("P2", before, start, 600))
 big.wait()
 PY
   stop_service
   # The large job is left unfinished: its persisted value and files go.
   reg delete "$key\\PrintQueue" /f 2>/dev/null || true
   find "$work/spool" "$work/printers/P1" "$work/printers/P2" -mindepth 1 -delete
-  errors=$((errors + $(grep -c '"type":"error"' "$KAVELO_EVENTLOG" || true)))
+  cat "$KAVELO_EVENTLOG" >>"$work/events.all"
+  printf '%s ' "$(grep -c '"type":"error"' "$KAVELO_EVENTLOG" || true)" >>"$3.errors"
   : >"$KAVELO_EVENTLOG"
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)  ($(nproc) cores)"
-n=0 errors=0
+n=0
 for _ in $(seq 1 "$rounds"); do
   for setting in 1 2 2c; do  # interleaved, so that load changes touch all alike
     n=$((n + 1))
@@ -164,7 +162,12 @@ printf 'median of %d rounds:\n' "$rounds"
 printf '  PrintThreads 1 (baseline)  %6.3f   rounds: %s\n' "$one" "${figures[1]}"
 printf '  PrintThreads 2             %6.3f   rounds: %s\n' "$two" "${figures[2]}"
 printf '  PrintThreads 2, cold       %6.3f   rounds: %s\n' "$cold" "${figures[2c]}"
-[ "$errors" -gt 0 ] && printf '  (%d error events in the cold rounds)\n' "$errors"
+printf '  error events per round: PrintThreads 1: %s; 2: %s; 2, cold: %s\n' \
+  "$(cat "$work/figures.1.errors")" "$(cat "$work/figures.2.errors")" \
+  "$(cat "$work/figures.2c.errors")"
+if grep -q '"type":"error"' "$work/events.all" 2>/dev/null; then
+  echo "the errors:" && grep '"type":"error"' "$work/events.all" | cut -c1-300
+fi
 printf '  PrintThreads 2 is %.1fx faster; target: at most 1.5 s\n' \
   "$(awk -v a="$one" -v b="$two" 'BEGIN { print a / b }')"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
