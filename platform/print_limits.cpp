@@ -62,6 +62,8 @@ PrintLimits ReadPrintLimits() {
       DwordOr(key, "TransformTimePerMB", PrintLimits::kDefaultTimePerMiBMs);
   limits.htmlSizeFactor = DwordOr(key, "HtmlSizeFactor", PrintLimits::kDefaultHtmlSizeFactor);
   limits.renderWorkers = DwordOr(key, "RenderWorkers", 0);
+  limits.printThreads = std::min(DwordOr(key, "PrintThreads", PrintLimits::kDefaultPrintThreads),
+                                 PrintLimits::kMaxPrintThreads);
   return limits;
 }
 

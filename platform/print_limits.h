@@ -12,7 +12,9 @@
 //     fixed margin;
 //   - the time one transform may take: TransformTimePerMB per MiB of its XML,
 //     at least a fixed floor;
-//   - the time the service waits for one print control as a whole.
+//   - the time the service waits for one print control as a whole;
+//   - how many print controls run at once (one per printer at most), each
+//     inside the limits above.
 #ifndef KAVELO_PLATFORM_PRINT_LIMITS_H_
 #define KAVELO_PLATFORM_PRINT_LIMITS_H_
 
@@ -47,6 +49,8 @@ struct PrintLimits {
   static constexpr uint32_t kDefaultTimePerMiBMs = 5000;   // "TransformTimePerMB"
   static constexpr uint32_t kDefaultHtmlSizeFactor = 8;    // "HtmlSizeFactor"
   static constexpr uint32_t kMaxRenderWorkers = 64;        // "RenderWorkers" above this
+  static constexpr uint32_t kDefaultPrintThreads = 1;      // "PrintThreads"
+  static constexpr uint32_t kMaxPrintThreads = 16;         // a larger value counts as this
   static constexpr int64_t kTransformFloorMs = 60000;      // at least this per transform
   static constexpr int64_t kHtmlMarginBytes = 64LL << 20;  // on top of the factor
 
@@ -58,6 +62,7 @@ struct PrintLimits {
   // a warm worker of its own inside the address-space limit; 0 (the
   // default) stands for the number of processors.
   uint32_t renderWorkers = 0;
+  uint32_t printThreads = kDefaultPrintThreads;
 
   // The address-space limit in bytes (0: none, in sanitizer builds).
   uint64_t AddressSpaceBytes() const {
