@@ -139,8 +139,11 @@ class Service {
   // keepFolders: the folders stay until all benchmarks have run (rounds of
   // many small files); otherwise they go with the service, as the copy
   // baseline's file goes after each copy.
+  // printControl: when given, the print thread runs and starts it for every
+  // job, one after the other, as the service does.
   explicit Service(int32_t recvBuffer, int32_t backlog = 128, bool persist = true,
-                   bool keepFolders = false, const ClientLimits& limits = ClientLimits())
+                   bool keepFolders = false, const ClientLimits& limits = ClientLimits(),
+                   const std::string& printControl = "")
       : keepFolders_(keepFolders) {
     InstallServiceMessageTable();
     spool_ = MakeTempDir("kavelo-bench-spool");
@@ -155,17 +158,23 @@ class Service {
     settings.maxConnections = backlog;
     settings.timeout = 60000;
     settings.recvBuffer = recvBuffer;
-    settings.printerApplication = "/opt/kavelo/PrintService/Ostrevo";
+    settings.printerApplication =
+        printControl.empty() ? "/opt/kavelo/PrintService/Ostrevo" : printControl;
     settings.printerName = "lp0";
     settings.spoolerDirectory = spool_;
     settings.limits = limits;
     listener_.Initialize(&channel_, &printThread_, settings);
+    if (!printControl.empty()) {
+      printThread_.set_stop_grace_ms(100);
+      printThread_.StartPrinting();
+    }
     listener_.Start();
     port_ = listener_.WaitListening(5000);
   }
   ~Service() {
     listener_.Stop();
     listener_.WaitConnectionsIdle(60000);
+    printThread_.Stop();
     for (const std::string& folder : {spool_, registry_}) {
       if (keepFolders_) {
         RemoveLater(folder);
@@ -340,9 +349,10 @@ ClientLimits BenchClientLimits() {
 // (the spool files are still synced): a breakdown, not a durable queue.
 // bounded turns the who-may-print checks on.
 SmallJobsRound SmallJobsOnce(const std::string& xml, const std::string& xsl, int perClient,
-                             bool persist, bool bounded = false) {
+                             bool persist, bool bounded = false,
+                             const std::string& printControl = "") {
   Service service(4096, 128, persist, /*keepFolders=*/true,
-                  bounded ? BenchClientLimits() : ClientLimits());
+                  bounded ? BenchClientLimits() : ClientLimits(), printControl);
   std::atomic<int> queued{0};
   double cpuBefore = CpuSeconds();
   auto start = Clock::now();
@@ -361,8 +371,9 @@ SmallJobsRound SmallJobsOnce(const std::string& xml, const std::string& xsl, int
   SmallJobsRound round;
   round.jobsPerSecond = queued.load() / seconds;
   round.cpuMsPerJob = 1000 * (CpuSeconds() - cpuBefore) / std::max(1, queued.load());
-  round.allQueued =
-      queued.load() == kClients * perClient && service.queued() == size_t(queued.load());
+  // With a print control the print thread takes jobs off the queue.
+  round.allQueued = queued.load() == kClients * perClient &&
+                    (!printControl.empty() || service.queued() == size_t(queued.load()));
   return round;
 }
 
@@ -410,6 +421,45 @@ void BM_SmallJobs(benchmark::State& state) {
     state.counters["min_jobs_per_s"] = g_jobRateMin;
     state.counters["cpu_ms_per_job"] = g_jobCpuMs;
   }
+}
+
+double g_startedRate = 0, g_busyRate = 0;
+
+// Durable intake while the print thread starts a print control for every
+// job (a trivial one, which ends at once) beside durable intake while one
+// print control is busy for the whole round (the print thread starts
+// nothing more): what starting the print control costs the intake.
+// Rounds interleaved.
+void BM_SmallJobsStartingPrintControls(benchmark::State& state) {
+  std::string xml = ReadWhole(Env("KAVELO_BENCH_SMALL_XML"));
+  std::string xsl = ReadWhole(Env("KAVELO_BENCH_SMALL_XSL"));
+  if (xml.empty()) return state.SkipWithError("KAVELO_BENCH_SMALL_XML is not set");
+  const std::string folder = MakeTempDir("kavelo-bench-controls");
+  const std::string trivial = "/bin/true";
+  const std::string busy = folder + "/busy-control";
+  {
+    std::ofstream script(busy);
+    script << "#!/bin/sh\nexec sleep 600\n";
+  }
+  chmod(busy.c_str(), 0755);
+  const int perClient = static_cast<int>(state.range(0));
+  const int rounds = std::max(1, std::atoi(Env("KAVELO_BENCH_JOB_ROUNDS", "5").c_str()));
+  for (auto _ : state) {
+    std::vector<double> started, busyRates;
+    for (int r = 0; r < rounds; ++r) {
+      for (const std::string& control : {trivial, busy}) {
+        SmallJobsRound round = SmallJobsOnce(xml, xsl, perClient, true, false, control);
+        if (!round.allQueued) return state.SkipWithError("a job was not queued");
+        (control == trivial ? started : busyRates).push_back(round.jobsPerSecond);
+      }
+    }
+    state.SetIterationTime(1);
+    g_startedRate = Median(started);
+    g_busyRate = Median(busyRates);
+    state.counters["started_jobs_per_s"] = g_startedRate;
+    state.counters["busy_jobs_per_s"] = g_busyRate;
+  }
+  RemoveTree(folder);
 }
 
 // Baseline: `lp -d QUEUE sales.xml sales.xsl`, one process per job, from 8
@@ -549,6 +599,11 @@ BENCHMARK(BM_SmallJobs)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AdmissionChecks)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SmallJobsStartingPrintControls)
+    ->Arg(250)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LpSmallJobs)->Arg(25)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenConnections)
     ->Arg(500)
@@ -597,6 +652,13 @@ int main(int argc, char** argv) {
           kavelo::g_checksUsPerJob, 100.0 * kavelo::g_checksUsPerJob * 1e-6 * kavelo::g_jobRate,
           kavelo::g_jobRate, 100.0 * kavelo::g_checksUsPerJob / (1000.0 * kavelo::g_jobCpuMs));
     }
+  }
+  if (kavelo::g_busyRate > 0) {
+    std::printf(
+        "  small jobs, durable, a print control started for every job %8.1f jobs/s, with the "
+        "print control busy %8.1f jobs/s (medians): %.1f%%\n",
+        kavelo::g_startedRate, kavelo::g_busyRate,
+        100.0 * kavelo::g_startedRate / kavelo::g_busyRate);
   }
   if (kavelo::g_lpRate > 0) {
     std::printf("  lp into private CUPS, 8 threads %7.1f jobs/s (baseline)\n", kavelo::g_lpRate);

@@ -59,7 +59,9 @@ stop_service() {
 }
 cleanup() {
   stop_service
-  for folder in "$work"/run*; do [ -S "$folder/render.sock" ] && end_worker "$folder"; done
+  for folder in "$work"/run* "$work"/run*/w*; do
+    [ -S "$folder/render.sock" ] && end_worker "$folder"
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -28,13 +28,15 @@ namespace {
 constexpr char kUsage[] =
     "usage: orlendi \"DIR/orlendi\" \"DIR/orlendi\" html=FILE;xsl=FILE;printerName=NAME;"
     "copy=N;orien=1|2;eventsource=NAME;unit=0|1;left=X;right=X;top=X;bottom=X;"
-    "colprint=0|1;lock=0|1;\n"
+    "colprint=0|1;lock=0|1;[pdf=FILE;]\n"
     "\n"
     "Renders the HTML file to PDF on the printer's paper (orientation 1 portrait,\n"
     "2 landscape; margins in millimetres, or inches with unit=1), creates the info\n"
     "file beside it (FILE with .html replaced by .info) once rendered, and prints\n"
     "the PDF on the printer with the copies and colour setting (colprint=1); with\n"
     "lock=1 the job is submitted held (the print control releases it).\n"
+    "With pdf=FILE it only renders: the PDF is written to FILE and kept, no info\n"
+    "file is created and nothing is printed.\n"
     "The leading arguments without \"=\" are skipped; the rest is joined with single\n"
     "blanks. The printer name runs to the first \";copy=\", so it may hold blanks\n"
     "and semicolons. Failures go to the event log under eventsource (default\n"
@@ -156,13 +158,16 @@ bool PrintHtml(const PrintRequest& request, platform::Spooler& spooler, int rend
     return false;
   }
   const std::string css = scratch.File("page.css");
-  const std::string pdf = scratch.File("page.pdf");
+  // Render only: into the print control's file, which it spools itself.
+  const bool renderOnly = !request.pdfPath.empty();
+  const std::string pdf = renderOnly ? request.pdfPath : scratch.File("page.pdf");
   if (!WriteFile(css, PageStyleSheet(layout), error)) return false;
   if (!RenderHtmlToPdf(request.htmlPath, css, pdf, scratch.File("error.txt"), renderTimeLimitMs,
                        error)) {
     *error += " (" + request.htmlPath + ")";
     return false;
   }
+  if (renderOnly) return true;
   // The print control waits for this file to know the page is loaded.
   if (!WriteFile(protocol::InfoFileName(request.htmlPath), "", error)) return false;
 

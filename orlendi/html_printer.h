@@ -17,8 +17,9 @@ using protocol::PrintRequest;
 
 // Prints the request's HTML file on its printer through the spooler.  The
 // info file is created once the HTML is rendered; the job's document name
-// is the HTML path.  True on success; false with *error set.  Temporary
-// files (stylesheet, PDF) are removed in every case.
+// is the HTML path.  A request with a PDF path is rendered into that file
+// on the printer's page and neither spooled nor given an info file.  True on success; false with
+// *error set.  Temporary files (stylesheet, PDF) are removed in every case.
 bool PrintHtml(const PrintRequest& request, platform::Spooler& spooler, int renderTimeLimitMs,
                std::string* error);
 

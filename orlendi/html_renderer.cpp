@@ -69,7 +69,8 @@ bool RenderHtmlToPdf(const std::string& htmlPath, const std::string& cssPath,
   // The renderer runs inside the same address-space limit as the print
   // control (PrintControlMemoryLimit), set before it starts.
   platform::ResourceLimits limits;
-  limits.addressSpaceBytes = platform::ReadPrintLimits().AddressSpaceBytes();
+  const platform::PrintLimits printLimits = platform::ReadPrintLimits();
+  limits.addressSpaceBytes = printLimits.AddressSpaceBytes();
   const std::string html = Absolute(htmlPath), css = Absolute(cssPath), pdf = Absolute(pdfPath),
                     errors = Absolute(errorPath);
   int coldLimitMs = timeLimitMs;
@@ -77,7 +78,7 @@ bool RenderHtmlToPdf(const std::string& htmlPath, const std::string& cssPath,
   if (cold == nullptr || std::strcmp(cold, "1") != 0) {
     const auto start = std::chrono::steady_clock::now();
     switch (RenderWarm(html, css, pdf, errors, AssetsFolder(), timeLimitMs,
-                       limits.addressSpaceBytes)) {
+                       limits.addressSpaceBytes, printLimits.RenderWorkerCount())) {
       case WarmResult::kRendered:
         return true;
       case WarmResult::kFailed:

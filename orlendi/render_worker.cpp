@@ -228,6 +228,42 @@ bool SendAll(int fd, const std::string& data, Clock::time_point deadline) {
   return true;
 }
 
+// The folder of pool slot i: the runtime folder itself for the first, a
+// private sub-folder "wI" of it for the others.  Each slot folder holds one
+// worker's socket, start lock, log and scratch folders, and the slot's busy
+// lock.  Empty when it cannot be made private.
+std::string SlotFolder(const std::string& folder, int slot) {
+  if (slot == 0) return folder;
+  std::string path = folder + "/w" + std::to_string(slot);
+  std::string error;
+  return OpenPrivateFolder(path, &error) ? path : "";
+}
+
+// Takes the first slot no other render uses: its busy lock is held until the
+// returned descriptor is closed.  -1 when every slot stays busy until the
+// deadline or no slot folder can be made.
+int TakeSlot(const std::string& folder, int workers, Clock::time_point deadline,
+             std::string* slotFolder) {
+  for (;;) {
+    bool anyFolder = false;
+    for (int slot = 0; slot < workers; ++slot) {
+      const std::string path = SlotFolder(folder, slot);
+      if (path.empty()) continue;
+      anyFolder = true;
+      const std::string lockPath = path + "/busy.lock";
+      int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (lock < 0) continue;
+      if (flock(lock, LOCK_EX | LOCK_NB) == 0) {
+        *slotFolder = path;
+        return lock;
+      }
+      close(lock);
+    }
+    if (!anyFolder || RemainingMs(deadline) == 0) return -1;
+    SleepMs(kPollStepMs);
+  }
+}
+
 }  // namespace
 
 std::string WorkerRuntimeFolder(std::string* error) {
@@ -252,13 +288,12 @@ std::string WorkerRuntimeFolder(std::string* error) {
   return OpenPrivateFolder(folder, error) ? folder : "";
 }
 
-WarmResult RenderWarm(const std::string& htmlPath, const std::string& cssPath,
-                      const std::string& pdfPath, const std::string& errorPath,
-                      const std::string& assets, int timeLimitMs, uint64_t addressSpaceBytes) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeLimitMs);
-  std::string error;
-  const std::string folder = WorkerRuntimeFolder(&error);
-  if (folder.empty()) return WarmResult::kUnavailable;
+namespace {
+
+WarmResult RenderInSlot(const std::string& folder, const std::string& htmlPath,
+                        const std::string& cssPath, const std::string& pdfPath,
+                        const std::string& errorPath, const std::string& assets,
+                        Clock::time_point deadline, uint64_t addressSpaceBytes) {
   const std::string socketPath = folder + "/" + kWorkerSocketName;
   int connectError = 0;
   int fd = ConnectWorker(socketPath, &connectError);
@@ -301,6 +336,25 @@ WarmResult RenderWarm(const std::string& htmlPath, const std::string& cssPath,
   // the document is rendered cold.
   if (got != 1) return WarmResult::kUnavailable;
   return answer[0] == '0' ? WarmResult::kRendered : WarmResult::kFailed;
+}
+
+}  // namespace
+
+WarmResult RenderWarm(const std::string& htmlPath, const std::string& cssPath,
+                      const std::string& pdfPath, const std::string& errorPath,
+                      const std::string& assets, int timeLimitMs, uint64_t addressSpaceBytes,
+                      int workers) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeLimitMs);
+  std::string error;
+  const std::string runtime = WorkerRuntimeFolder(&error);
+  if (runtime.empty()) return WarmResult::kUnavailable;
+  std::string folder;
+  const int slot = TakeSlot(runtime, std::max(1, workers), deadline, &folder);
+  if (slot < 0) return WarmResult::kUnavailable;
+  WarmResult result = RenderInSlot(folder, htmlPath, cssPath, pdfPath, errorPath, assets, deadline,
+                                   addressSpaceBytes);
+  close(slot);  // releases the slot
+  return result;
 }
 
 }  // namespace kavelo::orlendi

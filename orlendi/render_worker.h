@@ -1,6 +1,8 @@
-// The warm renderer: one long-lived Python process per account with
-// WeasyPrint imported once, reached over a Unix socket in a folder private
-// to the account.  orlendi starts it on first use (detached, inside the
+// The warm renderer: a small pool of long-lived Python processes per account
+// with WeasyPrint imported once, each reached over a Unix socket in a folder
+// private to the account (the first in the runtime folder, the others in its
+// sub-folders w1, w2, ...; one render at a time per worker, held by the
+// slot's busy lock).  orlendi starts it on first use (detached, inside the
 // print control's address-space limit), sends it the paths of one document
 // and waits for its answer within the render time limit; a worker that runs
 // past the limit is killed.  The worker ends after kWorkerIdleSeconds
@@ -37,11 +39,14 @@ enum class WarmResult {
   kUnavailable,  // no worker could be reached or started: render cold
 };
 
-// Renders through the account's worker, starting it when none answers.
-// The paths must be absolute.  timeLimitMs covers starting the worker too.
+// Renders through the first free worker of a pool of workers (at least 1),
+// starting it when none answers; waits for a free one when all render.
+// The paths must be absolute.  timeLimitMs covers the wait and starting the
+// worker too.
 WarmResult RenderWarm(const std::string& htmlPath, const std::string& cssPath,
                       const std::string& pdfPath, const std::string& errorPath,
-                      const std::string& assets, int timeLimitMs, uint64_t addressSpaceBytes);
+                      const std::string& assets, int timeLimitMs, uint64_t addressSpaceBytes,
+                      int workers = 1);
 
 }  // namespace kavelo::orlendi
 

@@ -15,8 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -77,7 +79,12 @@ class RenderWorkerTest : public ::testing::Test {
  protected:
   void TearDown() override {
     for (const std::string& folder : workers_) EndWorker(folder);
+    EndPool();
+  }
+  // Ends every worker of the pool in the runtime folder.
+  void EndPool() {
     EndWorker(runtime_);
+    for (int slot = 1; slot <= 64; ++slot) EndWorker(runtime_ + "/w" + std::to_string(slot));
   }
   std::string Write(const char* name, const std::string& text) {
     std::ofstream(root_ + "/" + name) << text;
@@ -234,6 +241,45 @@ TEST_F(RenderWorkerTest, AWorkerThatDiedOrOverranTheLimitIsReplaced) {
     EXPECT_NE(0, second);
     EXPECT_NE(first, second);
     EndWorker(runtime_);
+  }
+}
+
+// Renders that overlap spread over the pool, one render per worker: never
+// more workers than the pool holds, and each render's PDF comes out whole.
+TEST_F(RenderWorkerTest, OverlappingRendersShareAPoolOfWorkers) {
+  std::string rows;
+  for (int i = 0; i < 300; ++i) rows += "<tr><td>row</td><td>" + std::to_string(i) + "</td></tr>";
+  const std::string html =
+      Write("rows.html", "<html><body><table>" + rows + "</table></body></html>");
+  const std::string css = Write("page.css", "@page { size: A4 }");
+  struct Case {
+    int workers, renders;
+    int expectedWorkers;
+  } cases[] = {{1, 2, 1}, {2, 2, 2}, {2, 3, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("pool of " + std::to_string(c.workers) + ", " + std::to_string(c.renders) +
+                 " renders at once");
+    std::vector<WarmResult> results(c.renders, WarmResult::kUnavailable);
+    std::vector<std::thread> renders;
+    for (int i = 0; i < c.renders; ++i) {
+      renders.emplace_back([&, i] {
+        const std::string pdf = root_ + "/pool" + std::to_string(i) + ".pdf";
+        results[i] = RenderWarm(html, css, pdf, root_ + "/pool.err", "", 120000, 0, c.workers);
+      });
+    }
+    for (std::thread& render : renders) render.join();
+    std::set<pid_t> pids;
+    for (int slot = 0; slot < 3; ++slot) {
+      const std::string folder = slot == 0 ? runtime_ : runtime_ + "/w" + std::to_string(slot);
+      if (pid_t pid = Worker(folder).first; pid != 0) pids.insert(pid);
+    }
+    EXPECT_EQ(static_cast<int>(pids.size()), c.expectedWorkers);
+    for (int i = 0; i < c.renders; ++i) {
+      EXPECT_EQ(results[i], WarmResult::kRendered) << i;
+      EXPECT_EQ(PdfShape(root_ + "/pool" + std::to_string(i) + ".pdf"),
+                PdfShape(root_ + "/pool0.pdf"));
+    }
+    EndPool();
   }
 }
 

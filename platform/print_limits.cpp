@@ -45,6 +45,12 @@ int64_t PrintLimits::HtmlSizeBytes(int64_t xmlBytes) const {
   return std::max<int64_t>(xmlBytes, 0) * htmlSizeFactor + kHtmlMarginBytes;
 }
 
+int PrintLimits::RenderWorkerCount() const {
+  int64_t count = renderWorkers;
+  if (count == 0) count = sysconf(_SC_NPROCESSORS_ONLN);
+  return static_cast<int>(std::clamp<int64_t>(count, 1, kMaxRenderWorkers));
+}
+
 PrintLimits ReadPrintLimits() {
   PrintLimits limits;
   RegKey key;
@@ -55,6 +61,9 @@ PrintLimits ReadPrintLimits() {
   limits.transformTimePerMiBMs =
       DwordOr(key, "TransformTimePerMB", PrintLimits::kDefaultTimePerMiBMs);
   limits.htmlSizeFactor = DwordOr(key, "HtmlSizeFactor", PrintLimits::kDefaultHtmlSizeFactor);
+  limits.renderWorkers = DwordOr(key, "RenderWorkers", 0);
+  limits.printThreads = std::min(DwordOr(key, "PrintThreads", PrintLimits::kDefaultPrintThreads),
+                                 PrintLimits::kMaxPrintThreads);
   return limits;
 }
 

@@ -12,7 +12,9 @@
 //     fixed margin;
 //   - the time one transform may take: TransformTimePerMB per MiB of its XML,
 //     at least a fixed floor;
-//   - the time the service waits for one print control as a whole.
+//   - the time the service waits for one print control as a whole;
+//   - how many print controls run at once (one per printer at most), each
+//     inside the limits above.
 #ifndef KAVELO_PLATFORM_PRINT_LIMITS_H_
 #define KAVELO_PLATFORM_PRINT_LIMITS_H_
 
@@ -46,6 +48,9 @@ struct PrintLimits {
   static constexpr uint32_t kDefaultMemoryMiB = 4096;      // "PrintControlMemoryLimit"
   static constexpr uint32_t kDefaultTimePerMiBMs = 5000;   // "TransformTimePerMB"
   static constexpr uint32_t kDefaultHtmlSizeFactor = 8;    // "HtmlSizeFactor"
+  static constexpr uint32_t kMaxRenderWorkers = 64;        // "RenderWorkers" above this
+  static constexpr uint32_t kDefaultPrintThreads = 1;      // "PrintThreads"
+  static constexpr uint32_t kMaxPrintThreads = 16;         // a larger value counts as this
   static constexpr int64_t kTransformFloorMs = 60000;      // at least this per transform
   static constexpr int64_t kHtmlMarginBytes = 64LL << 20;  // on top of the factor
 
@@ -53,6 +58,11 @@ struct PrintLimits {
   uint32_t memoryMiB = kDefaultMemoryMiB;
   uint32_t transformTimePerMiBMs = kDefaultTimePerMiBMs;
   uint32_t htmlSizeFactor = kDefaultHtmlSizeFactor;
+  // "RenderWorkers": how many HTML files of one job render at once, each in
+  // a warm worker of its own inside the address-space limit; 0 (the
+  // default) stands for the number of processors.
+  uint32_t renderWorkers = 0;
+  uint32_t printThreads = kDefaultPrintThreads;
 
   // The address-space limit in bytes (0: none, in sanitizer builds).
   uint64_t AddressSpaceBytes() const {
@@ -62,9 +72,12 @@ struct PrintLimits {
   int64_t TransformTimeMs(int64_t xmlBytes) const;
   // The HTML one transform of an XML file of xmlBytes may write.
   int64_t HtmlSizeBytes(int64_t xmlBytes) const;
+  // RenderWorkers as a count: 0 gives the processors online, and the
+  // result lies in 1..kMaxRenderWorkers.
+  int RenderWorkerCount() const;
 };
 
-// Reads the four values; the defaults stand for what is missing or 0, and
+// Reads the five values; the defaults stand for what is missing or 0, and
 // for everything when the registry cannot be read.
 PrintLimits ReadPrintLimits();
 

@@ -26,19 +26,23 @@ TEST(PrintLimitsTest, ValuesAndTheLimitsDerivedFromThem) {
     uint32_t type;  // of every value written; REG_NONE: none written
     uint32_t value;
     uint32_t timeout, memory, perMiB, factor;
+    int workers;  // 0: the processors online
+    uint32_t printThreads;
   };
   const Case cases[] = {
-      {"no values", REG_NONE, 0, 7200000, 4096, 5000, 8},
-      {"zero values", REG_DWORD, 0, 7200000, 4096, 5000, 8},
-      {"strings", REG_SZ, 7, 7200000, 4096, 5000, 8},
-      {"set", REG_DWORD, 3, 3, 3, 3, 3},
+      {"no values", REG_NONE, 0, 7200000, 4096, 5000, 8, 0, 1},
+      {"zero values", REG_DWORD, 0, 7200000, 4096, 5000, 8, 0, 1},
+      {"strings", REG_SZ, 7, 7200000, 4096, 5000, 8, 0, 1},
+      {"set", REG_DWORD, 3, 3, 3, 3, 3, 3, 3},
+      {"huge", REG_DWORD, 100000, 100000, 100000, 100000, 100000, 64, 16},
   };
+  const int processors = static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
   for (const Case& c : cases) {
     testsupport::TempRegistry registry;
     RegKey key;
     ASSERT_EQ(RegCreateKey(Hive::kLocalMachine, kPrintLimitsKey, KEY_WRITE, &key), 0);
     for (const char* name : {"PrintControlTimeout", "PrintControlMemoryLimit", "TransformTimePerMB",
-                             "HtmlSizeFactor"}) {
+                             "HtmlSizeFactor", "RenderWorkers", "PrintThreads"}) {
       if (c.type != REG_NONE) RegSetValue(key, name, c.type, &c.value, sizeof c.value);
     }
     PrintLimits limits = ReadPrintLimits();
@@ -46,6 +50,8 @@ TEST(PrintLimitsTest, ValuesAndTheLimitsDerivedFromThem) {
     EXPECT_EQ(limits.memoryMiB, c.memory) << c.name;
     EXPECT_EQ(limits.transformTimePerMiBMs, c.perMiB) << c.name;
     EXPECT_EQ(limits.htmlSizeFactor, c.factor) << c.name;
+    EXPECT_EQ(limits.RenderWorkerCount(), c.workers != 0 ? c.workers : processors) << c.name;
+    EXPECT_EQ(limits.printThreads, c.printThreads) << c.name;
   }
   PrintLimits limits;
   EXPECT_EQ(limits.TransformTimeMs(0), 60000);               // the floor

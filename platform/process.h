@@ -65,8 +65,8 @@ class Process {
   // program before forgets it.
   int Start(const std::string& commandLine, bool quiet = false);
   int Start(const std::vector<std::string>& args, bool quiet = false);
-  // The same inside limits (started by fork, setrlimit and exec, since
-  // posix_spawn cannot set limits).
+  // The same inside limits (started by vfork, the limits and exec, since
+  // posix_spawn cannot set limits; it costs what posix_spawn costs).
   int Start(const std::vector<std::string>& args, bool quiet, const ResourceLimits& limits);
   int Start(const std::string& commandLine, bool quiet, const ResourceLimits& limits);
   // The same with extra "NAME=value" entries in the program's environment

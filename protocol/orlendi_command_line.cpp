@@ -13,7 +13,8 @@ std::string FormatOrlendiKeys(const OrlendiArguments& a) {
          ";eventsource=" + a.eventSource + ";unit=" + std::to_string(a.unit) +
          ";left=" + a.marginLeft + ";right=" + a.marginRight + ";top=" + a.marginTop +
          ";bottom=" + a.marginBottom + ";colprint=" + std::to_string(a.color) +
-         ";lock=" + std::to_string(a.lock) + ";";
+         ";lock=" + std::to_string(a.lock) + ";" +
+         (a.pdfPath.empty() ? std::string() : "pdf=" + a.pdfPath + ";");
 }
 
 std::string FormatOrlendiCommandLine(const std::string& programPath,
@@ -74,6 +75,7 @@ PrintRequest ParsePrintRequest(const std::string& text) {
   request.marginBottom = KeyValue(text, "bottom", rest);
   request.color = ReadNumber(KeyValue(text, "colprint", rest)) == 1;
   request.lock = ReadNumber(KeyValue(text, "lock", rest)) == 1;
+  request.pdfPath = KeyValue(text, "pdf", rest);
   return request;
 }
 

@@ -2,7 +2,9 @@
 //
 //   "DIR/orlendi" "DIR/orlendi" html=PATH;xsl=PATH;printerName=NAME;copy=N;
 //   orien=N;eventsource=NAME;unit=N;left=X;right=X;top=X;bottom=X;colprint=N;
-//   lock=N;
+//   lock=N;[pdf=PATH;]
+// With pdf, orlendi only renders: the PDF is written to PATH and kept, and
+// nothing is spooled (the print control spools it, in its own order).
 // The key part is not quoted, so the system splits it into arguments at its
 // blanks.  orlendi skips the leading arguments that hold no "=" (the program
 // paths) and joins the rest with single blanks; a run of blanks inside a
@@ -29,10 +31,12 @@ struct OrlendiArguments {
   std::string marginLeft, marginRight, marginTop, marginBottom;
   int color = 0;
   int lock = 0;
+  std::string pdfPath;  // empty: render and spool; else render into it only
 };
 
 // The key part: "html=...;xsl=...;printerName=...;copy=N;orien=N;
-// eventsource=...;unit=N;left=X;right=X;top=X;bottom=X;colprint=N;lock=N;".
+// eventsource=...;unit=N;left=X;right=X;top=X;bottom=X;colprint=N;lock=N;"
+// and "pdf=...;" when a PDF path is given.
 std::string FormatOrlendiKeys(const OrlendiArguments& arguments);
 
 // The whole line: the program path, quoted, twice, then the key part.
@@ -51,6 +55,7 @@ struct PrintRequest {
   std::string marginLeft, marginRight, marginTop, marginBottom;  // as given
   bool color = false;
   bool lock = false;  // the print control holds the job afterwards
+  std::string pdfPath;  // not empty: render into this file, spool nothing
 };
 
 // The key text of an argument vector: the arguments after the leading ones

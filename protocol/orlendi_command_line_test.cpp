@@ -97,44 +97,50 @@ TEST(CommandLineTest, JoinSkipsTheProgramPaths) {
 }
 
 TEST(CommandLineTest, WhatThePrintControlFormatsOrlendiReadsBack) {
-  OrlendiArguments sent;
-  sent.htmlPath = "/spool/a b.html";
-  sent.xslPath = "/spool/a.xsl";
-  sent.printerName = "Office Laser; 2nd;copyroom";
-  sent.copies = 3;
-  sent.orientation = 2;
-  sent.eventSource = "ostrevo";
-  sent.unit = 1;
-  sent.marginLeft = "0.5";
-  sent.marginRight = "0.25";
-  sent.marginTop = "10.0";
-  sent.marginBottom = "1";
-  sent.color = 1;
-  sent.lock = 1;
-  const std::string line = FormatOrlendiCommandLine("/opt/k/orlendi", sent);
-  ASSERT_EQ(0u, line.find("\"/opt/k/orlendi\" \"/opt/k/orlendi\" html=")) << line;
-  // orlendi sees the line split at its blanks, the program path first.
-  std::vector<std::string> args = {"/opt/k/orlendi", "\"/opt/k/orlendi\"", "\"/opt/k/orlendi\""};
-  std::string keys = FormatOrlendiKeys(sent);
-  for (size_t start = 0, blank;; start = blank + 1) {
-    blank = keys.find(' ', start);
-    args.push_back(keys.substr(start, blank == std::string::npos ? blank : blank - start));
-    if (blank == std::string::npos) break;
+  // Without a PDF path (render and spool) and with one (render only).
+  for (const char* pdf : {"", "/spool/a b.work/r0.pdf"}) {
+    SCOPED_TRACE(pdf);
+    OrlendiArguments sent;
+    sent.pdfPath = pdf;
+    sent.htmlPath = "/spool/a b.html";
+    sent.xslPath = "/spool/a.xsl";
+    sent.printerName = "Office Laser; 2nd;copyroom";
+    sent.copies = 3;
+    sent.orientation = 2;
+    sent.eventSource = "ostrevo";
+    sent.unit = 1;
+    sent.marginLeft = "0.5";
+    sent.marginRight = "0.25";
+    sent.marginTop = "10.0";
+    sent.marginBottom = "1";
+    sent.color = 1;
+    sent.lock = 1;
+    const std::string line = FormatOrlendiCommandLine("/opt/k/orlendi", sent);
+    ASSERT_EQ(0u, line.find("\"/opt/k/orlendi\" \"/opt/k/orlendi\" html=")) << line;
+    // orlendi sees the line split at its blanks, the program path first.
+    std::vector<std::string> args = {"/opt/k/orlendi", "\"/opt/k/orlendi\"", "\"/opt/k/orlendi\""};
+    std::string keys = FormatOrlendiKeys(sent);
+    for (size_t start = 0, blank;; start = blank + 1) {
+      blank = keys.find(' ', start);
+      args.push_back(keys.substr(start, blank == std::string::npos ? blank : blank - start));
+      if (blank == std::string::npos) break;
+    }
+    PrintRequest read = ParseArgs(args);
+    EXPECT_EQ(sent.htmlPath, read.htmlPath);
+    EXPECT_EQ(sent.xslPath, read.xslPath);
+    EXPECT_EQ(sent.printerName, read.printerName);
+    EXPECT_EQ(sent.copies, read.copies);
+    EXPECT_EQ(sent.orientation, read.orientation);
+    EXPECT_EQ(sent.eventSource, read.eventSource);
+    EXPECT_EQ(sent.unit, read.unit);
+    EXPECT_EQ(sent.marginLeft, read.marginLeft);
+    EXPECT_EQ(sent.marginRight, read.marginRight);
+    EXPECT_EQ(sent.marginTop, read.marginTop);
+    EXPECT_EQ(sent.marginBottom, read.marginBottom);
+    EXPECT_TRUE(read.color);
+    EXPECT_TRUE(read.lock);
+    EXPECT_EQ(sent.pdfPath, read.pdfPath);
   }
-  PrintRequest read = ParseArgs(args);
-  EXPECT_EQ(sent.htmlPath, read.htmlPath);
-  EXPECT_EQ(sent.xslPath, read.xslPath);
-  EXPECT_EQ(sent.printerName, read.printerName);
-  EXPECT_EQ(sent.copies, read.copies);
-  EXPECT_EQ(sent.orientation, read.orientation);
-  EXPECT_EQ(sent.eventSource, read.eventSource);
-  EXPECT_EQ(sent.unit, read.unit);
-  EXPECT_EQ(sent.marginLeft, read.marginLeft);
-  EXPECT_EQ(sent.marginRight, read.marginRight);
-  EXPECT_EQ(sent.marginTop, read.marginTop);
-  EXPECT_EQ(sent.marginBottom, read.marginBottom);
-  EXPECT_TRUE(read.color);
-  EXPECT_TRUE(read.lock);
 }
 
 TEST(InfoFileTest, HtmlEndingBecomesInfo) {

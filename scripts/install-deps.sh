@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git ccache python3
   libsqlite3-dev sqlite3 nlohmann-json3-dev
   libxerces-c-dev libxalan-c-dev xsltproc
-  libcups2-dev cups cups-client cups-bsd cups-filters
+  libcups2-dev cups cups-client cups-bsd cups-filters cups-ipp-utils
   libsystemd-dev
   libwxgtk3.2-dev xvfb xauth
   googletest libgtest-dev libgmock-dev libbenchmark-dev

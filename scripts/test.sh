@@ -32,12 +32,16 @@ build=$("$top/scripts/build.sh" --werror ${sanitize:+--sanitize "$sanitize"} | t
 
 work=$(mktemp -d /tmp/kavelo-test.XXXXXX)
 cleanup() {
-  # The warm renderer the tests' orlendi runs started (its pid from the
+  # The warm renderers the tests' orlendi runs started, the pool's first in
+  # the runtime folder and the others in its w* folders (each pid from the
   # socket's peer credentials).
-  python3 -c 'import os, socket, struct, sys
+  for socket in "$work"/orlendi-run/render.sock "$work"/orlendi-run/w*/render.sock; do
+    [ -S "$socket" ] || continue
+    python3 -c 'import os, socket, struct, sys
 s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])
 os.kill(struct.unpack("3i", s.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, 12))[0], 9)' \
-    "$work/orlendi-run/render.sock" 2>/dev/null || true
+      "$socket" 2>/dev/null || true
+  done
   [ -f "$work/cups/cupsd.pid" ] && "$top/scripts/cups-test-server.sh" stop "$work/cups" || true
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"

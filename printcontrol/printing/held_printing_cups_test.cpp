@@ -1,8 +1,8 @@
 // Held chunk printing against the private CUPS scheduler, the print
 // control's part run as the unprivileged test account (neither root nor a
-// spooler administrator), the stand-in for orlendi submitting each chunk as
-// orlendi does.  The queue kavelo-held is stopped, so every job stays active
-// and its place can be read.  Skipped without the scheduler, and without
+// spooler administrator), each chunk spooled by SubmitChunkPdf as the print
+// control spools its rendered PDF.  The queue kavelo-held is stopped, so
+// every job stays active and its place can be read.  Skipped without the scheduler, and without
 // root (needed to become the account).
 #include <unistd.h>
 
@@ -54,29 +54,24 @@ int PrintReport(int copies, int failAt, int askFd, int doneFd) {
   }
   std::unique_ptr<platform::Spooler> spooler = platform::MakeCupsSpooler();
   int calls = 0;
-  HtmlPrinter print = [&](const char* htmlPath, int printCopies, int lock, char* error) {
+  // Each chunk's rendered PDF (its HTML file here) is spooled as the print
+  // control spools it.
+  ChunkPrinter print = [&](int chunk, const std::string& name, bool hold, int32_t* jobId,
+                           std::string* error) {
     if (++calls == failAt) {
-      std::strcpy(error, "Error in orlendi. Report Title:Big");
-      return;
+      *error = "Error in orlendi. Report Title:Big";
+      return false;
     }
-    // What orlendi does with the file: one job named by the file, held when locked.
-    std::unique_ptr<platform::Spooler> orlendi = platform::MakeCupsSpooler();
-    platform::SubmitOptions options;
-    options.documentName = htmlPath;
-    options.copies = printCopies;
-    options.hold = lock == 1;
-    int32_t id = 0;
-    if (orlendi->SubmitDocument(kQueue, htmlPath, options, &id) != platform::kSpoolerOk) {
-      std::strcpy(error, "Error:the spooler refused the chunk");
-    }
+    if (!SubmitChunkPdf(job, *spooler, files.Item(chunk), name, hold, jobId, error)) return false;
     char answer = 0;
     if (calls == 2 && askFd >= 0 && write(askFd, "?", 1) == 1) (void)!read(doneFd, &answer, 1);
+    return true;
   };
-  char error[1024] = "";
-  PrintChunksHeld(job, *spooler, print, &files, error);
+  std::string error;
+  const bool printed = PrintChunksHeld(job, *spooler, print, files, &error);
   std::error_code ignored;
   std::filesystem::remove_all(dir, ignored);
-  return error[0] == '\0' ? 0 : 1;
+  return printed ? 0 : 1;
 }
 
 class HeldPrintingCupsTest : public ::testing::Test {

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
 #include "platform/sysinfo.h"
@@ -18,48 +17,11 @@ namespace kavelo::printcontrol {
 
 namespace {
 
-constexpr size_t kErrorSize = 1024;
-
-// Gives the chunk HTML files of a further copy names of their own.  The copy
-// number in the name keeps it apart from every earlier name of the job, also
-// within the same second.
-bool RenameForCopy(const ReportJob& job, int copy, StringList* htmlFiles, char* error) {
-  char stamp[ReportJob::kTextSize];
-  MakeReportName(stamp, sizeof(stamp));
-  const char* directory = job.workDirectory[0] != '\0' ? job.workDirectory : ".";
-  StringList renamed("string2");
-  for (int i = 0; i < htmlFiles->Count(); ++i) {
-    char newPath[ReportJob::kTextSize];
-    int n = std::snprintf(newPath, sizeof(newPath), "%s/%sc%d-%d.html", directory, stamp, copy, i);
-    bool moved = n > 0 && static_cast<size_t>(n) < sizeof(newPath);
-    if (moved) {
-      ::unlink(newPath);
-      moved = ::rename(htmlFiles->Item(i), newPath) == 0;
-    }
-    if (!moved) {
-      std::snprintf(error, kErrorSize, "Error:Can't rename %s, Report Title:%s", htmlFiles->Item(i),
-                    job.title);
-      // What is not moved keeps its old name; the caller deletes both kinds.
-      for (int rest = i; rest < htmlFiles->Count(); ++rest) renamed.Push(htmlFiles->Item(rest));
-      *htmlFiles = std::move(renamed);
-      return false;
-    }
-    renamed.Push(newPath);
-  }
-  *htmlFiles = std::move(renamed);
-  return true;
-}
-
 void CancelHeld(platform::Spooler& spooler, const char* printer, const StringList& held) {
   for (int i = 0; i < held.Count(); ++i) {
     ControlJob(spooler, printer, protocol::ReadInteger(held.Item(i)),
                platform::JobCommand::kCancel);
   }
-}
-
-// The text into error, cut to its size.
-void Say(char* error, const std::string& text) {
-  std::snprintf(error, kErrorSize, "%s", text.c_str());
 }
 
 // Appends a line to the job's held-jobs file, so that whoever outlives this
@@ -76,45 +38,67 @@ bool Record(const ReportJob& job, const std::string& line) {
 
 }  // namespace
 
-void PrintChunksPlain(const ReportJob& job, const StringList& htmlFiles, const HtmlPrinter& print,
-                      char* error) {
-  for (int copy = 0; copy < job.copies; ++copy) {
-    for (int i = 0; i < htmlFiles.Count(); ++i) {
-      print(htmlFiles.Item(i), 1, 0, error);
-      if (error[0] != '\0') return;
-    }
+void CopyDocumentNames(const ReportJob& job, int copy, const StringList& htmlFiles,
+                       StringList* names) {
+  names->Clear();
+  if (copy == 0) {
+    for (int i = 0; i < htmlFiles.Count(); ++i) names->Push(htmlFiles.Item(i));
+    return;
+  }
+  char stamp[ReportJob::kTextSize];
+  MakeReportName(stamp, sizeof(stamp));
+  const std::string directory = job.workDirectory[0] != '\0' ? job.workDirectory : ".";
+  for (int i = 0; i < htmlFiles.Count(); ++i) {
+    const std::string name =
+        directory + "/" + stamp + "c" + std::to_string(copy) + "-" + std::to_string(i) + ".html";
+    names->Push(name.c_str());
   }
 }
 
-void PrintChunksHeld(const ReportJob& job, platform::Spooler& spooler, const HtmlPrinter& print,
-                     StringList* htmlFiles, char* error) {
+bool PrintChunksPlain(const ReportJob& job, const StringList& htmlFiles, const ChunkPrinter& print,
+                      std::string* error) {
+  StringList names("string2");
+  for (int copy = 0; copy < job.copies; ++copy) {
+    CopyDocumentNames(job, copy, htmlFiles, &names);
+    for (int i = 0; i < names.Count(); ++i) {
+      int32_t jobId = 0;
+      if (!print(i, names.Item(i), false, &jobId, error)) return false;
+    }
+  }
+  return true;
+}
+
+bool PrintChunksHeld(const ReportJob& job, platform::Spooler& spooler, const ChunkPrinter& print,
+                     const StringList& htmlFiles, std::string* error) {
   const char* printer = job.settings.printerName();
   const std::string user = platform::UserName();
   StringList held("string2");
+  StringList names("string2");
   // Ends the report: resuming the printer is tried (it needs the
   // administrator), every held job is cancelled.
-  auto fail = [&](const char* htmlPath) {
+  auto fail = [&](const char* name) {
     ResumePrinter(spooler, printer);
-    // A job orlendi submitted before it was ended is held too.
-    int jobId = htmlPath != nullptr ? FindJobOfFile(spooler, printer, user.c_str(), htmlPath) : -1;
+    // A submission that failed half-way may have left a held job too.
+    int jobId = name != nullptr ? FindJobOfFile(spooler, printer, user.c_str(), name) : -1;
     if (jobId != -1) ControlJob(spooler, printer, jobId, platform::JobCommand::kCancel);
     CancelHeld(spooler, printer, held);
+    return false;
   };
   for (int copy = 0; copy < job.copies; ++copy) {
-    if (copy > 0 && !RenameForCopy(job, copy, htmlFiles, error)) return fail(nullptr);
-    for (int i = 0; i < htmlFiles->Count(); ++i) {
-      const char* htmlPath = htmlFiles->Item(i);
-      if (!Record(job, protocol::FormatHeldFileLine(printer, htmlPath))) {
-        Say(error, std::string("Error:Can't record the held jobs in ") + job.workDirectory +
-                       ", Report Title:" + job.title);
+    CopyDocumentNames(job, copy, htmlFiles, &names);
+    for (int i = 0; i < names.Count(); ++i) {
+      const char* name = names.Item(i);
+      if (!Record(job, protocol::FormatHeldFileLine(printer, name))) {
+        *error = std::string("Error:Can't record the held jobs in ") + job.workDirectory +
+                 ", Report Title:" + job.title;
         return fail(nullptr);
       }
-      print(htmlPath, 1, 1, error);
-      if (error[0] != '\0') return fail(htmlPath);
-      int jobId = FindJobOfFile(spooler, printer, user.c_str(), htmlPath);
-      if (jobId == -1) {
-        std::snprintf(error, kErrorSize, "Error:Can't find the held job of %s, Report Title:%s",
-                      htmlPath, job.title);
+      int32_t jobId = 0;
+      if (!print(i, name, true, &jobId, error)) return fail(name);
+      if (jobId <= 0) jobId = FindJobOfFile(spooler, printer, user.c_str(), name);
+      if (jobId <= 0) {
+        *error = std::string("Error:Can't find the held job of ") + name +
+                 ", Report Title:" + job.title;
         return fail(nullptr);
       }
       held.Push(std::to_string(jobId).c_str());
@@ -123,11 +107,32 @@ void PrintChunksHeld(const ReportJob& job, platform::Spooler& spooler, const Htm
     }
     ResumePrinter(spooler, printer);
     if (ReleaseHeldJobs(spooler, printer, held) != 0) {
-      Say(error, std::string("Error:The spooler did not release the held jobs on ") + printer +
-                     ", Report Title:" + job.title);
+      *error = std::string("Error:The spooler did not release the held jobs on ") + printer +
+               ", Report Title:" + job.title;
       return fail(nullptr);
     }
   }
+  return true;
+}
+
+bool SubmitChunkPdf(const ReportJob& job, platform::Spooler& spooler, const std::string& pdfPath,
+                    const std::string& documentName, bool hold, int32_t* jobId,
+                    std::string* error) {
+  const PrinterSettings& s = job.settings;
+  platform::SubmitOptions options;
+  options.documentName = documentName;
+  options.copies = 1;
+  options.orientation = s.orientation() == 2 ? 2 : 1;
+  options.color = static_cast<int>(s.colorPrinting()) == 1;
+  // Held printing keeps the chunks together and releases them itself.
+  options.hold = hold;
+  // The margins are in the PDF already; the printer adds none of its own.
+  *jobId = 0;
+  const int status = spooler.SubmitDocument(s.printerName(), pdfPath, options, jobId);
+  if (status == platform::kSpoolerOk) return true;
+  *error = "Error:the spooler refused " + documentName + " for printer " + s.printerName() +
+           ", errorcode:" + std::to_string(status);
+  return false;
 }
 
 }  // namespace kavelo::printcontrol

@@ -43,7 +43,7 @@ void MakeInfoName(const char* htmlPath, char* destination, size_t size) {
 }
 
 bool MakeOrlendiCommandLine(const ReportJob& job, const char* htmlPath, int copies, int lock,
-                            std::string* commandLine) {
+                            std::string* commandLine, const std::string& pdfPath) {
   const PrinterSettings& s = job.settings;
   protocol::OrlendiArguments a;
   a.htmlPath = htmlPath;
@@ -59,6 +59,7 @@ bool MakeOrlendiCommandLine(const ReportJob& job, const char* htmlPath, int copi
   a.marginBottom = s.marginBottom();
   a.color = static_cast<int>(s.colorPrinting());
   a.lock = lock;
+  a.pdfPath = pdfPath;
   std::string line =
       protocol::FormatOrlendiCommandLine(std::string(job.utilityDirectory) + "/" + kOrlendiName, a);
   if (line.size() >= kOrlendiCommandLineSize) return false;
@@ -137,6 +138,46 @@ void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int l
       counter = std::max(counter, limit - limits.cyclesAfterWatcher);
     }
   }
+}
+
+bool RenderHtmlFile(const ReportJob& job, const std::string& htmlPath, const std::string& pdfPath,
+                    const std::atomic<bool>& cancelled, std::string* error,
+                    const OrlendiLimits& limits) {
+  error->clear();
+  std::string commandLine;
+  if (!MakeOrlendiCommandLine(job, htmlPath.c_str(), 1, 0, &commandLine, pdfPath)) {
+    *error = std::string("Error:orlendi command line too long, Report Title:") + job.title;
+    return false;
+  }
+  platform::Process process;
+  int rc = process.Start(commandLine, /*quiet=*/true);
+  if (rc != 0) {
+    *error = "Can't create process " + commandLine + ", Report Title:" + job.title +
+             ", errno = " + std::to_string(rc);
+    return false;
+  }
+  // Waits in short steps, so that a cancel ends orlendi soon.
+  constexpr int kStepMs = 100;
+  const int64_t limitMs = static_cast<int64_t>(limits.loadCycles) * limits.cycleMs;
+  int exitCode = -1;
+  for (int64_t waited = 0;; waited += kStepMs) {
+    rc = process.Wait(kStepMs, &exitCode);
+    if (rc != platform::kWaitTimeout) break;
+    if (cancelled || waited + kStepMs >= limitMs) {
+      StopProcess(&process);
+      if (!cancelled) {
+        *error = std::string("Error in orlendi(load html file). Report Title:") + job.title;
+      }
+      break;
+    }
+  }
+  if (rc != 0 && process.IsValid()) {  // the wait itself failed
+    StopProcess(&process);
+    *error = std::string("Error in orlendi. Report Title:") + job.title;
+  }
+  if (rc == 0 && exitCode == 0 && Exists(pdfPath.c_str())) return true;
+  ::unlink(pdfPath.c_str());
+  return false;
 }
 
 }  // namespace kavelo::printcontrol

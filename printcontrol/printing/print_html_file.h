@@ -5,6 +5,7 @@
 #ifndef KAVELO_PRINTCONTROL_PRINT_HTML_FILE_H_
 #define KAVELO_PRINTCONTROL_PRINT_HTML_FILE_H_
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -34,8 +35,9 @@ void MakeInfoName(const char* htmlPath, char* destination, size_t size);
 // orlendi's command line for one HTML file of the job; false when it would
 // be longer than kOrlendiCommandLineSize - 1 characters (a cut line would
 // name other files or another printer).
+// With a PDF path the line asks orlendi to render into it only.
 bool MakeOrlendiCommandLine(const ReportJob& job, const char* htmlPath, int copies, int lock,
-                            std::string* commandLine);
+                            std::string* commandLine, const std::string& pdfPath = "");
 
 // Prints the HTML file at htmlPath with copies copies; lock 1 when the
 // caller holds the spooled job afterwards.  error (errorSize bytes) is empty
@@ -48,6 +50,19 @@ bool MakeOrlendiCommandLine(const ReportJob& job, const char* htmlPath, int copi
 // the call.
 void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int lock, char* error,
                    size_t errorSize, const OrlendiLimits& limits = OrlendiLimits());
+
+// Renders the HTML file at htmlPath into pdfPath on the job's printer page
+// through orlendi (render only: nothing is spooled), within the limit to
+// load a page.  True when orlendi rendered it.  False otherwise, with *error:
+// empty when orlendi failed and reported it itself, or when cancelled
+// became true (orlendi is then ended within cycleMs); else
+//   "Error:orlendi command line too long, Report Title:TITLE"
+//   "Can't create process CMDLINE, Report Title:TITLE, errno = N"
+//   "Error in orlendi(load html file). Report Title:TITLE"  (not rendered in time)
+// No orlendi outlives the call; a PDF that was not rendered is deleted.
+bool RenderHtmlFile(const ReportJob& job, const std::string& htmlPath, const std::string& pdfPath,
+                    const std::atomic<bool>& cancelled, std::string* error,
+                    const OrlendiLimits& limits = OrlendiLimits());
 
 }  // namespace kavelo::printcontrol
 

@@ -1,7 +1,7 @@
 // Print job control: what the print control does with the print spooler.
 // Resolving the printer name of a job, testing whether its own jobs may be
-// held on the printer, finding the spooler job that orlendi made for an HTML
-// file, and, for held chunk printing, keeping its own jobs together,
+// held on the printer, finding the spooler job of an HTML file or chunk
+// document name, and, for held chunk printing, keeping its own jobs together,
 // releasing and cancelling them.  None of it needs the administrator's
 // right: what does (resuming a stopped printer, moving other users' jobs)
 // is tried, and a refusal only leaves it out.

@@ -13,12 +13,15 @@
 #include "platform/print_limits.h"
 #include "platform/process.h"
 #include "printcontrol/test/job_files.h"
+#include "testsupport/child_process.h"
 #include "testsupport/files.h"
+#include "testsupport/temp_registry.h"
 
 namespace kavelo::printcontrol {
 namespace {
 
 using testsupport::JobWorld;
+using testsupport::RunProgram;
 using testsupport::ReadFileOrMissing;
 
 const std::string kOstrevo = std::string(KAVELO_BIN_DIR) + "/Ostrevo";
@@ -50,14 +53,14 @@ class PrintReportProgramTest : public ::testing::Test {
   }
   // Runs Ostrevo on a report and a stylesheet; false when it did not end.
   bool RunJob(const std::string& report, const std::string& stylesheet, const std::string& printer,
-              int copies, int orien) {
+              int copies, int orien, int toPage = 3) {
     std::string xml = world_.WriteSpoolFile("00000001.xml", report);
     std::string xsl = world_.WriteSpoolFile("00000001.xsl", stylesheet);
     char commandLine[4096];
     std::snprintf(
         commandLine, sizeof(commandLine),
         "\"%s\" \"%s\" xml=%s;xsl=%s;fromPage=%d;toPage=%d;printerName=%s;copy=%d;orien=%d",
-        kOstrevo.c_str(), kOstrevo.c_str(), xml.c_str(), xsl.c_str(), 1, 3, printer.c_str(), copies,
+        kOstrevo.c_str(), kOstrevo.c_str(), xml.c_str(), xsl.c_str(), 1, toPage, printer.c_str(), copies,
         orien);
     platform::Process ostrevo;
     if (ostrevo.Start(commandLine) != 0) return false;
@@ -166,6 +169,76 @@ TEST_F(PrintReportProgramTest, RunawayStylesheetsEndAtTheirLimitsAndTheNextJobPr
     EXPECT_EQ(Joined(Names(world_.spool())), "") << c.name;
     std::filesystem::remove_all(PrinterFolder("Office"));
     world_.AddPrinter("Office");
+  }
+}
+
+// The bulk of each page goes into a comment: HTML large enough to be split
+// into chunks, pages quick to render.
+constexpr char kCommentStylesheet[] = R"(<?xml version="1.0"?>
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+<xsl:output method="html"/>
+<xsl:template match="/report"><html><body>
+<xsl:for-each select="page_header"><p style="break-after: page"><xsl:value-of select="line"/></p>
+</xsl:for-each>
+<xsl:for-each select="detail/line"><xsl:comment><xsl:value-of select="."/></xsl:comment>
+</xsl:for-each></body></html></xsl:template>
+</xsl:stylesheet>
+)";
+
+// "pages: text" of a PDF, from pdfinfo and pdftotext.
+std::string PdfPagesAndText(const std::string& pdf) {
+  std::string info, text;
+  RunProgram({"pdfinfo", pdf}, "", &info, nullptr, 30000);
+  RunProgram({"pdftotext", "-layout", pdf, "-"}, "", &text, nullptr, 30000);
+  const size_t at = info.find("Pages:");
+  const std::string pages =
+      at == std::string::npos ? "?" : std::to_string(std::atoi(info.c_str() + at + 6));
+  std::string words;
+  for (char c : text) {
+    if (c == '\f' || c == '\n') c = ' ';
+    if (c != ' ' || (!words.empty() && words.back() != ' ')) words += c;
+  }
+  return pages + ": " + words;
+}
+
+// A split report through the real Ostrevo, orlendi and WeasyPrint: its
+// chunks rendered one after the other (RenderWorkers 1) and side by side
+// (RenderWorkers 2) give the same PDFs in the same order, page count and
+// text each, and the second copy's PDFs are the first copy's bytes.
+TEST_F(PrintReportProgramTest, ChunksRenderedSideBySideGiveTheSamePagesInOrder) {
+  std::vector<std::string> serial;
+  for (int workers : {1, 2}) {
+    SCOPED_TRACE("RenderWorkers " + std::to_string(workers));
+    testsupport::SetPrintLimit("RenderWorkers", static_cast<uint32_t>(workers));
+    std::filesystem::remove_all(PrinterFolder("Office"));
+    world_.AddPrinter("Office");
+    // 12 pages of 1100 lines of 400 characters: more than 4 MiB of HTML.
+    ASSERT_TRUE(RunJob(testsupport::BigReport(12, 1100, 400), kCommentStylesheet, "Office", 2, 0, 12));
+    EXPECT_EQ(Joined(world_.EventsOf("ostrevo")), "");
+    EXPECT_EQ(Joined(world_.EventsOf("orlendi")), "");
+    std::vector<JobWorld::Spooled> spooled = world_.SpooledDocuments("Office");
+    ASSERT_GE(spooled.size(), 4u) << "not split";
+    ASSERT_EQ(spooled.size() % 2, 0u);
+    const size_t chunks = spooled.size() / 2;
+    std::vector<std::string> pages;
+    std::string text;  // the first copy's pages, chunk after chunk
+    for (size_t i = 0; i < spooled.size(); ++i) {
+      pages.push_back(PdfPagesAndText(spooled[i].file));
+      if (i < chunks) text += pages.back().substr(pages.back().find(": ") + 2);
+      if (i >= chunks) {
+        EXPECT_EQ(ReadFileOrMissing(spooled[i].file), ReadFileOrMissing(spooled[i - chunks].file))
+            << i;
+      }
+    }
+    std::string expected;
+    for (int page = 1; page <= 12; ++page) expected += "PAGE " + std::to_string(page) + " ";
+    EXPECT_EQ(text, expected);
+    if (serial.empty()) {
+      serial = pages;
+    } else {
+      EXPECT_EQ(pages, serial);
+    }
+    EXPECT_EQ(Joined(Names(world_.spool())), "");
   }
 }
 

@@ -91,7 +91,7 @@ class ChunkWriter {
     remove(path_.c_str());
     file_ = fopen(path_.c_str(), "w+");
     failed_ = file_ == nullptr;
-    // Few large writes: the report arrives in 1 KiB reads already.
+    // Few large writes, as the report is read in large blocks too.
     if (file_ != nullptr) setvbuf(file_, write_buffer_.get(), _IOFBF, kWriteBuffer);
     return file_ != nullptr;
   }

@@ -1,10 +1,29 @@
 #include "printcontrol/test/job_files.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include <sys/stat.h>
 
 namespace kavelo::testsupport {
+
+std::string BigReport(int pages, int lines, int width) {
+  std::string report =
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<report>\n<report_info>\n"
+      "<title>Big</title>\n<style_sheet_type>full</style_sheet_type>\n<width>100</width>\n"
+      "<real_length>60</real_length>\n<real_width>100</real_width>\n</report_info>\n";
+  const std::string line = "<line>" + std::string(width, 'x') + "</line>\n";
+  for (int p = 0; p < pages; ++p) {
+    if (p > 0) report += "<page/>\n";
+    report += "<page_header><line>PAGE " + std::to_string(p + 1) + "</line></page_header>\n";
+    report += "<detail>\n";
+    for (int l = 0; l < lines; ++l) report += line;
+    report += "</detail>\n";
+  }
+  return report + "</report>\n";
+}
 
 const char kSampleReport[] =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
@@ -89,6 +108,29 @@ std::vector<std::string> JobWorld::PrinterFiles(const std::string& name) const {
     files.push_back(entry.path().filename().string());
   }
   return files;
+}
+
+std::vector<JobWorld::Spooled> JobWorld::SpooledDocuments(const std::string& name) const {
+  // A job's metadata file is "DATE-TIME-PID-COUNTER[-NAME].job"; the
+  // counter orders one process's jobs.
+  std::vector<std::pair<long, Spooled>> jobs;
+  const std::string folder = printers_ + "/" + name + "/";
+  for (const std::string& file : PrinterFiles(name)) {
+    if (file.size() < 4 || file.compare(file.size() - 4, 4, ".job") != 0) continue;
+    size_t pidEnd = file.find('-', file.find('-', file.find('-') + 1) + 1);
+    long counter = std::atol(file.c_str() + pidEnd + 1);
+    Spooled spooled;
+    for (const std::string& line : ReadLines(folder + file)) {
+      if (line.rfind("document=", 0) == 0) spooled.document = line.substr(9);
+      if (line.rfind("file=", 0) == 0) spooled.file = folder + line.substr(5);
+    }
+    jobs.push_back({counter, spooled});
+  }
+  std::sort(jobs.begin(), jobs.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<Spooled> documents;
+  for (auto& job : jobs) documents.push_back(std::move(job.second));
+  return documents;
 }
 
 std::string JobWorld::PortOf(const std::string& name) const {

@@ -32,6 +32,12 @@ class JobWorld {
   void AddPrinter(const std::string& name);
   // The names of the files in a printer's folder (its printed documents).
   std::vector<std::string> PrinterFiles(const std::string& name) const;
+  // The documents spooled on a printer in the order they were spooled
+  // (by one process): each its document name and its data file's path.
+  struct Spooled {
+    std::string document, file;
+  };
+  std::vector<Spooled> SpooledDocuments(const std::string& name) const;
   // The port name the folder spooler gives a printer.
   std::string PortOf(const std::string& name) const;
 
@@ -48,6 +54,10 @@ class JobWorld {
   const std::string eventLog_ = root_ + "/events.jsonl";
   ScopedEnv registryEnv_, eventLogEnv_, spoolerEnv_;
 };
+
+// A report of pages pages of lines lines each, width characters a line,
+// each page headed "PAGE n": large HTML from a small file.
+std::string BigReport(int pages, int lines, int width = 100);
 
 // The sample report and stylesheet of the tests.
 extern const char kSampleReport[];

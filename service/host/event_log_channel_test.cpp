@@ -28,7 +28,7 @@ class EventLogChannelTest : public ::testing::Test {
 };
 
 TEST(ServiceMessagesTest, TableHoldsIdsInOrderEachEndingInCrLf) {
-  ASSERT_EQ(kServiceMessageCount, 37u);
+  ASSERT_EQ(kServiceMessageCount, 40u);
   for (size_t i = 0; i < kServiceMessageCount; ++i) {
     EXPECT_EQ(kServiceMessages[i].id, i + 1);
     std::string text = kServiceMessages[i].text;

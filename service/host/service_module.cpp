@@ -159,6 +159,7 @@ bool ServiceModule::OnStart(int argc, char** argv) {
   parameters_->ListPersistedJobs(&names, &persisted);
   listener_->admission().CountQueuedJobs(persisted);
   printThread_->BindLog(serviceName_.c_str());
+  printThread_->set_default_printer(values.printerName);
   printThread_->StartPrinting();
   // The operators' actions; a service without it still prints.
   controlSocket_->Start(eventLog_.get(), printThread_.get(), jobs::DefaultControlSocketPath());

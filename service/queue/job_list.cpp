@@ -11,8 +11,12 @@ void JobList::Append(const QueuedJob& job) {
 
 bool JobList::TakeNext(QueuedJob* job) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto next = std::find_if(waiting_.begin(), waiting_.end(),
-                           [](const QueuedJob& waiting) { return !waiting.held; });
+  auto next = std::find_if(waiting_.begin(), waiting_.end(), [this](const QueuedJob& waiting) {
+    if (waiting.held) return false;
+    return std::none_of(running_.begin(), running_.end(), [&](const auto& running) {
+      return running.second.job.printer == waiting.printer;
+    });
+  });
   if (next == waiting_.end()) return false;
   *job = *next;
   running_[job->number] = Running{*next, false, ""};

@@ -1,5 +1,5 @@
 // The in-memory print queue: the waiting jobs in print order, and the set of
-// jobs a print control prints now (one per print thread).
+// jobs a print control prints now (at most one per printer).
 #ifndef KAVELO_SERVICE_JOB_LIST_H_
 #define KAVELO_SERVICE_JOB_LIST_H_
 
@@ -16,6 +16,7 @@ struct QueuedJob {
   int64_t number = 0;       // the job number (unique over the service's life)
   std::string commandLine;  // the job command line, as persisted
   bool held = false;        // skipped by the print threads until released
+  std::string printer;      // the key of its printer: no two of one key print at once
 };
 
 // Thread safe: each operation takes the list's lock.  Many threads append;
@@ -23,8 +24,9 @@ struct QueuedJob {
 class JobList {
  public:
   void Append(const QueuedJob& job);
-  // Moves the first waiting job that is not held into the running set;
-  // false when there is none.
+  // Moves the first waiting job that is not held and whose printer prints
+  // no running job into the running set; false when there is none.  So the
+  // jobs of one printer start one after the other, oldest first.
   bool TakeNext(QueuedJob* job);
   // The running job has ended: it leaves the running set.
   void Finished(int64_t number);

@@ -1,11 +1,13 @@
 #include "service/queue/print_thread.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -61,7 +63,7 @@ bool PrintThread::SubmitNumbered(const std::string& jobCommandLine, const JobOri
         return false;
       }
     }
-    QueuedJob job{desk_.NewNumber(), jobCommandLine, false};
+    QueuedJob job = MakeJob(desk_.NewNumber(), jobCommandLine, false);
     // The row comes before the job can start, so its print control finds it.
     desk_.Received(job.number, jobCommandLine, origin, desk_.NewQueueOrder());
     mutableJobs().Append(job);
@@ -112,11 +114,11 @@ void PrintThread::RecoverPersistedJobs(const std::vector<std::string>& texts) {
           return h.SetState(row.number, jobs::JobState::kQueued, 0);
         });
       }
-      found.push_back({QueuedJob{row.number, text, held}, row.queueOrder});
+      found.push_back({MakeJob(row.number, text, held), row.queueOrder});
     } else {
       // Persisted before its row was written (a crash between the two, or
       // a history that could not be written): it gets its row now.
-      QueuedJob job{desk_.NewNumber(), text, false};
+      QueuedJob job = MakeJob(desk_.NewNumber(), text, false);
       int64_t order = desk_.NewQueueOrder();
       desk_.Received(job.number, text, JobOrigin(), order);
       found.push_back({job, order});
@@ -148,19 +150,90 @@ void PrintThread::RecoverPersistedJobs(const std::vector<std::string>& texts) {
   }
 }
 
-void PrintThread::ProcessJob(const QueuedJob& job) {
+std::string PrintThread::PrinterKey(const std::string& jobCommandLine) const {
+  std::string printer;
+  protocol::FindPrinterNameText(jobCommandLine, &printer);
+  if (printer.empty()) printer = defaultPrinter_;
+  std::transform(printer.begin(), printer.end(), printer.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return printer;
+}
+
+QueuedJob PrintThread::MakeJob(int64_t number, const std::string& jobCommandLine,
+                               bool held) const {
+  return QueuedJob{number, jobCommandLine, held, PrinterKey(jobCommandLine)};
+}
+
+void PrintThread::Run() {
+  // Short waits, so that a stop or a cancel is seen within a tenth of a
+  // second; while a place is free, the thread also looks for new work this
+  // often (and at once when a job comes).
+  constexpr int kSliceMs = 100;
+  constexpr int kFreePlaceSliceMs = 20;
+  std::vector<std::unique_ptr<Running>> active;
+  while (running() || !active.empty()) {
+    try {
+      QueuedJob job;
+      while (running() && active.size() < limits_.printThreads && mutableJobs().TakeNext(&job)) {
+        std::unique_ptr<Running> started;
+        try {
+          started = StartJob(job);
+        } catch (...) {
+          mutableJobs().Finished(job.number);
+          throw;
+        }
+        if (started) {
+          active.push_back(std::move(started));
+        } else {
+          mutableJobs().Finished(job.number);
+        }
+      }
+      if (active.empty()) {
+        if (running()) Wait();
+        continue;
+      }
+      // With every place taken (always so with one print thread), the
+      // waits are on the print controls; otherwise on new work as well.
+      const bool full = active.size() >= limits_.printThreads || !running();
+      const int slice = full ? std::max(1, kSliceMs / static_cast<int>(active.size())) : 0;
+      for (auto it = active.begin(); it != active.end();) {
+        bool ended = true;
+        try {
+          ended = CheckPrintControl(it->get(), slice);
+        } catch (...) {
+          (*it)->control.Terminate();
+          mutableJobs().Finished((*it)->job.number);
+          active.erase(it);
+          throw;
+        }
+        if (!ended) {
+          ++it;
+          continue;
+        }
+        mutableJobs().Finished((*it)->job.number);
+        it = active.erase(it);
+      }
+      if (!full) WaitFor(kFreePlaceSliceMs);
+    } catch (const std::exception& e) {
+      ReportException(e);
+    }
+  }
+}
+
+std::unique_ptr<PrintThread::Running> PrintThread::StartJob(const QueuedJob& job) {
   const std::string& jobCommandLine = job.commandLine;
   desk_.Write("the start", job.number, [&](jobs::JobHistory& h) {
     return h.MarkStarted(job.number, jobs::NowMs());
   });
-  platform::Process control;
+  auto started = std::make_unique<Running>();
+  started->job = job;
   platform::ResourceLimits processLimits;
   processLimits.addressSpaceBytes = limits_.AddressSpaceBytes();
   const std::vector<std::string> environment = {
       std::string(jobs::kJobNumberVariable) + "=" + std::to_string(job.number),
       std::string(jobs::kKeepFailedVariable) + "=" + (keepFailed() ? "1" : "0")};
-  int error = control.Start(platform::SplitCommandLine(jobCommandLine), /*quiet=*/false,
-                            processLimits, environment);
+  int error = started->control.Start(platform::SplitCommandLine(jobCommandLine), /*quiet=*/false,
+                                     processLimits, environment);
   // Whatever the outcome: the job leaves the persisted queue now, so it is
   // never started twice.
   if (!serviceName().empty() && !RemovePersistedJob(jobCommandLine)) {
@@ -172,10 +245,11 @@ void PrintThread::ProcessJob(const QueuedJob& job) {
     // The spooled files stay, as they always did: a retry can use them.
     Ended(job, -1, "The print control could not be started (" + std::string(strerror(error)) + ")",
           keepFailed());
-    return;
+    return nullptr;
   }
-  WaitForPrintControl(&control, job);
-  std::this_thread::yield();
+  started->guard =
+      Running::Clock::now() + std::chrono::milliseconds(limits_.printControlTimeoutMs);
+  return started;
 }
 
 void PrintThread::Ended(const QueuedJob& job, int32_t exitStatus, const std::string& failure,
@@ -191,76 +265,70 @@ void PrintThread::Ended(const QueuedJob& job, int32_t exitStatus, const std::str
   if (!recorded && keepFiles) platform::RemoveJobFiles(job.commandLine);
 }
 
-void PrintThread::WaitForPrintControl(platform::Process* control, const QueuedJob& job) {
+bool PrintThread::CheckPrintControl(Running* print, int sliceMs) {
+  const QueuedJob& job = print->job;
   const std::string& jobCommandLine = job.commandLine;
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point guard =
-      Clock::now() + std::chrono::milliseconds(limits_.printControlTimeoutMs);
-  Clock::time_point stopAt = Clock::time_point::max();
-  // Short waits, so that a stop or a cancel is seen within a tenth of a
-  // second.
-  constexpr int kSliceMs = 100;
-  for (;;) {
-    int exitCode = 0;
-    if (control->Wait(kSliceMs, &exitCode) == 0) {
-      if (exitCode == 0) {
-        // The print control removed its job's files, or kept a failed
-        // job's for a retry (it says so in the history).
-        Ended(job, 0, "", keepFailed());
-        return;
-      }
-      // The print control always ends with 0 once it has removed its job.
-      std::string how = exitCode > 128 ? "signal " + std::to_string(exitCode - 128) + " (" +
-                                             strsignal(exitCode - 128) + ")"
-                                       : "exit status " + std::to_string(exitCode);
-      // Before the work folder goes: its held-jobs file names them.
-      std::string held = std::to_string(CancelHeldLeftovers(jobCommandLine));
-      if (keepFailed()) {
-        platform::RemoveDerivedJobFiles(jobCommandLine);
-        channel().Report(platform::EventType::kError, kMsgPrintControlAbnormalKept, how.c_str(),
-                         jobCommandLine.c_str(), held.c_str());
-      } else {
-        platform::RemoveJobFiles(jobCommandLine);
-        channel().Report(platform::EventType::kError, kMsgPrintControlAbnormal, how.c_str(),
-                         jobCommandLine.c_str(), held.c_str());
-      }
-      Ended(job, exitCode, "The print control ended abnormally (" + how + ")", keepFailed());
-      return;
+  platform::Process* control = &print->control;
+  using Clock = Running::Clock;
+  int exitCode = 0;
+  if (control->Wait(sliceMs, &exitCode) == 0) {
+    if (exitCode == 0) {
+      // The print control removed its job's files, or kept a failed
+      // job's for a retry (it says so in the history).
+      Ended(job, 0, "", keepFailed());
+      return true;
     }
-    const Clock::time_point now = Clock::now();
-    if (!running() && stopAt == Clock::time_point::max()) {
-      stopAt = now + std::chrono::milliseconds(stopGraceMs_);
-    }
-    std::string cancelUser;
-    const bool cancel = mutableJobs().CancelRequested(job.number, &cancelUser);
-    if (now < guard && now < stopAt && !cancel) continue;
-    // The whole process group: the print control, its transform, orlendi
-    // and the renderer.
-    control->Terminate();
-    control->Wait(5000);
+    // The print control always ends with 0 once it has removed its job.
+    std::string how = exitCode > 128 ? "signal " + std::to_string(exitCode - 128) + " (" +
+                                           strsignal(exitCode - 128) + ")"
+                                     : "exit status " + std::to_string(exitCode);
     // Before the work folder goes: its held-jobs file names them.
     std::string held = std::to_string(CancelHeldLeftovers(jobCommandLine));
-    if (cancel) {
-      platform::RemoveJobFiles(jobCommandLine);
-      desk_.Write("the cancel", job.number, [&](jobs::JobHistory& h) {
-        return h.SetState(job.number, jobs::JobState::kCancelled, jobs::NowMs());
-      });
-      Action(job.number, "cancelled while printing by " + cancelUser + " (held spooler jobs "
-                         "cancelled: " + held + ")");
-      return;
-    }
-    if (now >= guard) {
-      platform::RemoveJobFiles(jobCommandLine);
-      std::string limit = std::to_string(limits_.printControlTimeoutMs);
-      channel().Report(platform::EventType::kError, kMsgPrintControlTimedOut, limit.c_str(),
+    if (keepFailed()) {
+      platform::RemoveDerivedJobFiles(jobCommandLine);
+      channel().Report(platform::EventType::kError, kMsgPrintControlAbnormalKept, how.c_str(),
                        jobCommandLine.c_str(), held.c_str());
-      Ended(job, -1, "The print control did not end within its time limit of " + limit + " ms",
-            false);
-      return;
+    } else {
+      platform::RemoveJobFiles(jobCommandLine);
+      channel().Report(platform::EventType::kError, kMsgPrintControlAbnormal, how.c_str(),
+                       jobCommandLine.c_str(), held.c_str());
     }
-    RequeueAfterStop(job, held);
-    return;
+    Ended(job, exitCode, "The print control ended abnormally (" + how + ")", keepFailed());
+    return true;
   }
+  const Clock::time_point now = Clock::now();
+  if (!running() && print->stopAt == Clock::time_point::max()) {
+    print->stopAt = now + std::chrono::milliseconds(stopGraceMs_);
+  }
+  std::string cancelUser;
+  const bool cancel = mutableJobs().CancelRequested(job.number, &cancelUser);
+  if (now < print->guard && now < print->stopAt && !cancel) return false;
+  // The whole process group: the print control, its transform, orlendi
+  // and the renderer.
+  control->Terminate();
+  control->Wait(5000);
+  // Before the work folder goes: its held-jobs file names them.
+  std::string held = std::to_string(CancelHeldLeftovers(jobCommandLine));
+  if (cancel) {
+    platform::RemoveJobFiles(jobCommandLine);
+    desk_.Write("the cancel", job.number, [&](jobs::JobHistory& h) {
+      return h.SetState(job.number, jobs::JobState::kCancelled, jobs::NowMs());
+    });
+    Action(job.number, "cancelled while printing by " + cancelUser + " (held spooler jobs "
+                       "cancelled: " + held + ")");
+    return true;
+  }
+  if (now >= print->guard) {
+    platform::RemoveJobFiles(jobCommandLine);
+    std::string limit = std::to_string(limits_.printControlTimeoutMs);
+    channel().Report(platform::EventType::kError, kMsgPrintControlTimedOut, limit.c_str(),
+                     jobCommandLine.c_str(), held.c_str());
+    Ended(job, -1, "The print control did not end within its time limit of " + limit + " ms",
+          false);
+    return true;
+  }
+  RequeueAfterStop(job, held);
+  return true;
 }
 
 void PrintThread::RequeueAfterStop(const QueuedJob& job, const std::string& held) {

@@ -1,11 +1,16 @@
-// The print thread: takes the queued jobs one at a time, oldest first, and
-// prints each by starting the print control with the job's command line.
+// The print thread: takes the queued jobs oldest first and prints each by
+// starting the print control with the job's command line.  Up to
+// PrintThreads print controls run at once (one by default), never two for
+// one printer, so the jobs of each printer print one after the other in
+// their order and a long job holds back only its own printer's queue.
 // Every queued job is also persisted in the registry ("PrintQueue" below the
 // service key) until its print control has been started, so accepted jobs
 // survive a stop or a crash of the service.
 #ifndef KAVELO_SERVICE_PRINT_THREAD_H_
 #define KAVELO_SERVICE_PRINT_THREAD_H_
 
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,7 +31,13 @@ class PrintThread : public QueueThread {
   // give false.  Never raises.  Thread safe.
   bool Enqueue(const char* jobCommandLine) override;
 
-  // Reads the print limits (PrintControlTimeout, PrintControlMemoryLimit)
+  // The printer a job without a printer name prints on (the service's
+  // printer, the default printer's name when it uses that).  Call before
+  // StartPrinting.
+  void set_default_printer(const std::string& name) { defaultPrinter_ = name; }
+
+  // Reads the print limits (PrintControlTimeout, PrintControlMemoryLimit,
+  // PrintThreads)
   // and the history settings, opens the job history (retention and the kept
   // files of failed jobs are looked after at once), starts the thread
   // (priority 0) and puts the persisted jobs back into the JobList under
@@ -66,6 +77,8 @@ class PrintThread : public QueueThread {
   static constexpr int kStopGraceMs = 10000;
   // For tests: a shorter grace.
   void set_stop_grace_ms(int ms) { stopGraceMs_ = ms; }
+  // The print controls that may run at once (PrintThreads).
+  uint32_t printThreads() const { return limits_.printThreads; }
 
  protected:
   // Persists the job first and only then appends it and wakes the thread,
@@ -80,22 +93,33 @@ class PrintThread : public QueueThread {
   bool SubmitNumbered(const std::string& jobCommandLine, const JobOrigin& origin,
                       int64_t* number);
 
+  // The dispatcher: starts the print controls of the jobs JobList hands out
+  // (the first waiting one of a printer that prints nothing now) while
+  // fewer than PrintThreads run, and waits on the running ones in short
+  // slices.  After a stop it starts nothing and ends once every running
+  // print control has ended (each within its grace).
+  void Run() override;
+
   // Starts the print control from the job command line (never through a
-  // shell) inside the address-space limit, removes the persisted value
-  // right after the start attempt and waits for the print control to end;
-  // message 6 when it cannot be started.  The wait has two limits: the
-  // PrintControlTimeout (message 31) and, once a stop has begun, the stop
-  // grace; either ends the print control's process group.  A print control
-  // that did not end normally (a limit, or the kernel, killed it) could not
-  // remove its job's files: they are removed here (message 32), or, when
-  // KeepFailedHours is not 0, all but its spooled files (message 40), so it
-  // can be retried by hand; it is never retried by itself.  A job ended by a stop is persisted again with its
-  // spooled files (message 34; message 33 when that fails).
-  // The job's number reaches the print control as KAVELO_JOB_NUMBER, and
-  // KAVELO_KEEP_FAILED=1 tells it to keep a failed job's spooled files
-  // (KeepFailedHours not 0); the history gets the start and the end.  A
-  // cancel ends the print control like a limit does.
-  void ProcessJob(const QueuedJob& job) override;
+  // shell) inside the address-space limit and removes the persisted value
+  // right after the start attempt; message 6 when it cannot be started
+  // (nullptr: the job has ended).  CheckPrintControl then waits for it at
+  // most sliceMs and is true once the job has ended.  The wait has two
+  // limits: the PrintControlTimeout (message 31) and, once a stop has
+  // begun, the stop grace; either ends the print control's process group.
+  // A print control that did not end normally (a limit, or the kernel,
+  // killed it) could not remove its job's files: they are removed here
+  // (message 32), or, when KeepFailedHours is not 0, all but its spooled
+  // files (message 40), so it can be retried by hand; it is never retried
+  // by itself.  A job ended by a stop is persisted again with its spooled
+  // files (message 34; message 33 when that fails).  The job's number
+  // reaches the print control as KAVELO_JOB_NUMBER, and KAVELO_KEEP_FAILED=1
+  // tells it to keep a failed job's spooled files (KeepFailedHours not 0);
+  // the history gets the start and the end.  A cancel ends the print
+  // control like a limit does.
+  struct Running;
+  std::unique_ptr<Running> StartJob(const QueuedJob& job);
+  bool CheckPrintControl(Running* print, int sliceMs);
   // Reports message 5 with the exception's message or "Unknown".
   void ReportException(const std::exception& e) override;
 
@@ -108,7 +132,10 @@ class PrintThread : public QueueThread {
   virtual void RemoveUnlistableJobs(std::vector<std::string>* removed);
 
  private:
-  void WaitForPrintControl(platform::Process* control, const QueuedJob& job);
+  // The job's printer key: its printer name (the default printer's when it
+  // names none) in lower case, since printer names ignore letter case.
+  std::string PrinterKey(const std::string& jobCommandLine) const;
+  QueuedJob MakeJob(int64_t number, const std::string& jobCommandLine, bool held) const;
   void Ended(const QueuedJob& job, int32_t exitStatus, const std::string& failure, bool keepFiles);
   void RequeueAfterStop(const QueuedJob& job, const std::string& held);
   void RecoverPersistedJobs(const std::vector<std::string>& texts);
@@ -119,6 +146,15 @@ class PrintThread : public QueueThread {
   JobDesk desk_;
   platform::PrintLimits limits_;
   int stopGraceMs_ = kStopGraceMs;
+  std::string defaultPrinter_;
+};
+
+struct PrintThread::Running {
+  using Clock = std::chrono::steady_clock;
+  QueuedJob job;
+  platform::Process control;
+  Clock::time_point guard;                              // PrintControlTimeout
+  Clock::time_point stopAt = Clock::time_point::max();  // the stop grace, once a stop begun
 };
 
 }  // namespace kavelo::service

@@ -5,7 +5,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -70,14 +72,21 @@ class PrintThreadTest : public ::testing::Test {
     control_ = work_.path() + "/Ostrevo";
     // The fake print control logs "start"/"end" with its job's XML path; a
     // job whose XML path holds "hold" waits for the release file.
+    WriteControl("${2%%;*}", "", "*kill*) kill -9 $$;;");
+  }
+  // A fake print control that logs "start JOB" and "end JOB" (job: a shell
+  // expression of the job's key-value argument $2, stamp what follows
+  // JOB).  Jobs named "hold" wait for the release file, "hang" jobs never
+  // end; others: a further shell case.
+  void WriteControl(const std::string& job, const std::string& stamp, const std::string& others) {
     std::ofstream script(control_);
     script << "#!/bin/sh\n"
-           << "job=${2%%;*}\n"
-           << "echo \"start $job\" >> " << log_ << "\n"
+           << "job=" << job << "\n"
+           << "echo \"start $job" << stamp << "\" >> " << log_ << "\n"
            << "case \"$job\" in *hold*) while [ ! -e " << release_
-           << " ]; do sleep 0.01; done;; *hang*) while :; do sleep 0.05; done;;"
-           << " *kill*) kill -9 $$;; esac\n"
-           << "echo \"end $job\" >> " << log_ << "\n";
+           << " ]; do sleep 0.01; done;; *hang*) while :; do sleep 0.05; done;; " << others
+           << " esac\n"
+           << "echo \"end $job" << stamp << "\" >> " << log_ << "\n";
     script.close();
     chmod(control_.c_str(), 0755);
   }
@@ -422,6 +431,209 @@ TEST_F(PrintThreadTest, NoPersistedJobOutgrowsTheListing) {
                                      " bytes): too long to be listed or printed"});
   EXPECT_EQ(events[2].id, 18);
   EXPECT_EQ(events[2].strings, std::vector<std::string>{"1"});
+}
+
+// One run of the timed stand-in print control: its job and when it ran.
+struct Print {
+  std::string job;
+  int64_t startNs = 0;
+  int64_t endNs = INT64_MAX;  // no end logged: it was ended
+};
+
+// The runs in the order they started, from lines "start|end JOB NANOSECONDS".
+std::vector<Print> ReadPrints(const std::string& log) {
+  std::vector<Print> prints;
+  for (const std::string& line : ReadLines(log)) {
+    std::istringstream in(line);
+    std::string what, job;
+    int64_t ns = 0;
+    in >> what >> job >> ns;
+    if (what == "start") prints.push_back({job, ns});
+    for (Print& print : prints) {
+      if (what == "end" && print.job == job) print.endNs = ns;
+    }
+  }
+  std::stable_sort(prints.begin(), prints.end(),
+                   [](const Print& a, const Print& b) { return a.startNs < b.startNs; });
+  return prints;
+}
+
+// The most runs that were under way at one time.
+int MostAtOnce(const std::vector<Print>& prints) {
+  int most = 0;
+  for (const Print& at : prints) {
+    int n = 0;
+    for (const Print& print : prints) n += print.startNs <= at.startNs && at.startNs < print.endNs;
+    most = std::max(most, n);
+  }
+  return most;
+}
+
+// The jobs of one printer ran one after the other, in this order.
+void ExpectOneAfterTheOther(const std::vector<Print>& prints, const std::vector<std::string>& jobs) {
+  std::vector<Print> runs;
+  for (const std::string& job : jobs) {
+    auto it = std::find_if(prints.begin(), prints.end(),
+                           [&](const Print& print) { return print.job == job; });
+    ASSERT_NE(it, prints.end()) << job << " never started";
+    runs.push_back(*it);
+  }
+  for (size_t i = 1; i < runs.size(); ++i) {
+    EXPECT_LE(runs[i - 1].endNs, runs[i].startNs) << runs[i - 1].job << " then " << runs[i].job;
+  }
+}
+
+// A stand-in print control that logs when it starts and ends its job (the
+// XML file's name without ".xml"); "hold" jobs wait for the release file,
+// "hang" jobs never end, the others take a fifth of a second.
+class PrintersTest : public PrintThreadTest {
+ protected:
+  void SetUp() override {
+    PrintThreadTest::SetUp();
+    WriteControl("${2%%.xml;*}; job=${job##*/}", " $(date +%s%N)", "*) sleep 0.2;;");
+  }
+  void Start(PrintThread& thread, uint32_t printThreads) {
+    SetPrintLimit("PrintThreads", printThreads);
+    thread.set_default_printer("P1");
+    thread.BindLog("Brelvane");
+    thread.StartPrinting();
+    ASSERT_EQ(thread.printThreads(), printThreads);
+  }
+  // name@printer; an empty printer name is the default printer's.
+  void AddAll(PrintThread& thread, const std::vector<std::pair<std::string, std::string>>& jobs) {
+    for (const auto& [name, printer] : jobs) {
+      std::string job = protocol::FormatJobCommandLine(control_, "/spool/" + name + ".xml",
+                                                       "/spool/s.xsl", printer, 0, 1, 0, 0);
+      ASSERT_TRUE(thread.Enqueue(job.c_str())) << name;
+    }
+  }
+  int64_t NumberOf(PrintThread& thread, const std::string& name) {
+    std::vector<jobs::JobRecord> current;
+    thread.desk().history().ListCurrent(&current);
+    for (const jobs::JobRecord& row : current) {
+      if (row.commandLine.find("/" + name + ".xml;") != std::string::npos) return row.number;
+    }
+    return 0;
+  }
+};
+
+// The jobs of P1 (also named "p1", or by no name: P1 is the default
+// printer) and of P2: each printer's in order and never two at once, and
+// up to PrintThreads printers at once.  A held job keeps its place.
+TEST_F(PrintersTest, PrintersPrintAtOnceEachItsJobsInOrder) {
+  struct Case {
+    uint32_t printThreads;
+    int atOnce;
+  };
+  const Case cases[] = {{1, 1}, {2, 2}, {3, 2}};
+  const std::vector<std::pair<std::string, std::string>> jobs = {
+      {"a1", "P1"}, {"b1", "P2"}, {"a2", "p1"}, {"a3", ""}, {"b2", "P2"}, {"a4", "P1"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.printThreads);
+    std::remove(log_.c_str());
+    PrintThread thread;
+    Start(thread, c.printThreads);
+    AddAll(thread, jobs);
+    ASSERT_TRUE(WaitForLines(log_, 12));
+    thread.Stop();
+    std::vector<Print> prints = ReadPrints(log_);
+    EXPECT_EQ(MostAtOnce(prints), c.atOnce);
+    ExpectOneAfterTheOther(prints, {"a1", "a2", "a3", "a4"});
+    ExpectOneAfterTheOther(prints, {"b1", "b2"});
+    if (c.printThreads == 1) ExpectOneAfterTheOther(prints, {"a1", "b1", "a2", "a3", "b2", "a4"});
+    EXPECT_TRUE(events_.Ids().empty());
+  }
+}
+
+// A held job is skipped while the printer's later jobs print, and prints
+// in its place among what waits once released; the other printer never
+// waits for it.
+TEST_F(PrintersTest, AHeldJobKeepsItsPlaceInItsPrintersOrder) {
+  PrintThread thread;
+  Release release(release_);
+  Start(thread, 2);
+  AddAll(thread, {{"hold1", "P1"}});
+  ASSERT_TRUE(WaitForLines(log_, 1));
+  AddAll(thread, {{"a1", "P1"}, {"a2", "P1"}, {"a3", "P1"}, {"b1", "P2"}});
+  ASSERT_TRUE(thread.Hold(NumberOf(thread, "a1"), "tester").ok);
+  ASSERT_TRUE(WaitForLines(log_, 3));  // b1, while hold1 runs
+  EXPECT_EQ(ReadPrints(log_)[1].job, "b1");
+  std::ofstream(release_).close();
+  ASSERT_TRUE(WaitForLines(log_, 5));  // a2 starts: a1 is held
+  ASSERT_TRUE(thread.Release(NumberOf(thread, "a1"), "tester").ok);
+  ASSERT_TRUE(WaitForLines(log_, 10));
+  thread.Stop();
+  ExpectOneAfterTheOther(ReadPrints(log_), {"hold1", "a2", "a1", "a3"});
+}
+
+// Each printer's order holds over a restart: the jobs left behind print in
+// their order on the next start.
+TEST_F(PrintersTest, EachPrintersOrderHoldsOverARestart) {
+  {
+    PrintThread first;
+    Release release(release_);
+    Start(first, 2);
+    AddAll(first, {{"hold1", "P1"}, {"hold2", "P2"}});
+    ASSERT_TRUE(WaitForLines(log_, 2));
+    AddAll(first, {{"a1", "P1"}, {"b1", "P2"}, {"b2", "P2"}, {"a2", "P1"}, {"b3", "P2"}});
+    std::thread stopper([&first] { first.Stop(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::ofstream(release_).close();
+    stopper.join();
+  }
+  ASSERT_EQ(ReadLines(log_).size(), 4u);
+  ASSERT_EQ(PersistedJobs().size(), 5u);
+  PrintThread second;
+  Start(second, 2);
+  ASSERT_TRUE(WaitForLines(log_, 14));
+  second.Stop();
+  std::vector<Print> prints = ReadPrints(log_);
+  ExpectOneAfterTheOther(prints, {"hold1", "a1", "a2"});
+  ExpectOneAfterTheOther(prints, {"hold2", "b1", "b2", "b3"});
+  EXPECT_EQ(MostAtOnce(prints), 2);
+  EXPECT_TRUE(PersistedJobs().empty());
+}
+
+// A cancel ends its own print control only; a stop with two running ends
+// both within the grace and keeps both jobs for the next start.
+TEST_F(PrintersTest, ACancelEndsItsOwnPrintOnlyAndAStopEndsEveryOneWithinTheGrace) {
+  struct Case {
+    const char* cancel;  // the job cancelled first, if any
+    std::vector<std::string> kept;
+  };
+  const Case cases[] = {{nullptr, {"hang1", "hang2"}}, {"hang1", {"hang2"}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cancel == nullptr ? "stop" : "cancel");
+    std::remove(log_.c_str());
+    std::remove(events_.path().c_str());
+    PrintThread thread;
+    thread.set_stop_grace_ms(300);
+    Start(thread, 2);
+    AddAll(thread, {{"hang1", "P1"}, {"hang2", "P2"}});
+    ASSERT_TRUE(WaitForLines(log_, 2));
+    if (c.cancel != nullptr) {
+      EXPECT_TRUE(thread.Cancel(NumberOf(thread, c.cancel), "tester").ok);
+      EXPECT_TRUE(thread.jobs().IsRunning(NumberOf(thread, "hang2")));
+    }
+    auto start = std::chrono::steady_clock::now();
+    thread.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    std::vector<std::string> persisted = PersistedJobs();
+    ASSERT_EQ(persisted.size(), c.kept.size());
+    for (const std::string& job : c.kept) {
+      EXPECT_EQ(std::count_if(persisted.begin(), persisted.end(),
+                              [&](const std::string& text) {
+                                return text.find("/" + job + ".xml;") != std::string::npos;
+                              }),
+                1)
+          << job;
+    }
+    std::vector<int> ids = events_.Ids();
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), 34), static_cast<long>(c.kept.size()));
+    ServiceParameters parameters;  // the next case starts with an empty queue
+    parameters.Bind("Brelvane", platform::Hive::kLocalMachine);
+    for (const std::string& job : persisted) parameters.RemovePersistedJob(job);
+  }
 }
 
 TEST(ThreadLayer, SignalsAreCountedAndStopWakesAnIdleThread) {

@@ -41,7 +41,7 @@ bool QueueThread::Enqueue(const char* jobCommandLine) {
 }
 
 bool QueueThread::Submit(const std::string& jobCommandLine, const JobOrigin&) {
-  jobs_.Append(QueuedJob{nextNumber_++, jobCommandLine, false});
+  jobs_.Append(QueuedJob{nextNumber_++, jobCommandLine, false, ""});
   Signal();
   return true;
 }

@@ -25,6 +25,18 @@ void WakeSignal::Wait(int32_t timeoutMs) {
   --count_;
 }
 
+bool WakeSignal::WaitFor(int32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (count_ == 0) {
+    waiting_ = true;
+    event_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return count_ != 0; });
+    waiting_ = false;
+  }
+  if (count_ == 0) return false;
+  --count_;
+  return true;
+}
+
 int32_t WakeSignal::count() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return count_;

@@ -29,6 +29,10 @@ class WakeSignal {
   // after a signal (the system always passes kInfinite).
   void Wait(int32_t timeoutMs = kInfinite);
 
+  // Takes a count when one is there or comes within timeoutMs; false when
+  // none came.
+  bool WaitFor(int32_t timeoutMs);
+
   // Counts given and not yet taken.
   int32_t count() const;
 

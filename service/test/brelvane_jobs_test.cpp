@@ -29,9 +29,10 @@ constexpr const char* kAccount = "nobody";
 // "end NUMBER" lines.
 class JobsWorld {
  public:
-  JobsWorld() {
+  explicit JobsWorld(uint32_t printThreads = 1) {
     port_ = FreePort();
     world_.InstallConfigured(port_, kAccount);
+    SetPrintLimit("PrintThreads", printThreads);
     const std::string root = world_.root();
     WriteFile(world_.printControl(),
               "#!/bin/sh\n"
@@ -73,12 +74,13 @@ class JobsWorld {
 
   // Sends a job whose report is text; returns its number, read from the
   // history (the newest job), or 0 when not asked to.
-  int64_t Send(const std::string& text, bool readNumber = true) {
+  int64_t Send(const std::string& text, bool readNumber = true,
+               const std::string& options = "topage=1") {
     JobResult result;
     // The listener may not listen yet right after the start.
     WaitUntil(10000, [&] {
       JobClient client("127.0.0.1", port_, 10000);
-      result = client.Send("topage=1", JobDocument{"", text}, JobDocument{"", "<s/>"});
+      result = client.Send(options, JobDocument{"", text}, JobDocument{"", "<s/>"});
       return result.outcome == JobOutcome::kQueued ||
              result.detail.find("cannot connect") == std::string::npos;
     });
@@ -90,8 +92,8 @@ class JobsWorld {
   }
 
   // Sends a job that prints until Go(text) and waits for its start.
-  int64_t SendPrinting(const std::string& text) {
-    int64_t number = Send(text);
+  int64_t SendPrinting(const std::string& text, const std::string& options = "topage=1") {
+    int64_t number = Send(text, true, options);
     EXPECT_TRUE(WaitLogged("start " + std::to_string(number) + " " + text));
     return number;
   }
@@ -158,6 +160,30 @@ std::vector<std::pair<int64_t, std::string>> NumbersAndStates(const json& jobs) 
   return list;
 }
 
+// With PrintThreads 2 the jobs of two printers print at once: both are
+// listed as printing, a cancel ends only its own print control, and the
+// job waiting for the same printer prints next.
+TEST(BrelvaneJobsTest, TwoPrintersPrintAtOnceAndACancelEndsOnlyItsOwn) {
+  if (geteuid() != 0) GTEST_SKIP() << "the service runs as its account only when root starts it";
+  JobsWorld w(2);
+  w.Start();
+  int64_t first = w.SendPrinting("wait-a");  // the service's printer
+  int64_t other = w.SendPrinting("wait-b", "topage=1,printer=P2");
+  int64_t behind = w.Send("behind");  // the service's printer again
+  std::vector<std::pair<int64_t, std::string>> listed = NumbersAndStates(w.List(false));
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::pair<int64_t, std::string>>{
+                        {first, "printing"}, {other, "printing"}, {behind, "queued"}}));
+  JobsWorld::Run cancel = w.Jobs({"cancel", std::to_string(first)});
+  EXPECT_EQ(cancel.exitCode, 0) << cancel.output;
+  ASSERT_TRUE(w.WaitState(behind, "printed"));
+  EXPECT_EQ(w.Show(first).at("state"), "cancelled");
+  EXPECT_EQ(w.Show(other).at("state"), "printing");
+  w.Go("wait-b");
+  ASSERT_TRUE(w.WaitState(other, "printed"));
+  EXPECT_EQ(w.Started(), (std::vector<int64_t>{first, other, behind}));
+}
+
 TEST(BrelvaneJobsTest, ListsPrintingAndWaitingJobsAndCancelsEither) {
   if (geteuid() != 0) GTEST_SKIP() << "the service runs as its account only when root starts it";
   JobsWorld w;
@@ -192,7 +218,7 @@ TEST(BrelvaneJobsTest, ListsPrintingAndWaitingJobsAndCancelsEither) {
   }
   EXPECT_EQ(cancelEvents,
             (std::vector<std::string>{std::to_string(third) + " cancelled by root",
-                                      std::to_string(printing) + " cancelled while printing by root"}));
+                                      std::to_string(printing) + " cancelled while printing by root (held spooler jobs cancelled: 0)"}));
 
   // Exit statuses, with the service running and stopped.
   struct Row {

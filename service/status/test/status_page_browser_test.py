@@ -47,6 +47,7 @@ sys.exit(3 if title.endswith("FAIL") else 0)
 '''
 
 failures = []
+profiles = []  # the browsers' fresh profile folders, removed at the end
 
 
 def check(condition, what):
@@ -84,12 +85,14 @@ def http_status(url):
 
 
 def browser(javascript):
+    profile = tempfile.mkdtemp(prefix="kavelo-chromium-")
+    profiles.append(profile)
     options = webdriver.ChromeOptions()
     options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
     for argument in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                      "--disable-background-networking", "--disable-component-update",
                      "--disable-sync", "--no-first-run", "--window-size=1200,1000",
-                     "--user-data-dir=" + tempfile.mkdtemp(prefix="kavelo-chromium-")):
+                     "--user-data-dir=" + profile):
         options.add_argument(argument)
     if not javascript:
         options.add_experimental_option(
@@ -219,7 +222,8 @@ def main():
             service.wait(30)
         except subprocess.TimeoutExpired:
             service.kill()
-        shutil.rmtree(world, ignore_errors=True)
+        for folder in [world] + profiles:
+            shutil.rmtree(folder, ignore_errors=True)
     print("%d failed" % len(failures))
     return 1 if failures else 0
 
