@@ -556,8 +556,11 @@ void BM_AdmissionChecks(benchmark::State& state) {
   std::string bound;
   for (int i = 0; i < 1000; ++i) {
     std::string path = spool + "/other" + std::to_string(i) + ".xml";
-    queued.Append(QueuedJob{i + 1, "\"P\" \"P\" xml=" + path +
-                                       ";xsl=x;fromPage=0;toPage=0;printerName=p;copy=1;orien=0"});
+    QueuedJob job;
+    job.number = i + 1;
+    job.commandLine =
+        "\"P\" \"P\" xml=" + path + ";xsl=x;fromPage=0;toPage=0;printerName=p;copy=1;orien=0";
+    queued.Append(job);
     PeerAddress other;
     PeerAddress::Parse("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250), &other);
     ClientAdmission::JobClaim claim(&admission, other);

@@ -297,9 +297,12 @@ summarize() {
 }
 
 say "phase 1: $jobs_per_phase jobs from $clients clients"
+began=$(date +%s.%N)
 start_clients fair 1 "$jobs_per_phase"
 wait_clients
 wait_idle
+python3 -c "import sys; t = float(sys.argv[2]) - float(sys.argv[1]); print(f'cluster-test: fair: {int(sys.argv[3])} jobs printed in {t:.1f} s through two nodes: {int(sys.argv[3]) / t:.1f} jobs/s')" \
+  "$began" "$(date +%s.%N)" "$jobs_per_phase"
 summarize fair 1 "$jobs_per_phase"
 for share in $(cat "$work/fair.shares"); do
   [ $((share * 3)) -ge "$jobs_per_phase" ] || fail "a node took only $share of $jobs_per_phase jobs"

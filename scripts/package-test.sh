@@ -77,11 +77,13 @@ if command -v systemd-analyze >/dev/null; then
 fi
 [ "$(/usr/sbin/Brelvane -Version | tail -n 1)" = "This service is currently installed" ] ||
   fail "Brelvane -Version does not find the installed service"
-for page in man8/Brelvane.8 man1/kavelo-send.1 man1/kavelo-reg.1 man1/Ostrevo.1 man1/orlendi.1; do
+for page in man8/Brelvane.8 man1/kavelo-send.1 man1/kavelo-reg.1 man1/kavelo-jobs.1 man1/Ostrevo.1 \
+            man1/orlendi.1; do
   [ -f "/usr/share/man/$page.gz" ] || fail "no manual page $page"
 done
 programs=(/opt/kavelo/PrintService/Brelvane /opt/kavelo/PrintService/Ostrevo
-          /opt/kavelo/PrintService/orlendi /usr/bin/kavelo-reg /usr/bin/kavelo-send)
+          /opt/kavelo/PrintService/orlendi /usr/bin/kavelo-reg /usr/bin/kavelo-send
+          /usr/bin/kavelo-jobs)
 [ -n "$console_deb" ] && programs+=(/usr/bin/BrelvaneConsole)
 for program in "${programs[@]}"; do
   env -u DISPLAY "$program" --help >/dev/null || fail "$program --help"
@@ -119,6 +121,14 @@ done
 [ "$(stat -c %U "$printed")" = kavelo ] || fail "the PDF was not printed by kavelo"
 [ "$(stat -c %a "$events")" = 660 ] || fail "the event file is not shared with the group"
 echo "printed: $printed ($(stat -c %s "$printed") bytes)"
+# The installed kavelo-jobs finds the service's history with no argument.
+for _ in $(seq 1 100); do
+  env -u KAVELO_REGISTRY_DIR /usr/bin/kavelo-jobs --all | grep -q printed && break
+  sleep 0.1
+done
+env -u KAVELO_REGISTRY_DIR /usr/bin/kavelo-jobs --all
+env -u KAVELO_REGISTRY_DIR /usr/bin/kavelo-jobs --all | grep -q printed ||
+  fail "kavelo-jobs --all does not list the printed job"
 
 step "stop the service"
 kill -TERM "$service_pid"
@@ -150,7 +160,8 @@ service_pid=""
 step "dpkg --purge"
 dpkg --purge kavelo-console kavelo
 left=()
-for path in /opt/kavelo /usr/sbin/Brelvane /usr/bin/kavelo-reg /usr/bin/kavelo-send /usr/bin/BrelvaneConsole \
+for path in /opt/kavelo /usr/sbin/Brelvane /usr/bin/kavelo-reg /usr/bin/kavelo-send /usr/bin/kavelo-jobs \
+            /usr/bin/BrelvaneConsole \
             /var/lib/kavelo /var/spool/kavelo /lib/systemd/system/brelvane.service \
             /etc/systemd/system/brelvane.service \
             /etc/systemd/system/multi-user.target.wants/brelvane.service \

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian packages into build-package/: kavelo (the service, the
-# print control, orlendi, kavelo-reg, kavelo-send, the systemd unit) and
+# print control, orlendi, kavelo-reg, kavelo-send, kavelo-jobs, the systemd unit) and
 # kavelo-console (BrelvaneConsole).  Prints the two .deb paths last.
 #   scripts/package.sh [BUILD_DIR]
 # Then, as root: apt install ./build-package/kavelo_1.0.0_amd64.deb
@@ -21,7 +21,7 @@ fi
 cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVELO_WERROR=ON \
   -DKAVELO_SANITIZE= -DKAVELO_FUZZ=OFF -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now" \
   "${launcher[@]}" >/dev/null
-targets=(Brelvane Ostrevo orlendi kavelo-reg kavelo-send kavelo_package_files)
+targets=(Brelvane Ostrevo orlendi kavelo-reg kavelo-send kavelo-jobs kavelo_package_files)
 if cmake --build "$dir" --target help | grep -q '^BrelvaneConsole:'; then
   targets+=(BrelvaneConsole)
 fi
