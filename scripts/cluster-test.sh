@@ -121,6 +121,8 @@ setup_node() {
     reg add "$key\\Parameters" /v DrainSeconds /t REG_DWORD /d 2 /f
   )
   chown -R "$account:" "$work/node$n"
+  # orlendi keeps its warm renderer only in a folder no one else may enter.
+  chmod 0700 "$work/node$n/run"
 }
 start_node() {
   local n=$1
