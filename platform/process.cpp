@@ -136,7 +136,7 @@ __attribute__((always_inline)) inline int RawCall(long number, Args... args) {
 // lock another thread may hold, no sanitizer's bookkeeping is touched.
 // Every signal is blocked on entry and unblocked only with default
 // dispositions, so no handler of the caller ever runs in it.  Never returns.
-__attribute__((noinline, no_sanitize("address", "thread", "undefined"))) [[noreturn]] void
+[[noreturn]] __attribute__((noinline, no_sanitize("address", "thread", "undefined"))) void
 ExecLimited(const char* path, char* const* argv, char* const* envp, bool quiet,
             const ResourceLimits& limits, int errorFd) {
   KernelSignalAction deflt = {};
