@@ -173,7 +173,8 @@ for n in range(count + 1):
 deadline = time.monotonic() + 30
 while os.listdir(spool):
     if time.monotonic() > deadline:
-        fail("the last job did not leave the spool folder in 30 s")
+        fail("the last job did not leave the spool folder in 30 s: %s"
+             % " ".join(sorted(os.listdir(spool))))
     time.sleep(0.01)
 # ... and the print control has been reaped, so that its CPU time counts.
 def children():

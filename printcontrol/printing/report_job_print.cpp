@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -98,9 +99,12 @@ void TransformWholeReport(ReportJob* job, const std::string& htmlPath, std::stri
     Transform(*job, job->xmlPath, job->effectiveXslPath, htmlPath, job->styleFlag, error);
     return;
   }
-  // The job's spooled stylesheet is still deleted at the end of the run;
-  // when a failed job's files are to be kept for a retry it stays till then.
-  if (!KeepFailedJobFilesAsked()) ::unlink(job->effectiveXslPath);
+  // The print-style copy of the stylesheet is this run's own and goes now.
+  // The job's spooled stylesheet itself is still deleted at the end of the
+  // run; when a failed job's files are to be kept for a retry it stays.
+  if (std::strcmp(job->effectiveXslPath, job->xslPath) != 0 || !KeepFailedJobFilesAsked()) {
+    ::unlink(job->effectiveXslPath);
+  }
   CopyText(job->effectiveXslPath, ReportJob::kTextSize, filtered.c_str());
 }
 
