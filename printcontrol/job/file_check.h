@@ -4,9 +4,9 @@
 // it receives a job) holds an exclusive advisory lock on it, flock(fd,
 // LOCK_EX), from the moment it has opened the file until it has closed it.
 // The test fails for a file that is locked that way, and also for a file
-// that some other process has open for writing without the lock (found
-// through /proc/PID/fdinfo), so a file that is still being written is never
-// printed.
+// that some other process has open for writing without the lock (ruled out
+// at once by a read lease where the kernel grants one, else found through
+// /proc/PID/fdinfo), so a file that is still being written is never printed.
 #ifndef KAVELO_PRINTCONTROL_FILE_CHECK_H_
 #define KAVELO_PRINTCONTROL_FILE_CHECK_H_
 
