@@ -71,6 +71,8 @@ bool RenderHtmlToPdf(const std::string& htmlPath, const std::string& cssPath,
   platform::ResourceLimits limits;
   const platform::PrintLimits printLimits = platform::ReadPrintLimits();
   limits.addressSpaceBytes = printLimits.AddressSpaceBytes();
+  // A cold renderer goes with orlendi when orlendi is killed.
+  limits.endsWithStarter = true;
   const std::string html = Absolute(htmlPath), css = Absolute(cssPath), pdf = Absolute(pdfPath),
                     errors = Absolute(errorPath);
   int coldLimitMs = timeLimitMs;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -138,13 +139,18 @@ __attribute__((always_inline)) inline int RawCall(long number, Args... args) {
 // dispositions, so no handler of the caller ever runs in it.  Never returns.
 [[noreturn]] __attribute__((noinline, no_sanitize("address", "thread", "undefined"))) void
 ExecLimited(const char* path, char* const* argv, char* const* envp, bool quiet,
-            const ResourceLimits& limits, int errorFd) {
+            const ResourceLimits& limits, pid_t starter, int errorFd) {
   KernelSignalAction deflt = {};
   deflt.handler = SIG_DFL;
   for (int sig = 1; sig < NSIG; ++sig) {
     syscall(SYS_rt_sigaction, sig, &deflt, nullptr, sizeof deflt.mask);
   }
   int error = RawCall(SYS_setpgid, 0, 0);
+  if (error == 0 && limits.endsWithStarter) {
+    error = RawCall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    // A starter that ended before the request above sends nothing.
+    if (error == 0 && syscall(SYS_getppid) != starter) syscall(SYS_exit_group, 127);
+  }
   const std::pair<int, uint64_t> wanted[] = {{RLIMIT_AS, limits.addressSpaceBytes},
                                              {RLIMIT_FSIZE, limits.fileSizeBytes}};
   for (const auto& [resource, value] : wanted) {
@@ -181,8 +187,9 @@ ExecLimited(const char* path, char* const* argv, char* const* envp, bool quiet,
 __attribute__((noinline)) pid_t VforkLimited(const char* path, char* const* argv, char* const* envp,
                                              bool quiet, const ResourceLimits& limits,
                                              int errorFd) {
+  const pid_t starter = getpid();
   pid_t pid = vfork();
-  if (pid == 0) ExecLimited(path, argv, envp, quiet, limits, errorFd);
+  if (pid == 0) ExecLimited(path, argv, envp, quiet, limits, starter, errorFd);
   return pid;
 }
 

@@ -34,6 +34,10 @@ std::string JoinCommandLine(const std::vector<std::string>& args);
 struct ResourceLimits {
   uint64_t addressSpaceBytes = 0;  // RLIMIT_AS: allocations beyond it fail
   uint64_t fileSizeBytes = 0;      // RLIMIT_FSIZE: no file grows beyond it
+  // The program is killed (SIGKILL) when the thread that started it ends,
+  // so that a caller that is killed (a stopped or cancelled job) takes its
+  // helper along, although the helper has a process group of its own.
+  bool endsWithStarter = false;
 };
 
 constexpr int kWaitTimeout = 258;  // WAIT_TIMEOUT

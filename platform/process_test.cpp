@@ -327,6 +327,31 @@ TEST_F(ProcessTest, ProgramStartsClean) {
   close(pipeFds[1]);
 }
 
+// A program asked to end with its starter is killed once the thread that
+// started it ends; any other lives on.
+TEST_F(ProcessTest, AProgramEndsWithItsStarterOnlyWhenAsked) {
+  for (bool endsWithStarter : {true, false}) {
+    Process p;
+    int started = -1;
+    std::thread starter([&] {
+      ResourceLimits limits;
+      limits.endsWithStarter = endsWithStarter;
+      started = p.Start(Args{"/bin/sleep", "30"}, true, limits);
+    });
+    starter.join();
+    ASSERT_EQ(started, 0);
+    int exitCode = 0;
+    if (endsWithStarter) {
+      ASSERT_EQ(p.Wait(5000, &exitCode), 0);
+      EXPECT_EQ(exitCode, 128 + SIGKILL);
+    } else {
+      EXPECT_EQ(p.Wait(300, &exitCode), kWaitTimeout);
+      p.Terminate();
+      p.Wait(5000);
+    }
+  }
+}
+
 TEST_F(ProcessTest, ReleasingTheHandleLeavesTheProgramRunning) {
   pid_t pid;
   {

@@ -35,6 +35,14 @@ void Finish(platform::Process* process, WatcherThread* watcher, const char* info
   ::unlink(infoPath);
 }
 
+// orlendi has a process group of its own, which a stop of the print
+// control's group does not reach: it ends with the thread that started it.
+platform::ResourceLimits OrlendiStart() {
+  platform::ResourceLimits start;
+  start.endsWithStarter = true;
+  return start;
+}
+
 }  // namespace
 
 void MakeInfoName(const char* htmlPath, char* destination, size_t size) {
@@ -82,7 +90,7 @@ void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int l
   }
 
   platform::Process process;
-  int rc = process.Start(commandLine, /*quiet=*/true);
+  int rc = process.Start(commandLine, /*quiet=*/true, OrlendiStart());
   if (rc != 0) {
     std::snprintf(error, errorSize, "Can't create process %s, Report Title:%s, errno = %d",
                   commandLine.c_str(), job.title, rc);
@@ -150,7 +158,7 @@ bool RenderHtmlFile(const ReportJob& job, const std::string& htmlPath, const std
     return false;
   }
   platform::Process process;
-  int rc = process.Start(commandLine, /*quiet=*/true);
+  int rc = process.Start(commandLine, /*quiet=*/true, OrlendiStart());
   if (rc != 0) {
     *error = "Can't create process " + commandLine + ", Report Title:" + job.title +
              ", errno = " + std::to_string(rc);
