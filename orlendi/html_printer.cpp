@@ -163,7 +163,7 @@ bool PrintHtml(const PrintRequest& request, platform::Spooler& spooler, int rend
   const std::string pdf = renderOnly ? request.pdfPath : scratch.File("page.pdf");
   if (!WriteFile(css, PageStyleSheet(layout), error)) return false;
   if (!RenderHtmlToPdf(request.htmlPath, css, pdf, scratch.File("error.txt"), renderTimeLimitMs,
-                       error)) {
+                       error, /*chunk=*/renderOnly)) {
     *error += " (" + request.htmlPath + ")";
     return false;
   }

@@ -63,9 +63,15 @@ std::string Absolute(const std::string& path) {
 
 }  // namespace
 
+SlotRange WorkerSlots(int renderWorkers, int printThreads, bool chunk) {
+  const int front = std::max(0, printThreads - 1);
+  const int chunkSlots = std::max(1, renderWorkers);
+  return chunk ? SlotRange{front, chunkSlots} : SlotRange{0, front + chunkSlots};
+}
+
 bool RenderHtmlToPdf(const std::string& htmlPath, const std::string& cssPath,
                      const std::string& pdfPath, const std::string& errorPath, int timeLimitMs,
-                     std::string* error) {
+                     std::string* error, bool chunk) {
   // The renderer runs inside the same address-space limit as the print
   // control (PrintControlMemoryLimit), set before it starts.
   platform::ResourceLimits limits;
@@ -80,7 +86,9 @@ bool RenderHtmlToPdf(const std::string& htmlPath, const std::string& cssPath,
   if (cold == nullptr || std::strcmp(cold, "1") != 0) {
     const auto start = std::chrono::steady_clock::now();
     switch (RenderWarm(html, css, pdf, errors, AssetsFolder(), timeLimitMs,
-                       limits.addressSpaceBytes, printLimits.RenderWorkerCount())) {
+                       limits.addressSpaceBytes,
+                       WorkerSlots(printLimits.RenderWorkerCount(),
+                                   static_cast<int>(printLimits.printThreads), chunk))) {
       case WarmResult::kRendered:
         return true;
       case WarmResult::kFailed:

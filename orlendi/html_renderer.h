@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "orlendi/render_worker.h"
+
 namespace kavelo::orlendi {
 
 // The Python that has WeasyPrint (Debian's python3-weasyprint).
@@ -20,11 +22,19 @@ constexpr char kPythonPath[] = "/usr/bin/python3";
 constexpr int kRenderTimeLimitMs = 300 * 1000;
 
 // Renders htmlPath into pdfPath with the user stylesheet cssPath.  errorPath
-// is a scratch file for the renderer's own error text.  True on success;
-// false with *error set ("Error:..." texts) on failure or time-out.
+// is a scratch file for the renderer's own error text.  chunk: the file is
+// a chunk of a split report (see WorkerSlots).  True on success; false with
+// *error set ("Error:..." texts) on failure or time-out.
 bool RenderHtmlToPdf(const std::string& htmlPath, const std::string& cssPath,
                      const std::string& pdfPath, const std::string& errorPath, int timeLimitMs,
-                     std::string* error);
+                     std::string* error, bool chunk = false);
+
+// The warm workers a render may use.  The pool has RenderWorkers slots for
+// the chunks of split reports and, in front of them, one more for each
+// other print control that may run at once (PrintThreads - 1), which only
+// whole documents take: a small report for one printer finds a warm worker
+// while a large report for another renders its chunks on all the others.
+SlotRange WorkerSlots(int renderWorkers, int printThreads, bool chunk);
 
 }  // namespace kavelo::orlendi
 

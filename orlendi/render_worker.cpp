@@ -239,14 +239,14 @@ std::string SlotFolder(const std::string& folder, int slot) {
   return OpenPrivateFolder(path, &error) ? path : "";
 }
 
-// Takes the first slot no other render uses: its busy lock is held until the
-// returned descriptor is closed.  -1 when every slot stays busy until the
-// deadline or no slot folder can be made.
-int TakeSlot(const std::string& folder, int workers, Clock::time_point deadline,
+// Takes the first of the slots no other render uses: its busy lock is held
+// until the returned descriptor is closed.  -1 when every slot stays busy
+// until the deadline or no slot folder can be made.
+int TakeSlot(const std::string& folder, SlotRange slots, Clock::time_point deadline,
              std::string* slotFolder) {
   for (;;) {
     bool anyFolder = false;
-    for (int slot = 0; slot < workers; ++slot) {
+    for (int slot = slots.first; slot < slots.first + slots.count; ++slot) {
       const std::string path = SlotFolder(folder, slot);
       if (path.empty()) continue;
       anyFolder = true;
@@ -343,13 +343,15 @@ WarmResult RenderInSlot(const std::string& folder, const std::string& htmlPath,
 WarmResult RenderWarm(const std::string& htmlPath, const std::string& cssPath,
                       const std::string& pdfPath, const std::string& errorPath,
                       const std::string& assets, int timeLimitMs, uint64_t addressSpaceBytes,
-                      int workers) {
+                      SlotRange slots) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeLimitMs);
   std::string error;
   const std::string runtime = WorkerRuntimeFolder(&error);
   if (runtime.empty()) return WarmResult::kUnavailable;
   std::string folder;
-  const int slot = TakeSlot(runtime, std::max(1, workers), deadline, &folder);
+  slots.first = std::max(0, slots.first);
+  slots.count = std::max(1, slots.count);
+  const int slot = TakeSlot(runtime, slots, deadline, &folder);
   if (slot < 0) return WarmResult::kUnavailable;
   WarmResult result = RenderInSlot(folder, htmlPath, cssPath, pdfPath, errorPath, assets, deadline,
                                    addressSpaceBytes);

@@ -39,14 +39,20 @@ enum class WarmResult {
   kUnavailable,  // no worker could be reached or started: render cold
 };
 
-// Renders through the first free worker of a pool of workers (at least 1),
-// starting it when none answers; waits for a free one when all render.
-// The paths must be absolute.  timeLimitMs covers the wait and starting the
-// worker too.
+// The slots of the pool a render may take: first .. first + count - 1
+// (slot 0 is the runtime folder itself, slot N its sub-folder wN).
+struct SlotRange {
+  int first = 0;
+  int count = 1;
+};
+
+// Renders through the first free worker of the slots (at least 1), starting
+// it when none answers; waits for a free one when all render.  The paths
+// must be absolute.  timeLimitMs covers the wait and starting the worker too.
 WarmResult RenderWarm(const std::string& htmlPath, const std::string& cssPath,
                       const std::string& pdfPath, const std::string& errorPath,
                       const std::string& assets, int timeLimitMs, uint64_t addressSpaceBytes,
-                      int workers = 1);
+                      SlotRange slots = {});
 
 }  // namespace kavelo::orlendi
 

@@ -244,8 +244,9 @@ TEST_F(RenderWorkerTest, AWorkerThatDiedOrOverranTheLimitIsReplaced) {
   }
 }
 
-// Renders that overlap spread over the pool, one render per worker: never
-// more workers than the pool holds, and each render's PDF comes out whole.
+// Renders that overlap spread over their slots of the pool, one render per
+// worker: never a worker outside the slots, and each render's PDF comes out
+// whole.
 TEST_F(RenderWorkerTest, OverlappingRendersShareAPoolOfWorkers) {
   std::string rows;
   for (int i = 0; i < 300; ++i) rows += "<tr><td>row</td><td>" + std::to_string(i) + "</td></tr>";
@@ -253,27 +254,29 @@ TEST_F(RenderWorkerTest, OverlappingRendersShareAPoolOfWorkers) {
       Write("rows.html", "<html><body><table>" + rows + "</table></body></html>");
   const std::string css = Write("page.css", "@page { size: A4 }");
   struct Case {
-    int workers, renders;
-    int expectedWorkers;
-  } cases[] = {{1, 2, 1}, {2, 2, 2}, {2, 3, 2}};
+    SlotRange slots;
+    int renders;
+    std::set<int> slotsWithWorkers;
+  } cases[] = {{{0, 1}, 2, {0}}, {{0, 2}, 2, {0, 1}}, {{0, 2}, 3, {0, 1}}, {{1, 2}, 3, {1, 2}}};
   for (const Case& c : cases) {
-    SCOPED_TRACE("pool of " + std::to_string(c.workers) + ", " + std::to_string(c.renders) +
+    SCOPED_TRACE("slots from " + std::to_string(c.slots.first) + ", " +
+                 std::to_string(c.slots.count) + " of them, " + std::to_string(c.renders) +
                  " renders at once");
     std::vector<WarmResult> results(c.renders, WarmResult::kUnavailable);
     std::vector<std::thread> renders;
     for (int i = 0; i < c.renders; ++i) {
       renders.emplace_back([&, i] {
         const std::string pdf = root_ + "/pool" + std::to_string(i) + ".pdf";
-        results[i] = RenderWarm(html, css, pdf, root_ + "/pool.err", "", 120000, 0, c.workers);
+        results[i] = RenderWarm(html, css, pdf, root_ + "/pool.err", "", 120000, 0, c.slots);
       });
     }
     for (std::thread& render : renders) render.join();
-    std::set<pid_t> pids;
-    for (int slot = 0; slot < 3; ++slot) {
+    std::set<int> slotsWithWorkers;
+    for (int slot = 0; slot < 4; ++slot) {
       const std::string folder = slot == 0 ? runtime_ : runtime_ + "/w" + std::to_string(slot);
-      if (pid_t pid = Worker(folder).first; pid != 0) pids.insert(pid);
+      if (Worker(folder).first != 0) slotsWithWorkers.insert(slot);
     }
-    EXPECT_EQ(static_cast<int>(pids.size()), c.expectedWorkers);
+    EXPECT_EQ(slotsWithWorkers, c.slotsWithWorkers);
     for (int i = 0; i < c.renders; ++i) {
       EXPECT_EQ(results[i], WarmResult::kRendered) << i;
       EXPECT_EQ(PdfShape(root_ + "/pool" + std::to_string(i) + ".pdf"),
