@@ -314,10 +314,11 @@ void BM_StreamVsCopy(benchmark::State& state) {
 
 constexpr int kClients = 8;
 
-// Process CPU time (user + system) in seconds.
-double CpuSeconds() {
+// CPU time (user + system) in seconds: of this process, or of its children
+// that have ended and been reaped (the print controls).
+double CpuSeconds(int who = RUSAGE_SELF) {
   rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
+  getrusage(who, &usage);
   auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
@@ -325,6 +326,7 @@ double CpuSeconds() {
 struct SmallJobsRound {
   double jobsPerSecond = 0;
   double cpuMsPerJob = 0;  // clients and service together, in this process
+  double childCpuMsPerJob = 0;  // the print controls the service started
   bool allQueued = false;
 };
 
@@ -355,6 +357,7 @@ SmallJobsRound SmallJobsOnce(const std::string& xml, const std::string& xsl, int
                   bounded ? BenchClientLimits() : ClientLimits(), printControl);
   std::atomic<int> queued{0};
   double cpuBefore = CpuSeconds();
+  double childCpuBefore = CpuSeconds(RUSAGE_CHILDREN);
   auto start = Clock::now();
   std::vector<std::thread> clients;
   for (int c = 0; c < kClients; ++c) {
@@ -371,6 +374,8 @@ SmallJobsRound SmallJobsOnce(const std::string& xml, const std::string& xsl, int
   SmallJobsRound round;
   round.jobsPerSecond = queued.load() / seconds;
   round.cpuMsPerJob = 1000 * (CpuSeconds() - cpuBefore) / std::max(1, queued.load());
+  round.childCpuMsPerJob =
+      1000 * (CpuSeconds(RUSAGE_CHILDREN) - childCpuBefore) / std::max(1, queued.load());
   // With a print control the print thread takes jobs off the queue.
   round.allQueued = queued.load() == kClients * perClient &&
                     (!printControl.empty() || service.queued() == size_t(queued.load()));
@@ -424,6 +429,7 @@ void BM_SmallJobs(benchmark::State& state) {
 }
 
 double g_startedRate = 0, g_busyRate = 0;
+double g_startedCpuMs = 0, g_startedChildCpuMs = 0, g_busyCpuMs = 0;
 
 // Durable intake while the print thread starts a print control for every
 // job (a trivial one, which ends at once) beside durable intake while one
@@ -435,7 +441,7 @@ void BM_SmallJobsStartingPrintControls(benchmark::State& state) {
   std::string xsl = ReadWhole(Env("KAVELO_BENCH_SMALL_XSL"));
   if (xml.empty()) return state.SkipWithError("KAVELO_BENCH_SMALL_XML is not set");
   const std::string folder = MakeTempDir("kavelo-bench-controls");
-  const std::string trivial = "/bin/true";
+  const std::string trivial = Env("KAVELO_BENCH_TRIVIAL_CONTROL", "/bin/true");
   const std::string busy = folder + "/busy-control";
   {
     std::ofstream script(busy);
@@ -445,17 +451,22 @@ void BM_SmallJobsStartingPrintControls(benchmark::State& state) {
   const int perClient = static_cast<int>(state.range(0));
   const int rounds = std::max(1, std::atoi(Env("KAVELO_BENCH_JOB_ROUNDS", "5").c_str()));
   for (auto _ : state) {
-    std::vector<double> started, busyRates;
+    std::vector<double> started, busyRates, startedCpu, startedChildCpu, busyCpu;
     for (int r = 0; r < rounds; ++r) {
       for (const std::string& control : {trivial, busy}) {
         SmallJobsRound round = SmallJobsOnce(xml, xsl, perClient, true, false, control);
         if (!round.allQueued) return state.SkipWithError("a job was not queued");
         (control == trivial ? started : busyRates).push_back(round.jobsPerSecond);
+        (control == trivial ? startedCpu : busyCpu).push_back(round.cpuMsPerJob);
+        if (control == trivial) startedChildCpu.push_back(round.childCpuMsPerJob);
       }
     }
     state.SetIterationTime(1);
     g_startedRate = Median(started);
     g_busyRate = Median(busyRates);
+    g_startedCpuMs = Median(startedCpu);
+    g_startedChildCpuMs = Median(startedChildCpu);
+    g_busyCpuMs = Median(busyCpu);
     state.counters["started_jobs_per_s"] = g_startedRate;
     state.counters["busy_jobs_per_s"] = g_busyRate;
   }
@@ -662,6 +673,13 @@ int main(int argc, char** argv) {
         "print control busy %8.1f jobs/s (medians): %.1f%%\n",
         kavelo::g_startedRate, kavelo::g_busyRate,
         100.0 * kavelo::g_startedRate / kavelo::g_busyRate);
+    // Where the intake is CPU-bound the rates follow the CPU a job costs.
+    std::printf(
+        "    CPU per job: %.2f ms with a print control started (%.2f ms of it in the print "
+        "controls %s), %.2f ms with the print control busy: %.1f%%\n",
+        kavelo::g_startedCpuMs + kavelo::g_startedChildCpuMs, kavelo::g_startedChildCpuMs,
+        kavelo::Env("KAVELO_BENCH_TRIVIAL_CONTROL", "/bin/true").c_str(), kavelo::g_busyCpuMs,
+        100.0 * kavelo::g_busyCpuMs / (kavelo::g_startedCpuMs + kavelo::g_startedChildCpuMs));
   }
   if (kavelo::g_lpRate > 0) {
     std::printf("  lp into private CUPS, 8 threads %7.1f jobs/s (baseline)\n", kavelo::g_lpRate);
