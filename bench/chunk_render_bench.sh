@@ -5,7 +5,8 @@
 # spooler's: `lp -n 2` renders nothing twice).  Ostrevo runs with
 # RenderWorkers 1 (the chunks render one after the other) and 2 (two at a
 # time, each in a warm worker of its own); each chunk renders once for both
-# copies.  The three are interleaved round by round, so that all see the
+# copies.  KAVELO_BENCH_WORKERS lists the RenderWorkers values to run
+# (default "1 2").  All are interleaved round by round, so that all see the
 # same machine; medians and ratios against the baseline are printed.
 # Everything runs in a private folder under /tmp, deleted at the end with
 # the workers the run started.
@@ -77,25 +78,29 @@ ostrevo() {
   since "$start"
 }
 
+read -r -a workers <<<"${KAVELO_BENCH_WORKERS:-1 2}"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)  ($(nproc) cores)"
-echo "$pages-page report, 2 copies; $rounds rounds, each: baseline, RenderWorkers 1, RenderWorkers 2"
-: >"$work/base.txt"; : >"$work/w1.txt"; : >"$work/w2.txt"
+echo "$pages-page report, 2 copies; $rounds rounds, each: baseline, RenderWorkers ${workers[*]}"
+: >"$work/base.txt"
 for round in $(seq 1 "$rounds"); do
   b=$(baseline); echo "$b" >>"$work/base.txt"
-  w1=$(ostrevo 1); echo "$w1" >>"$work/w1.txt"
-  w2=$(ostrevo 2); echo "$w2" >>"$work/w2.txt"
-  printf '  round %d: xsltproc + weasyprint %.1f s, RenderWorkers 1 %.1f s, RenderWorkers 2 %.1f s (%d PDFs)\n' \
-    "$round" "$b" "$w1" "$w2" "$(pdf_count)"
+  line=$(printf 'xsltproc + weasyprint %.1f s' "$b")
+  for n in "${workers[@]}"; do
+    t=$(ostrevo "$n"); echo "$t" >>"$work/w$n.txt"
+    line+=$(printf ', RenderWorkers %d %.1f s' "$n" "$t")
+  done
+  printf '  round %d: %s (%d PDFs)\n' "$round" "$line" "$(pdf_count)"
 done
 if grep -q '"type":"error"' "$KAVELO_EVENTLOG" 2>/dev/null; then
   echo "errors were reported:" && cat "$KAVELO_EVENTLOG"
   exit 1
 fi
-base=$(median <"$work/base.txt"); m1=$(median <"$work/w1.txt"); m2=$(median <"$work/w2.txt")
+base=$(median <"$work/base.txt")
 printf '\nMedians of %d rounds (load average now %s):\n' "$rounds" "$(cut -d' ' -f1-3 /proc/loadavg)"
 printf '  xsltproc + weasyprint, whole report once  %6.1f s (baseline)\n' "$base"
-printf '  Ostrevo, 2 copies, RenderWorkers 1        %6.1f s  %.2f x the baseline\n' "$m1" \
-  "$(awk -v a="$m1" -v b="$base" 'BEGIN { print a / b }')"
-printf '  Ostrevo, 2 copies, RenderWorkers 2        %6.1f s  %.2f x the baseline\n' "$m2" \
-  "$(awk -v a="$m2" -v b="$base" 'BEGIN { print a / b }')"
+for n in "${workers[@]}"; do
+  m=$(median <"$work/w$n.txt")
+  printf '  Ostrevo, 2 copies, RenderWorkers %-2d       %6.1f s  %.2f x the baseline\n' "$n" "$m" \
+    "$(awk -v a="$m" -v b="$base" 'BEGIN { print a / b }')"
+done
 printf '  PDFs per run (chunks x copies): %d\n' "$(pdf_count)"

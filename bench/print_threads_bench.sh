@@ -34,26 +34,8 @@ samples="$top/printcontrol/testdata"
 
 work=$(mktemp -d /tmp/kavelo-threads-bench.XXXXXX)
 service_pid=""
-stop_service() {
-  if [ -n "$service_pid" ]; then
-    kill -TERM "$service_pid" 2>/dev/null || true
-    wait "$service_pid" 2>/dev/null || true
-    service_pid=""
-  fi
-}
-end_workers() {  # the warm renderers the rounds started
-  local folder
-  for folder in "$work"/run*; do
-    [ -S "$folder/render.sock" ] || continue
-    python3 - "$folder/render.sock" <<'PY' 2>/dev/null || true
-import os, signal, socket, struct, sys
-s = socket.socket(socket.AF_UNIX)
-s.connect(sys.argv[1])
-os.kill(struct.unpack("3i", s.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, 12))[0],
-        signal.SIGKILL)
-PY
-  done
-}
+# shellcheck source=bench/service_bench_lib.sh
+. "$top/bench/service_bench_lib.sh"
 cleanup() {
   stop_service
   end_workers
@@ -70,31 +52,8 @@ cp "$samples/sales.xsl" "$work/jobs/big.xsl"
 export KAVELO_REGISTRY_DIR="$work/registry" KAVELO_EVENTLOG="$work/events.jsonl"
 export KAVELO_SPOOLER="dir:$work/printers"
 
-account=$(id -un)
-run_as=()
-if [ "$(id -u)" -eq 0 ]; then
-  account=nobody
-  run_as=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --)
-fi
-key='HKLM\SYSTEM\CurrentControlSet\Services\Brelvane'
-"$top/scripts/register-service.sh" "$bin/kavelo-reg" "$work/bin/Brelvane" "$account" "$port" \
-  "$work/spool" "$work/bin/Ostrevo" >/dev/null
-[ "$(id -u)" -eq 0 ] && chown -R "$account:" "$work"
+register_service
 reg() { "${run_as[@]}" "$bin/kavelo-reg" "$@" >/dev/null; }
-
-start_service() {  # start_service RUNTIME_FOLDER [COLD]
-  "${run_as[@]}" env HOME="$work/home" KAVELO_ORLENDI_RUNTIME="$1" \
-    ${2:+KAVELO_ORLENDI_COLD=1} "$work/bin/Brelvane" >>"$work/service.out" 2>&1 &
-  service_pid=$!
-  for _ in $(seq 1 300); do
-    [ -n "$(ss -Hltn "sport = :$port")" ] && return 0
-    kill -0 "$service_pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  echo "the service did not start:" >&2
-  cat "$work/service.out" "$KAVELO_EVENTLOG" >&2 2>/dev/null
-  exit 1
-}
 
 # One round: appends the seconds from the small job's send to its PDF to
 # OUT.  In this shell, not a subshell, so that the exit trap knows the
@@ -146,7 +105,6 @@ PY
   : >"$KAVELO_EVENTLOG"
 }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)  ($(nproc) cores)"
 n=0
 for _ in $(seq 1 "$rounds"); do

@@ -35,33 +35,11 @@ samples="$top/printcontrol/testdata"
 
 work=$(mktemp -d /tmp/kavelo-warm-bench.XXXXXX)
 service_pid=""
-# The worker listening in a runtime folder: its pid from the socket's peer
-# credentials (nothing else identifies it for sure).
-worker_pid() {
-  python3 - "$1/render.sock" <<'PY' 2>/dev/null || true
-import socket, struct, sys
-s = socket.socket(socket.AF_UNIX)
-s.connect(sys.argv[1])
-print(struct.unpack("3i", s.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, 12))[0])
-PY
-}
-end_worker() {
-  local pid
-  pid=$(worker_pid "$1")
-  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null || true
-}
-stop_service() {
-  if [ -n "$service_pid" ]; then
-    kill -TERM "$service_pid" 2>/dev/null || true
-    wait "$service_pid" 2>/dev/null || true
-    service_pid=""
-  fi
-}
+# shellcheck source=bench/service_bench_lib.sh
+. "$top/bench/service_bench_lib.sh"
 cleanup() {
   stop_service
-  for folder in "$work"/run* "$work"/run*/w*; do
-    [ -S "$folder/render.sock" ] && end_worker "$folder"
-  done
+  end_workers
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -73,38 +51,13 @@ cp "$samples/sales.xml" "$samples/sales.xsl" "$work/jobs/"
 export KAVELO_REGISTRY_DIR="$work/registry" KAVELO_EVENTLOG="$work/events.jsonl"
 export KAVELO_SPOOLER="dir:$work/printers"
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-now() { date +%s.%N; }
-since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
 pdf_count() { find "$work/printers/P" -name '*.pdf' ! -name '.*' | wc -l; }
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)  ($(nproc) cores)"
 
 # --- 1. the sales sample through the service ------------------------------
-account=$(id -un)
-run_as=()
-if [ "$(id -u)" -eq 0 ]; then
-  account=nobody
-  run_as=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --)
-fi
-key='HKLM\SYSTEM\CurrentControlSet\Services\Brelvane'
-"$top/scripts/register-service.sh" "$bin/kavelo-reg" "$work/bin/Brelvane" "$account" "$port" \
-  "$work/spool" "$work/bin/Ostrevo" >/dev/null
-[ "$(id -u)" -eq 0 ] && chown -R "$account:" "$work"
+register_service
 
-start_service() {  # start_service RUNTIME_FOLDER [COLD]
-  "${run_as[@]}" env HOME="$work/home" KAVELO_ORLENDI_RUNTIME="$1" \
-    ${2:+KAVELO_ORLENDI_COLD=1} "$work/bin/Brelvane" >>"$work/service.out" 2>&1 &
-  service_pid=$!
-  for _ in $(seq 1 300); do
-    [ -n "$(ss -Hltn "sport = :$port")" ] && return 0
-    kill -0 "$service_pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  echo "the service did not start:" >&2
-  cat "$work/service.out" "$KAVELO_EVENTLOG" >&2 2>/dev/null
-  exit 1
-}
 # Sends the sales sample COUNT + 1 times, each job as soon as the PDF of the
 # one before is in the printer folder (polled in-process every 2 ms, so the
 # watching costs the jobs next to no CPU), and waits for the last job's files
