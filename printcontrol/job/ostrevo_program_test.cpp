@@ -94,7 +94,6 @@ ProgramRun RunCommandLine(const std::string& commandLine) {
   return run;
 }
 
-// The job command line exactly as the service formats it.
 // The names in a folder, sorted.
 std::vector<std::string> FolderNames(const std::string& folder) {
   std::vector<std::string> names;
@@ -106,6 +105,7 @@ std::vector<std::string> FolderNames(const std::string& folder) {
   return names;
 }
 
+// The job command line exactly as the service formats it.
 std::string JobCommandLine(const std::string& xml, const std::string& xsl, int fromPage, int toPage,
                            const std::string& printer, int copy, int orien) {
   char text[4096];
