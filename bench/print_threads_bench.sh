@@ -26,31 +26,13 @@ build=${1:-$top/build}
 rounds=${2:-3}
 report_pages=${3:-700}
 bin="$build/bin"
-for program in Brelvane Ostrevo orlendi kavelo-send kavelo-reg; do
-  [ -x "$bin/$program" ] || { echo "build first: $bin/$program is missing" >&2; exit 1; }
-done
 port=${KAVELO_BENCH_PORT:-4719}
 samples="$top/printcontrol/testdata"
-
-work=$(mktemp -d /tmp/kavelo-threads-bench.XXXXXX)
-service_pid=""
 # shellcheck source=bench/service_bench_lib.sh
 . "$top/bench/service_bench_lib.sh"
-cleanup() {
-  stop_service
-  end_workers
-  rm -rf "$work"
-}
-trap cleanup EXIT
-chmod 755 "$work"
-mkdir -p "$work"/{registry,spool,printers/P1,printers/P2,bin,home,jobs}
-printf 'P1' >"$work/printers/default"
-cp "$bin/Brelvane" "$bin/Ostrevo" "$bin/orlendi" "$work/bin/"
-cp "$samples/sales.xml" "$samples/sales.xsl" "$work/jobs/"
+bench_work threads-bench P1 P2
 python3 "$top/bench/make_report.py" "$report_pages" >"$work/jobs/big.xml"
 cp "$samples/sales.xsl" "$work/jobs/big.xsl"
-export KAVELO_REGISTRY_DIR="$work/registry" KAVELO_EVENTLOG="$work/events.jsonl"
-export KAVELO_SPOOLER="dir:$work/printers"
 
 register_service
 reg() { "${run_as[@]}" "$bin/kavelo-reg" "$@" >/dev/null; }

@@ -1,7 +1,8 @@
 # Shared by the benchmarks that run the real Brelvane (sourced, not run):
-# the account it runs as, its registration, its start and stop, and the end
-# of the warm renderers a run started.  The caller sets top, bin, work and
-# port, and service_pid="" before it sources this file.
+# the work folder, the account the service runs as, its registration, its
+# start and stop, and the end of the warm renderers a run started.  The
+# caller sets top, bin and port before it sources this file, then calls
+# bench_work.
 #
 # As root the service runs as "nobody", as a packaged service runs as its own
 # account; otherwise as the caller.
@@ -17,6 +18,36 @@ if [ "$(id -u)" -eq 0 ]; then
   run_as=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups --)
 fi
 key='HKLM\SYSTEM\CurrentControlSet\Services\Brelvane'
+
+# Checks that the programs are built, makes the work folder
+# /tmp/kavelo-NAME.XXXXXX with copies of the service's programs, the sales
+# sample in jobs/ and a folder per printer (the first is the default), points
+# the registry, the event log and the folder spooler into it, and removes it
+# all, with the service and the warm renderers, at the exit.
+bench_work() {  # bench_work NAME PRINTER...
+  local program printer
+  for program in Brelvane Ostrevo orlendi kavelo-send kavelo-reg; do
+    [ -x "$bin/$program" ] || { echo "build first: $bin/$program is missing" >&2; exit 1; }
+  done
+  work=$(mktemp -d "/tmp/kavelo-$1.XXXXXX")
+  shift
+  service_pid=""
+  trap bench_cleanup EXIT
+  chmod 755 "$work"
+  mkdir -p "$work"/{registry,spool,bin,home,jobs}
+  for printer in "$@"; do mkdir -p "$work/printers/$printer"; done
+  printf '%s' "$1" >"$work/printers/default"
+  cp "$bin/Brelvane" "$bin/Ostrevo" "$bin/orlendi" "$work/bin/"
+  cp "$top/printcontrol/testdata/sales.xml" "$top/printcontrol/testdata/sales.xsl" "$work/jobs/"
+  export KAVELO_REGISTRY_DIR="$work/registry" KAVELO_EVENTLOG="$work/events.jsonl"
+  export KAVELO_SPOOLER="dir:$work/printers"
+}
+
+bench_cleanup() {
+  stop_service
+  end_workers
+  rm -rf "$work"
+}
 
 # Registers the service copied to $work/bin, spooling into $work/spool, and
 # gives the account the whole work folder.

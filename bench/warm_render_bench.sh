@@ -24,33 +24,15 @@ build=${1:-$top/build}
 jobs=${2:-20}
 report_pages=${3:-700}
 bin="$build/bin"
-for program in Brelvane Ostrevo orlendi kavelo-send kavelo-reg; do
-  [ -x "$bin/$program" ] || { echo "build first: $bin/$program is missing" >&2; exit 1; }
-done
 for tool in xsltproc weasyprint pdfinfo; do
   command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
 port=${KAVELO_BENCH_PORT:-4717}
 samples="$top/printcontrol/testdata"
 
-work=$(mktemp -d /tmp/kavelo-warm-bench.XXXXXX)
-service_pid=""
 # shellcheck source=bench/service_bench_lib.sh
 . "$top/bench/service_bench_lib.sh"
-cleanup() {
-  stop_service
-  end_workers
-  rm -rf "$work"
-}
-trap cleanup EXIT
-chmod 755 "$work"
-mkdir -p "$work"/{registry,spool,printers/P,bin,home,jobs}
-printf 'P' >"$work/printers/default"
-cp "$bin/Brelvane" "$bin/Ostrevo" "$bin/orlendi" "$work/bin/"
-cp "$samples/sales.xml" "$samples/sales.xsl" "$work/jobs/"
-export KAVELO_REGISTRY_DIR="$work/registry" KAVELO_EVENTLOG="$work/events.jsonl"
-export KAVELO_SPOOLER="dir:$work/printers"
-
+bench_work warm-bench P
 pdf_count() { find "$work/printers/P" -name '*.pdf' ! -name '.*' | wc -l; }
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)  ($(nproc) cores)"
