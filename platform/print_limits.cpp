@@ -1,12 +1,18 @@
 #include "platform/print_limits.h"
 
+#include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <vector>
+
+#include <sys/file.h>
+#include <sys/stat.h>
 
 #include "platform/registry.h"
 
@@ -69,6 +75,31 @@ PrintLimits ReadPrintLimits() {
 
 std::string JobWorkFolder(const std::string& xmlPath) { return xmlPath + ".work"; }
 
+int MakeLockedJobWorkFolder(const std::string& folder) {
+  const std::string staging = folder + ".new";
+  std::error_code ignored;
+  std::filesystem::remove_all(staging, ignored);
+  if (::mkdir(staging.c_str(), 0700) != 0) return -1;
+  int fd = ::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  // rename() never replaces a folder that holds something.
+  if (fd < 0 || ::flock(fd, LOCK_SH) != 0 || ::rename(staging.c_str(), folder.c_str()) != 0) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    ::rmdir(staging.c_str());
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+bool JobWorkFolderAbandoned(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool abandoned = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  ::close(fd);
+  return abandoned;
+}
+
 // path without its extension when it ends in ext (any letter case).
 std::string WithoutExtension(const std::string& path, const char* ext) {
   size_t n = std::strlen(ext);
@@ -90,6 +121,7 @@ void RemoveDerivedJobFiles(const std::string& jobCommandLine) {
   }
   std::error_code ignored;
   std::filesystem::remove_all(JobWorkFolder(xml), ignored);
+  std::filesystem::remove_all(JobWorkFolder(xml) + ".new", ignored);  // see MakeLockedJobWorkFolder
 }
 
 void RemoveJobFiles(const std::string& jobCommandLine) {

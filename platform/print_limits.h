@@ -88,6 +88,17 @@ PrintLimits ReadPrintLimits();
 // the print control could not.
 std::string JobWorkFolder(const std::string& xmlPath);
 
+// The print control makes its work folder already locked (a shared flock on
+// the folder, made under a temporary name and renamed into place) and holds
+// the lock until it ends, so that a service started after a crash can tell
+// a print control still running from one that ended without cleaning up.
+// Returns the descriptor that holds the lock (-1 with errno on failure: a
+// folder of that name holds something, or it cannot be made).
+int MakeLockedJobWorkFolder(const std::string& folder);
+
+// True when the folder exists and no process holds its lock.
+bool JobWorkFolderAbandoned(const std::string& folder);
+
 // Removes the files the print control made for the job that the job command
 // line names: the print-style copy of the XSL ("…st.xsl"), the chunk reports
 // of the XML ("…0.xml", "…1.xml", …) and the work folder of the XML with all

@@ -84,5 +84,21 @@ TEST(PrintLimitsTest, RemoveJobFilesLeavesNothingOfTheJob) {
   for (const auto& n : others) EXPECT_EQ(access((dir + "/" + n).c_str(), F_OK), 0) << n;
 }
 
+// A work folder is made locked, and counts as abandoned only once its
+// maker has let go; a folder that holds something is never taken over.
+TEST(PrintLimitsTest, AWorkFolderIsAbandonedOnlyWhenNoOneHoldsItsLock) {
+  testsupport::TempDir folder("kavelo-workfolder");
+  const std::string work = folder.path() + "/00000007.xml.work";
+  EXPECT_FALSE(JobWorkFolderAbandoned(work));  // none yet
+  int lock = MakeLockedJobWorkFolder(work);
+  ASSERT_GE(lock, 0);
+  std::ofstream(work + "/held-jobs") << "x";
+  EXPECT_FALSE(JobWorkFolderAbandoned(work));
+  EXPECT_LT(MakeLockedJobWorkFolder(work), 0);
+  EXPECT_NE(access((work + ".new").c_str(), F_OK), 0);
+  close(lock);
+  EXPECT_TRUE(JobWorkFolderAbandoned(work));
+}
+
 }  // namespace
 }  // namespace kavelo::platform

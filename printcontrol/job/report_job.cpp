@@ -1,5 +1,7 @@
 #include "printcontrol/job/report_job.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -67,6 +69,7 @@ ReportJob::~ReportJob() {
   if (workFolderMade_) {
     std::error_code ignored;
     std::filesystem::remove_all(workDirectory, ignored);
+    ::close(workFolderLock_);
   }
 }
 
@@ -131,7 +134,9 @@ void ReportJob::SetUp(const char* commandLine, const char* programPath, char* me
   if (folder.size() >= kTextSize) return Say(message, messageSize, "Error:xml value too long.");
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);  // left by an ended run
-  if (::mkdir(folder.c_str(), 0700) != 0) {
+  // Locked while this process (and its transform) runs: see print_limits.h.
+  workFolderLock_ = platform::MakeLockedJobWorkFolder(folder);
+  if (workFolderLock_ < 0) {
     std::snprintf(message, messageSize, "Error:Can't create folder %s.", folder.c_str());
     return;
   }

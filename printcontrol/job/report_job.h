@@ -100,6 +100,7 @@ class ReportJob {
 
  private:
   bool workFolderMade_ = false;
+  int workFolderLock_ = -1;  // holds the work folder's lock while the job runs
   std::unique_ptr<XmlLibraries> libraries_;
 };
 

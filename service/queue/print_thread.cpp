@@ -132,9 +132,11 @@ void PrintThread::RecoverPersistedJobs(const std::vector<std::string>& texts) {
   if (desk_.historyOpen() && history.ListCurrent(&current)) {
     for (const jobs::JobRecord& row : current) {
       if (persisted.count(row.number) != 0) continue;
+      std::string failure = "The service ended while the job was printing";
+      const bool kept = EndAbandonedJob(row.commandLine, &failure);
       desk_.Write("the end", row.number, [&](jobs::JobHistory& h) {
         return h.MarkEnded(row.number, jobs::NowMs(), row.exitStatus < 0 ? 0 : row.exitStatus,
-                           "The service ended while the job was printing", false);
+                           failure, kept);
       });
     }
   }
@@ -148,6 +150,29 @@ void PrintThread::RecoverPersistedJobs(const std::vector<std::string>& texts) {
     mutableJobs().Append(job.job);
     Signal();
   }
+}
+
+bool PrintThread::EndAbandonedJob(const std::string& jobCommandLine, std::string* failure) {
+  std::string xml;
+  if (!protocol::FindKeyValueText(jobCommandLine, "xml", &xml) || xml.empty() ||
+      !platform::JobWorkFolderAbandoned(platform::JobWorkFolder(xml))) {
+    // No print control got as far as its work folder, or one still runs
+    // the job (the service alone ended): it cleans up after itself.
+    return false;
+  }
+  // Its print control ended with the service (a crash of the machine, a
+  // kill of both): what it left held is cancelled, its files go, the
+  // spooled ones stay for a retry while KeepFailedHours is not 0.
+  const int held = CancelHeldLeftovers(jobCommandLine);
+  const bool keep = keepFailed() && SpoolFilesThere(jobCommandLine);
+  if (keep) {
+    platform::RemoveDerivedJobFiles(jobCommandLine);
+  } else {
+    platform::RemoveJobFiles(jobCommandLine);
+  }
+  *failure += " and its print control ended too (held spooler jobs cancelled: " +
+              std::to_string(held) + ")";
+  return keep;
 }
 
 std::string PrintThread::PrinterKey(const std::string& jobCommandLine) const {

@@ -139,6 +139,11 @@ class PrintThread : public QueueThread {
   void Ended(const QueuedJob& job, int32_t exitStatus, const std::string& failure, bool keepFiles);
   void RequeueAfterStop(const QueuedJob& job, const std::string& held);
   void RecoverPersistedJobs(const std::vector<std::string>& texts);
+  // For a job that was printing when the service ended: when its print
+  // control ended too (its work folder is left unlocked), cancels the
+  // spooler jobs it left held and removes its files, adds so to *failure,
+  // and returns whether the spooled files were kept for a retry.
+  bool EndAbandonedJob(const std::string& jobCommandLine, std::string* failure);
   void Action(int64_t number, const std::string& text);
   ActionResult NotWaiting(int64_t number, const char* action);
   bool keepFailed() const { return desk_.settings().keepFailedHours != 0; }

@@ -2,12 +2,15 @@
 // print control: a script written by the test that logs its start and end.
 #include "service/queue/print_thread.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -16,10 +19,13 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include "common/exceptions.h"
 #include "common/service_parameters.h"
+#include "jobs/job_history.h"
+#include "jobs/job_settings.h"
 #include "platform/print_limits.h"
 #include "platform/registry.h"
 #include "platform/spooler.h"
@@ -193,6 +199,72 @@ TEST_F(PrintThreadTest, APrintControlThatDoesNotEndNormallyIsReportedAndItsFiles
       EXPECT_EQ(access(files[i].c_str(), F_OK) == 0, c.spoolFilesKept && i < 2) << files[i];
     }
     EXPECT_TRUE(PersistedJobs().empty()) << c.name;
+  }
+}
+
+// A job that was printing when the service ended (a crash, a kill): at the
+// next start its row ends as failed.  When its print control ended too (its
+// work folder is left unlocked), the held spooler jobs it left are
+// cancelled and its files removed, the spooled ones kept for a retry while
+// KeepFailedHours is not 0; while a print control still holds the folder,
+// all is left to it.
+TEST_F(PrintThreadTest, AJobLeftPrintingByACrashIsEndedAndWhatItsEndedControlLeftGoes) {
+  struct Case {
+    const char* name;
+    bool controlRuns;
+    int keepFailedHours;
+    bool heldCancelled, spoolFilesKept, derivedFilesKept;
+  };
+  const Case cases[] = {{"control ended", false, 0, true, false, false},
+                        {"control ended, files kept", false, 24, true, true, false},
+                        {"control runs", true, 0, false, true, true}};
+  int64_t number = 900;
+  for (const Case& c : cases) {
+    SetPrintLimit("KeepFailedHours", c.keepFailedHours);
+    std::vector<std::string> files;
+    // Names of their own: a case's kept files must not be another's.
+    std::string job = WriteJobFiles(work_.path(), "crash" + std::to_string(number), control_, &files);
+    std::vector<int32_t> held;
+    std::string count = std::to_string(LeaveHeldJobs(files.back(), &held));
+    int running = open(files.back().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(running, 0);
+    if (c.controlRuns) {
+      ASSERT_EQ(flock(running, LOCK_SH), 0);
+    }
+    {
+      jobs::JobHistory history;
+      ASSERT_TRUE(history.Open(jobs::DefaultHistoryPath(), jobs::JobHistory::Mode::kReadWrite));
+      jobs::JobRecord row;
+      row.number = ++number;
+      row.state = jobs::JobState::kPrinting;
+      row.commandLine = job;
+      ASSERT_TRUE(history.Add(row));
+    }
+    PrintThread thread;
+    thread.BindLog("Brelvane");
+    thread.StartPrinting();
+    thread.Stop();
+    close(running);
+    jobs::JobRecord row;
+    ASSERT_TRUE(thread.desk().history().Find(number, &row)) << c.name;
+    EXPECT_EQ(row.state, jobs::JobState::kFailed) << c.name;
+    EXPECT_EQ(row.failure, c.controlRuns ? "The service ended while the job was printing"
+                                         : "The service ended while the job was printing and "
+                                           "its print control ended too (held spooler jobs "
+                                           "cancelled: " + count + ")")
+        << c.name;
+    EXPECT_EQ(row.filesKept, c.keepFailedHours != 0) << c.name;
+    EXPECT_EQ(StillActive(held), c.heldCancelled ? 0 : static_cast<int>(held.size())) << c.name;
+    for (size_t i = 0; i < files.size(); ++i) {
+      EXPECT_EQ(access(files[i].c_str(), F_OK) == 0, i < 2 ? c.spoolFilesKept : c.derivedFilesKept)
+          << c.name << ": " << files[i];
+    }
+    if (!c.heldCancelled && !held.empty()) {
+      std::unique_ptr<platform::Spooler> spooler = platform::MakeCupsSpooler();
+      for (int32_t id : held) spooler->ControlJob("kavelo-held", id, platform::JobCommand::kCancel);
+    }
+    std::filesystem::remove_all(files.back());
+    for (const std::string& file : files) std::remove(file.c_str());
   }
 }
 
