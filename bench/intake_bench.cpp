@@ -37,10 +37,11 @@
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
+#include "bench/small_job_clients.h"
 #include "platform/process.h"
 #include "protocol/intake_wire.h"
 #include "service/host/event_log_channel.h"
@@ -325,7 +326,7 @@ double CpuSeconds(int who = RUSAGE_SELF) {
 
 struct SmallJobsRound {
   double jobsPerSecond = 0;
-  double cpuMsPerJob = 0;  // clients and service together, in this process
+  double cpuMsPerJob = 0;       // clients and service together, in this process
   double childCpuMsPerJob = 0;  // the print controls the service started
   bool allQueued = false;
 };
@@ -355,30 +356,19 @@ SmallJobsRound SmallJobsOnce(const std::string& xml, const std::string& xsl, int
                              const std::string& printControl = "") {
   Service service(4096, 128, persist, /*keepFolders=*/true,
                   bounded ? BenchClientLimits() : ClientLimits(), printControl);
-  std::atomic<int> queued{0};
   double cpuBefore = CpuSeconds();
   double childCpuBefore = CpuSeconds(RUSAGE_CHILDREN);
   auto start = Clock::now();
-  std::vector<std::thread> clients;
-  for (int c = 0; c < kClients; ++c) {
-    clients.emplace_back([&] {
-      JobClient client("127.0.0.1", service.port(), 60000);
-      for (int i = 0; i < perClient; ++i) {
-        JobResult result = client.Send("copies=1", JobDocument{"", xml}, JobDocument{"", xsl});
-        if (result.outcome == JobOutcome::kQueued) ++queued;
-      }
-    });
-  }
-  for (std::thread& t : clients) t.join();
+  const int queued = SendSmallJobs(service.port(), kClients, perClient, xml, xsl);
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   SmallJobsRound round;
-  round.jobsPerSecond = queued.load() / seconds;
-  round.cpuMsPerJob = 1000 * (CpuSeconds() - cpuBefore) / std::max(1, queued.load());
+  round.jobsPerSecond = queued / seconds;
+  round.cpuMsPerJob = 1000 * (CpuSeconds() - cpuBefore) / std::max(1, queued);
   round.childCpuMsPerJob =
-      1000 * (CpuSeconds(RUSAGE_CHILDREN) - childCpuBefore) / std::max(1, queued.load());
+      1000 * (CpuSeconds(RUSAGE_CHILDREN) - childCpuBefore) / std::max(1, queued);
   // With a print control the print thread takes jobs off the queue.
-  round.allQueued = queued.load() == kClients * perClient &&
-                    (!printControl.empty() || service.queued() == size_t(queued.load()));
+  round.allQueued = queued == kClients * perClient &&
+                    (!printControl.empty() || service.queued() == size_t(queued));
   return round;
 }
 

@@ -10,7 +10,6 @@
 //                  the same rows (`SELECT *`), as a floor for reading them.
 // Run: build/bin/jobs_bench (KAVELO_BENCH_SMALL_XML / _XSL: the small
 // report and stylesheet; default the samples of printcontrol/testdata).
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,7 +23,9 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+#include <sys/stat.h>
 
+#include "bench/small_job_clients.h"
 #include "jobs/job_history.h"
 #include "platform/process.h"
 #include "service/host/event_log_channel.h"
@@ -105,24 +106,11 @@ double IntakeRound(bool history, const std::string& xml, const std::string& xsl,
                    bool* ok) {
   BusyService service(history);
   *ok = service.historyOpen() == history;
-  std::atomic<int> queued{0};
   auto start = Clock::now();
-  std::vector<std::thread> clients;
-  for (int c = 0; c < kClients; ++c) {
-    clients.emplace_back([&] {
-      JobClient client("127.0.0.1", service.port(), 60000);
-      for (int i = 0; i < perClient; ++i) {
-        if (client.Send("copies=1", JobDocument{"", xml}, JobDocument{"", xsl}).outcome ==
-            JobOutcome::kQueued) {
-          ++queued;
-        }
-      }
-    });
-  }
-  for (std::thread& t : clients) t.join();
+  const int queued = SendSmallJobs(service.port(), kClients, perClient, xml, xsl);
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  *ok = *ok && queued.load() == kClients * perClient;
-  return queued.load() / seconds;
+  *ok = *ok && queued == kClients * perClient;
+  return queued / seconds;
 }
 
 void BM_IntakeHistory(benchmark::State& state) {
