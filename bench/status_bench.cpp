@@ -36,6 +36,7 @@
 #include "testsupport/files.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/temp_registry.h"
+#include "bench/small_job_clients.h"
 #include "tools/job_client.h"
 
 namespace kavelo {
@@ -249,23 +250,10 @@ struct RunningService {
 };
 
 double IntakeRound(int port, int perClient, const std::string& xml, const std::string& xsl) {
-  std::atomic<int> queued{0};
   auto start = Clock::now();
-  std::vector<std::thread> clients;
-  for (int c = 0; c < 8; ++c) {
-    clients.emplace_back([&] {
-      JobClient client("127.0.0.1", port, 60000);
-      for (int i = 0; i < perClient; ++i) {
-        if (client.Send("copies=1", JobDocument{"", xml}, JobDocument{"", xsl}).outcome ==
-            JobOutcome::kQueued) {
-          ++queued;
-        }
-      }
-    });
-  }
-  for (std::thread& t : clients) t.join();
-  if (queued.load() != 8 * perClient) throw std::runtime_error("a job was not queued");
-  return queued.load() / std::chrono::duration<double>(Clock::now() - start).count();
+  const int queued = SendSmallJobs(port, 8, perClient, xml, xsl);
+  if (queued != 8 * perClient) throw std::runtime_error("a job was not queued");
+  return queued / std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 void IntakeWhileScraped(const std::string& binDir, int rounds, int perClient) {
