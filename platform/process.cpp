@@ -158,8 +158,12 @@ ExecLimited(const char* path, char* const* argv, char* const* envp, bool quiet,
     struct rlimit limit = {static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
     error = RawCall(SYS_prlimit64, 0, resource, &limit, nullptr);
   }
-  // /dev/null on 0, and on 1 and 2 when quiet.
-  for (int fd = 0; error == 0 && fd <= (quiet ? 2 : 0); ++fd) {
+  // The given input or /dev/null on 0, and /dev/null on 1 and 2 when quiet.
+  if (error == 0 && limits.standardInput >= 0) {
+    error = limits.standardInput == 0 ? RawCall(SYS_fcntl, 0, F_SETFD, 0)
+                                      : RawCall(SYS_dup3, limits.standardInput, 0, 0);
+  }
+  for (int fd = limits.standardInput >= 0 ? 1 : 0; error == 0 && fd <= (quiet ? 2 : 0); ++fd) {
     long null = syscall(SYS_openat, AT_FDCWD, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (null < 0) {
       error = errno;

@@ -38,6 +38,9 @@ struct ResourceLimits {
   // so that a caller that is killed (a stopped or cancelled job) takes its
   // helper along, although the helper has a process group of its own.
   bool endsWithStarter = false;
+  // A descriptor the program gets as its standard input instead of
+  // /dev/null (-1: /dev/null).  The caller keeps and closes its own.
+  int standardInput = -1;
 };
 
 constexpr int kWaitTimeout = 258;  // WAIT_TIMEOUT
