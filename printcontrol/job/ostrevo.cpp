@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "platform/standby_process.h"
 
 #include "printcontrol/job/ascii_text.h"
 #include "printcontrol/job/command_line.h"
@@ -21,11 +24,33 @@ constexpr const char kUsage[] =
     "       Ostrevo /regserver | /unregserver\n"
     "Prints one report (started by the Brelvane print service) and deletes its\n"
     "XML and XSL files; failures go to the event log under the source \"ostrevo\".\n"
-    "/regserver and /unregserver register and remove that event source.\n";
+    "/regserver and /unregserver register and remove that event source.\n"
+    "       Ostrevo /standby\n"
+    "Waits for its job's arguments and environment from the print service on\n"
+    "standard input (the service starts the next print control ahead of its job).\n";
+
+// Started ahead of its job: the libraries are loaded by the time the
+// service hands the job over.  An input that ends empty lets the program
+// go without a job.
+int RunStandby() {
+  std::vector<std::string> args;
+  const int received = platform::ReceiveStandbyRequest(&args);
+  if (received == 0) return 0;
+  if (received < 0 || args.size() < 2 || EqualsIgnoreCase(args[1].c_str(), platform::kStandbySwitch)) {
+    InstallOstrevoMessageTable();
+    ReportToEventLog(kOstrevoEventSource, "Error:the print service's job request is not valid.");
+    return 2;
+  }
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  argv.push_back(nullptr);
+  return RunOstrevo(static_cast<int>(args.size()), argv.data());
+}
 
 }  // namespace
 
 int RunOstrevo(int argc, const char* const* argv) {
+  if (argc == 2 && EqualsIgnoreCase(argv[1], platform::kStandbySwitch)) return RunStandby();
   InstallOstrevoMessageTable();
   // The job object comes first and lives to the end of the run: its end
   // stops the XML libraries and removes the job's files on every path.

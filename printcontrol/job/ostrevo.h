@@ -11,6 +11,10 @@ namespace kavelo::printcontrol {
 //                              registered or removed; further arguments are
 //                              ignored
 //   --help, -h                 the usage text on standard output
+//   /standby                   (alone) waits for the service to hand over
+//                              the job's arguments and environment entries
+//                              on standard input (standby_process.h), then
+//                              runs them; an empty input ends it at once
 //   anything else              one print job on the arguments joined with
 //                              single blanks
 // The job's input files are deleted at the end in every case.  Returns the

@@ -24,7 +24,9 @@
 #include "jobs/job_settings.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/standby_process.h"
 #include "printcontrol/test/job_files.h"
+#include "testsupport/child_process.h"
 #include "testsupport/scoped_env.h"
 
 extern char** environ;
@@ -184,6 +186,38 @@ TEST_F(OstrevoProgramTest, AGoodJobPrintsOnThePrinterItsNameArrivesAs) {
   EXPECT_FALSE(world_->PrinterFiles("Office Laser").empty());
   EXPECT_FALSE(FileExists(xml_));
   EXPECT_FALSE(FileExists(xsl_));
+}
+
+// Started ahead of its job, the print control runs the job the service
+// hands over on its standard input, with the environment entries given;
+// an empty input lets it go, a request no service sends is one event.
+TEST_F(OstrevoProgramTest, InStandbyItRunsTheJobItIsHanded) {
+  struct Case {
+    const char* name;
+    std::string input;
+    int exitCode;
+    bool printed;
+    size_t events;
+  };
+  const std::string request = platform::FormatStandbyRequest(
+      platform::SplitCommandLine(JobCommandLine(xml_, xsl_, 1, 2, "Office Laser", 1, 0)),
+      {std::string(jobs::kJobNumberVariable) + "=0"});
+  // The job comes last: its PDF stays in the printer's folder.
+  const Case cases[] = {{"let go", "", 0, false, 0},
+                        {"not a request", "xml=/etc/passwd", 2, false, 1},
+                        {"a job", request, 0, true, 0}};
+  for (const Case& c : cases) {
+    MakeFiles();
+    std::remove(world_->eventLog().c_str());
+    std::string out, err;
+    EXPECT_EQ(testsupport::RunProgram({kOstrevo, "/standby"}, c.input, &out, &err, kRunLimitMs),
+              c.exitCode)
+        << c.name << ": " << err;
+    EXPECT_EQ(world_->PrinterFiles("Office Laser").empty(), !c.printed) << c.name;
+    EXPECT_EQ(world_->EventsOf("ostrevo").size(), c.events) << c.name;
+    // Only a job removes its files.
+    EXPECT_EQ(FileExists(xml_), !c.printed) << c.name;
+  }
 }
 
 // Under a job number the print control writes what only it knows into the
