@@ -9,10 +9,15 @@
 #include <thread>
 #include <vector>
 
+#include <climits>
+#include <cstdlib>
+
 #include <unistd.h>
 
 #include "common/exceptions.h"
 #include "platform/process.h"
+#include "platform/standby_process.h"
+#include "platform/sysinfo.h"
 #include "protocol/job_command_line.h"
 #include "service/host/service_messages.h"
 #include "service/queue/held_leftovers.h"
@@ -27,6 +32,21 @@ std::string JobText(int64_t number) { return "job " + std::to_string(number); }
 bool SpoolFilesThere(const std::string& jobCommandLine) {
   std::string xml;
   return protocol::FindKeyValueText(jobCommandLine, "xml", &xml) && ::access(xml.c_str(), F_OK) == 0;
+}
+
+// The print control installed beside the service's own program.  Only it
+// takes its job in standby; any other program (a wrapper, a test's) is
+// started per job, since it would not know the standby switch.
+std::string OwnPrintControl() {
+  const std::string self = platform::ProgramPath();
+  const size_t slash = self.find_last_of('/');
+  return slash == std::string::npos ? "" : self.substr(0, slash + 1) + "Ostrevo";
+}
+
+bool StartsAhead(const std::vector<std::string>& args, const std::string& ownPrintControl) {
+  char resolved[PATH_MAX];
+  return !args.empty() && !ownPrintControl.empty() &&
+         ::realpath(args[0].c_str(), resolved) != nullptr && ownPrintControl == resolved;
 }
 
 }  // namespace
@@ -78,6 +98,7 @@ bool PrintThread::SubmitNumbered(const std::string& jobCommandLine, const JobOri
 
 void PrintThread::StartPrinting() {
   limits_ = platform::ReadPrintLimits();
+  ownPrintControl_ = OwnPrintControl();
   desk_.Open(serviceName(), jobs::DefaultHistoryPath(), [this](uint32_t id, const std::string& text) {
     channel().Report(platform::EventType::kWarning, id, text.c_str());
   });
@@ -243,6 +264,7 @@ void PrintThread::Run() {
       ReportException(e);
     }
   }
+  standby_.End();
 }
 
 std::unique_ptr<PrintThread::Running> PrintThread::StartJob(const QueuedJob& job) {
@@ -257,8 +279,14 @@ std::unique_ptr<PrintThread::Running> PrintThread::StartJob(const QueuedJob& job
   const std::vector<std::string> environment = {
       std::string(jobs::kJobNumberVariable) + "=" + std::to_string(job.number),
       std::string(jobs::kKeepFailedVariable) + "=" + (keepFailed() ? "1" : "0")};
-  int error = started->control.Start(platform::SplitCommandLine(jobCommandLine), /*quiet=*/false,
-                                     processLimits, environment);
+  const std::vector<std::string> args = platform::SplitCommandLine(jobCommandLine);
+  int error = 0;
+  if (!standby_.Hand(args, processLimits, environment, &started->control)) {
+    error = started->control.Start(args, /*quiet=*/false, processLimits, environment);
+  }
+  // The next job's print control loads its libraries while this one prints;
+  // should it not start, the next job starts the usual way.
+  if (error == 0 && StartsAhead(args, ownPrintControl_)) standby_.Prepare(args[0], processLimits);
   // Whatever the outcome: the job leaves the persisted queue now, so it is
   // never started twice.
   if (!serviceName().empty() && !RemovePersistedJob(jobCommandLine)) {

@@ -16,6 +16,7 @@
 
 #include "platform/print_limits.h"
 #include "platform/process.h"
+#include "platform/standby_process.h"
 #include "service/queue/job_desk.h"
 #include "service/queue/queue_thread.h"
 
@@ -120,6 +121,10 @@ class PrintThread : public QueueThread {
   struct Running;
   std::unique_ptr<Running> StartJob(const QueuedJob& job);
   bool CheckPrintControl(Running* print, int sliceMs);
+  // The print control installed beside the service (its folder's
+  // Ostrevo) is started one job ahead: it waits in standby while the job
+  // before it prints, and takes its job's arguments and environment when
+  // the job starts, inside the same limits (standby_process.h).
   // Reports message 5 with the exception's message or "Unknown".
   void ReportException(const std::exception& e) override;
 
@@ -150,6 +155,10 @@ class PrintThread : public QueueThread {
 
   JobDesk desk_;
   platform::PrintLimits limits_;
+  // The print control of the next job, started when the one before it
+  // started (print thread only), and the path of the one that may be.
+  platform::StandbyProcess standby_;
+  std::string ownPrintControl_;
   int stopGraceMs_ = kStopGraceMs;
   std::string defaultPrinter_;
 };

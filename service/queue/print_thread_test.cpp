@@ -3,6 +3,7 @@
 #include "service/queue/print_thread.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -34,6 +35,7 @@
 #include "service/host/service_messages.h"
 #include "service/test/intake_fixture.h"
 #include "testsupport/temp_registry.h"
+#include "testsupport/wait.h"
 
 namespace kavelo::service {
 namespace {
@@ -265,6 +267,76 @@ TEST_F(PrintThreadTest, AJobLeftPrintingByACrashIsEndedAndWhatItsEndedControlLef
     }
     std::filesystem::remove_all(files.back());
     for (const std::string& file : files) std::remove(file.c_str());
+  }
+}
+
+// The pids of this process's children that run `program /standby`.
+std::vector<int> StandbyChildren(const std::string& program) {
+  std::vector<int> pids;
+  const std::string wanted = program + '\0' + "/standby" + '\0';
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string stat, cmdline;
+    std::getline(std::ifstream(entry.path() / "stat"), stat);
+    std::getline(std::ifstream(entry.path() / "cmdline"), cmdline, '\x01');
+    std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+    std::string state;
+    int parent = 0;
+    fields >> state >> parent;
+    if (parent == getpid() && state != "Z" && cmdline == wanted) pids.push_back(std::stoi(name));
+  }
+  return pids;
+}
+
+// The print control installed beside the service waits in standby for the
+// next job while one prints, and runs that job, under the job's number,
+// when it is handed over; a stop lets the waiting one go.
+TEST_F(PrintThreadTest, TheNextJobsPrintControlWaitsInStandby) {
+  const std::string ostrevo = std::string(KAVELO_BIN_DIR) + "/Ostrevo";
+  PrintThread thread;
+  thread.BindLog("Brelvane");
+  thread.StartPrinting();
+  auto ended = [&](size_t count) {
+    return testsupport::WaitUntil(20000, [&] {
+      std::vector<jobs::JobRecord> rows;
+      return thread.desk().history().ListHistory(jobs::HistoryFilter(), &rows) &&
+             rows.size() == count;
+    });
+  };
+  // Jobs whose report is missing: each print control records its failure.
+  ASSERT_TRUE(Add(thread, "first", ostrevo));
+  ASSERT_TRUE(ended(1));
+  std::vector<int> waiting;
+  ASSERT_TRUE(testsupport::WaitUntil(5000, [&] {
+    return (waiting = StandbyChildren(ostrevo)).size() == 1;
+  }));
+  // Stopped, the waiting print control holds the next job up: the job is
+  // its.  (Were it let go instead, it would be killed after a second, and
+  // the job would print without it.)
+  ASSERT_EQ(kill(waiting[0], SIGSTOP), 0);
+  ASSERT_TRUE(Add(thread, "second", ostrevo));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  std::vector<jobs::JobRecord> rows;
+  ASSERT_TRUE(thread.desk().history().ListHistory(jobs::HistoryFilter(), &rows));
+  EXPECT_EQ(rows.size(), 1u);
+  // It runs on (its command line stays), and the next one waits beside it.
+  const std::vector<int> both = StandbyChildren(ostrevo);
+  EXPECT_EQ(both.size(), 2u);
+  EXPECT_EQ(std::count(both.begin(), both.end(), waiting[0]), 1);
+  ASSERT_EQ(kill(waiting[0], SIGCONT), 0);
+  ASSERT_TRUE(ended(2));
+  // The next one waits already; the stop lets it go.
+  ASSERT_TRUE(testsupport::WaitUntil(5000, [&] {
+    const std::vector<int> left = StandbyChildren(ostrevo);
+    return left.size() == 1 && left[0] != waiting[0];
+  }));
+  thread.Stop();
+  EXPECT_TRUE(StandbyChildren(ostrevo).empty());
+  ASSERT_TRUE(thread.desk().history().ListHistory(jobs::HistoryFilter(), &rows));
+  for (const jobs::JobRecord& row : rows) {
+    EXPECT_EQ(row.state, jobs::JobState::kFailed) << row.number;
+    EXPECT_NE(row.failure.find("Error:CreateFile(read)"), std::string::npos) << row.failure;
   }
 }
 
