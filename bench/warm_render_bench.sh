@@ -111,11 +111,18 @@ while os.listdir(spool):
         fail("the last job did not leave the spool folder in 30 s: %s"
              % " ".join(sorted(os.listdir(spool))))
     time.sleep(0.01)
-# ... and the print control has been reaped, so that its CPU time counts.
+# ... and the print control has been reaped, so that its CPU time counts
+# (the next job's print control, waiting in standby, is no job's).
 def children():
+    def working(pid):
+        try:
+            return open("/proc/%s/comm" % pid).read().strip() != "Ostrevo-standby"
+        except OSError:
+            return False
     try:
-        return any(open("/proc/%s/task/%s/children" % (service, t)).read().strip()
-                   for t in os.listdir("/proc/%s/task" % service))
+        return any(working(pid)
+                   for t in os.listdir("/proc/%s/task" % service)
+                   for pid in open("/proc/%s/task/%s/children" % (service, t)).read().split())
     except OSError:
         return False
 while children() and time.monotonic() < deadline:

@@ -238,14 +238,18 @@ wait_clients() {
 # are not the measure: a killed node leaves the files of the exchanges it
 # had begun.)
 wait_idle() {
-  local n busy
+  local n busy pid
   for _ in $(seq 1 1200); do
     busy=0
     for n in 1 2; do
       [ "$(KAVELO_REGISTRY_DIR="$work/node$n/registry" "$bin/kavelo-jobs" --json |
         python3 -c 'import json, sys; print(len(json.load(sys.stdin)["jobs"]))')" = 0 ] || busy=1
     done
-    pgrep -f "$bin/Ostrevo" >/dev/null && busy=1
+    # A print control waiting in standby for the next job names itself
+    # Ostrevo-standby; one that runs a job is Ostrevo.
+    for pid in $(pgrep -f "$bin/Ostrevo"); do
+      [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Ostrevo ] && busy=1
+    done
     [ $busy -eq 0 ] && return 0
     sleep 0.25
   done

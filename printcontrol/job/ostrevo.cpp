@@ -1,12 +1,13 @@
 #include "printcontrol/job/ostrevo.h"
 
+#include <sys/prctl.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/standby_process.h"
-
 #include "printcontrol/job/ascii_text.h"
 #include "printcontrol/job/command_line.h"
 #include "printcontrol/job/event_reporting.h"
@@ -33,8 +34,13 @@ constexpr const char kUsage[] =
 // service hands the job over.  An input that ends empty lets the program
 // go without a job.
 int RunStandby() {
+  // While it waits, the process's name says so: a tool that looks for
+  // running print controls (pgrep -x Ostrevo) passes it over.  Its command
+  // line stays "Ostrevo /standby" also while it runs the job.
+  ::prctl(PR_SET_NAME, "Ostrevo-standby");
   std::vector<std::string> args;
   const int received = platform::ReceiveStandbyRequest(&args);
+  ::prctl(PR_SET_NAME, "Ostrevo");
   if (received == 0) return 0;
   if (received < 0 || args.size() < 2 || EqualsIgnoreCase(args[1].c_str(), platform::kStandbySwitch)) {
     InstallOstrevoMessageTable();
