@@ -1,12 +1,13 @@
 #include "platform/standby_process.h"
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <utility>
+
+#include <sys/socket.h>
 
 namespace kavelo::platform {
 

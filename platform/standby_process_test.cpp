@@ -119,7 +119,7 @@ TEST_F(StandbyProcessTest, TheWaitingProgramTakesOnlyItsOwnWork) {
   other.addressSpaceBytes = 1ull << 33;
   struct Case {
     const char* name;
-    bool quick;              // the waiting program has ended before
+    bool quick;  // the waiting program has ended before
     std::string workProgram;
     ResourceLimits workLimits;
     bool handed;

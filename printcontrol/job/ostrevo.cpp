@@ -1,11 +1,11 @@
 #include "printcontrol/job/ostrevo.h"
 
-#include <sys/prctl.h>
-
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/prctl.h>
 
 #include "platform/standby_process.h"
 #include "printcontrol/job/ascii_text.h"
@@ -42,7 +42,8 @@ int RunStandby() {
   const int received = platform::ReceiveStandbyRequest(&args);
   ::prctl(PR_SET_NAME, "Ostrevo");
   if (received == 0) return 0;
-  if (received < 0 || args.size() < 2 || EqualsIgnoreCase(args[1].c_str(), platform::kStandbySwitch)) {
+  if (received < 0 || args.size() < 2 ||
+      EqualsIgnoreCase(args[1].c_str(), platform::kStandbySwitch)) {
     InstallOstrevoMessageTable();
     ReportToEventLog(kOstrevoEventSource, "Error:the print service's job request is not valid.");
     return 2;

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <climits>
-#include <cstdlib>
 
 #include <unistd.h>
 
