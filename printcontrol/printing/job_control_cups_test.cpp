@@ -115,9 +115,9 @@ TEST_F(JobControlCupsTest, HeldJobsAreMovedTogetherAndReleased) {
   int32_t first = Position(heldIds[0]);
   ASSERT_NE(first + 1, Position(heldIds[1]));  // not yet consecutive
 
-  char error[128] = "stale";
-  ReleaseHeldJobs(*spooler_, kRawQueue, held, error, sizeof error);
-  EXPECT_STREQ("", error);
+  std::string error = "stale";
+  ReleaseHeldJobs(*spooler_, kRawQueue, held, &error);
+  EXPECT_EQ(error, "");
   int32_t position = Position(heldIds[0]);
   for (int32_t id : heldIds) {
     platform::SpoolerJob job;

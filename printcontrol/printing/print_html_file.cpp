@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <utility>
 
@@ -75,29 +74,27 @@ bool MakeOrlendiCommandLine(const ReportJob& job, const char* htmlPath, int copi
   return true;
 }
 
-void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int lock, char* error,
-                   size_t errorSize, const OrlendiLimits& limits) {
-  if (error == nullptr || errorSize == 0) return;
-  error[0] = '\0';
+bool PrintHtmlFile(const ReportJob& job, const std::string& htmlPath, int copies, int lock,
+                   std::string* error, const OrlendiLimits& limits) {
+  error->clear();
   if (copies < 1) copies = 1;
   char infoPath[kOrlendiCommandLineSize];
-  MakeInfoName(htmlPath, infoPath, sizeof(infoPath));
+  MakeInfoName(htmlPath.c_str(), infoPath, sizeof(infoPath));
   std::string commandLine;
-  if (!MakeOrlendiCommandLine(job, htmlPath, copies, lock, &commandLine)) {
-    std::snprintf(error, errorSize, "Error:orlendi command line too long, Report Title:%s",
-                  job.title);
-    return;
+  if (!MakeOrlendiCommandLine(job, htmlPath.c_str(), copies, lock, &commandLine)) {
+    *error = std::string("Error:orlendi command line too long, Report Title:") + job.title;
+    return false;
   }
 
   platform::Process process;
   int rc = process.Start(commandLine, /*quiet=*/true, OrlendiStart());
   if (rc != 0) {
-    std::snprintf(error, errorSize, "Can't create process %s, Report Title:%s, errno = %d",
-                  commandLine.c_str(), job.title, rc);
-    return;
+    *error = "Can't create process " + commandLine + ", Report Title:" + job.title +
+             ", errno = " + std::to_string(rc);
+    return false;
   }
   // Without a watcher the waits go on with the full limits.
-  SetWatcherValues(copies, htmlPath, job.settings.printerName());
+  SetWatcherValues(copies, htmlPath.c_str(), job.settings.printerName());
   WatcherThread watcher;
   watcher.Start();
 
@@ -111,15 +108,15 @@ void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int l
       if (rc == 0 && Exists(infoPath)) NoteDocument();
       if (rc == 0) process = platform::Process();
       Finish(&process, &watcher, infoPath);
-      return;
+      return true;
     }
     loaded = Exists(infoPath);
   }
   renderTimer.reset();
   if (!loaded) {
     Finish(&process, &watcher, infoPath);
-    std::snprintf(error, errorSize, "Error in orlendi(load html file). Report Title:%s", job.title);
-    return;
+    *error = std::string("Error in orlendi(load html file). Report Title:") + job.title;
+    return false;
   }
 
   // Printing: copies times the load limit, shortened once the watcher has
@@ -134,12 +131,12 @@ void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int l
     if (rc != platform::kWaitTimeout) {
       if (rc == 0) process = platform::Process();
       Finish(&process, &watcher, infoPath);
-      return;
+      return true;
     }
     if (++counter >= limit) {
       Finish(&process, &watcher, infoPath);
-      std::snprintf(error, errorSize, "Error in orlendi. Report Title:%s", job.title);
-      return;
+      *error = std::string("Error in orlendi. Report Title:") + job.title;
+      return false;
     }
     if (!watcherSeenEnded && watcher.Exists() && watcher.WaitEnded(5)) {
       watcherSeenEnded = true;

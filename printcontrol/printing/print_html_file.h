@@ -40,16 +40,16 @@ bool MakeOrlendiCommandLine(const ReportJob& job, const char* htmlPath, int copi
                             std::string* commandLine, const std::string& pdfPath = "");
 
 // Prints the HTML file at htmlPath with copies copies; lock 1 when the
-// caller holds the spooled job afterwards.  error (errorSize bytes) is empty
-// on success, else:
+// caller holds the spooled job afterwards.  True on success (*error empty),
+// else false with *error:
 //   "Can't create process CMDLINE, Report Title:TITLE, errno = N"
 //   "Error in orlendi(load html file). Report Title:TITLE"  (no info file in time)
 //   "Error in orlendi. Report Title:TITLE"                  (printing took too long)
 // An orlendi that ends counts as success (it reports its own failures).  The
 // info file is deleted on every path, and no orlendi or watcher outlives
 // the call.
-void PrintHtmlFile(const ReportJob& job, const char* htmlPath, int copies, int lock, char* error,
-                   size_t errorSize, const OrlendiLimits& limits = OrlendiLimits());
+bool PrintHtmlFile(const ReportJob& job, const std::string& htmlPath, int copies, int lock,
+                   std::string* error, const OrlendiLimits& limits = OrlendiLimits());
 
 // Renders the HTML file at htmlPath into pdfPath on the job's printer page
 // through orlendi (render only: nothing is spooled), within the limit to

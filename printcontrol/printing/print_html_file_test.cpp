@@ -74,9 +74,9 @@ TEST_F(PrintHtmlFileTest, OutcomesOfOneRun) {
   };
   for (const Case& c : cases) {
     WriteOrlendi(c.script);
-    char error[1024] = "stale";
+    std::string error = "stale";
     auto start = std::chrono::steady_clock::now();
-    PrintHtmlFile(job_, html_.c_str(), 2, 0, error, sizeof(error), fast);
+    EXPECT_EQ(PrintHtmlFile(job_, html_, 2, 0, &error, fast), c.error.empty()) << c.name;
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(error, c.error) << c.name;
     EXPECT_FALSE(FileExists(info_)) << c.name << ": the info file is left";
@@ -95,9 +95,9 @@ TEST_F(PrintHtmlFileTest, CommandLineCarriesTheLayout) {
   job_.settings.SetOrientation(2);
   job_.settings.SetColorPrinting(1);
   job_.settings.SetPrinterName("Office Laser;2");
-  char error[1024] = "stale";
-  PrintHtmlFile(job_, html_.c_str(), 3, 1, error, sizeof(error));
-  EXPECT_STREQ(error, "");
+  std::string error = "stale";
+  EXPECT_TRUE(PrintHtmlFile(job_, html_, 3, 1, &error));
+  EXPECT_EQ(error, "");
   // The key part is split at its blanks, as every program receives it.
   EXPECT_EQ(ReadFileOrMissing(args),
             programs_ + "/orlendi\n" + programs_ + "/orlendi\nhtml=" + html_ +
@@ -123,9 +123,9 @@ TEST_F(PrintHtmlFileTest, StartFailuresNameTheCommandLineAndTheError) {
       WriteOrlendi("exit 0");
       chmod((programs_ + "/orlendi").c_str(), c.mode);
     }
-    char error[1024] = "";
-    PrintHtmlFile(job_, html_.c_str(), 1, 0, error, sizeof(error));
-    EXPECT_EQ(std::string(error),
+    std::string error;
+    EXPECT_FALSE(PrintHtmlFile(job_, html_, 1, 0, &error)) << c.name;
+    EXPECT_EQ(error,
               "Can't create process " + commandLine +
                   ", Report Title:Monthly Sales, errno = " + std::to_string(c.errnoValue))
         << c.name;
@@ -135,9 +135,9 @@ TEST_F(PrintHtmlFileTest, StartFailuresNameTheCommandLineAndTheError) {
 TEST_F(PrintHtmlFileTest, TooLongCommandLineIsRefused) {
   WriteOrlendi("exit 0");
   std::string longHtml = world_.spool() + "/" + std::string(1000, 'h') + ".html";
-  char error[1024] = "";
-  PrintHtmlFile(job_, longHtml.c_str(), 1, 0, error, sizeof(error));
-  EXPECT_STREQ(error, "Error:orlendi command line too long, Report Title:Monthly Sales");
+  std::string error;
+  EXPECT_FALSE(PrintHtmlFile(job_, longHtml, 1, 0, &error));
+  EXPECT_EQ(error, "Error:orlendi command line too long, Report Title:Monthly Sales");
 }
 
 TEST(MakeInfoNameTest, InfoName) {

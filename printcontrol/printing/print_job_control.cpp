@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -64,13 +64,13 @@ enum class OrderTest { kPassed, kFailed, kError };
 
 // Whether the held jobs that are still active stand in consecutive places.
 OrderTest TestHeldOrder(Spooler& spooler, const char* printerName, const StringList& heldIds,
-                        char* errorText, size_t errorSize) {
+                        std::string* errorText) {
   OrderTest result = OrderTest::kPassed;
   int32_t previous = 0;
   for (int i = 0; i < heldIds.Count(); ++i) {
     int32_t position = ReadJobPosition(spooler, printerName, heldIds.Item(i));
     if (position < 0) {
-      std::snprintf(errorText, errorSize, "%s", "Can't get printer job position.");
+      *errorText = "Can't get printer job position.";
       return OrderTest::kError;
     }
     if (position == 0) continue;
@@ -84,7 +84,7 @@ OrderTest TestHeldOrder(Spooler& spooler, const char* printerName, const StringL
 // errorText set on the first error (a refusal: moving jobs past other
 // users' jobs is the administrator's).
 bool ReorderHeldJobs(Spooler& spooler, const char* printerName, const StringList& heldIds,
-                     char* errorText, size_t errorSize) {
+                     std::string* errorText) {
   int32_t place = 0;
   for (int i = 0; i < heldIds.Count(); ++i) {
     int32_t jobId = ParseJobId(heldIds.Item(i));
@@ -93,7 +93,7 @@ bool ReorderHeldJobs(Spooler& spooler, const char* printerName, const StringList
         jobId < 0 ? platform::kSpoolerInvalidParameter : spooler.GetJob(printerName, jobId, &job);
     if (status == platform::kSpoolerInvalidJob) continue;  // printed already
     if (status != platform::kSpoolerOk) {
-      std::snprintf(errorText, errorSize, "Error:GetJob, errorcode:%d", status);
+      *errorText = "Error:GetJob, errorcode:" + std::to_string(status);
       return false;
     }
     if (place == 0) {
@@ -102,7 +102,7 @@ bool ReorderHeldJobs(Spooler& spooler, const char* printerName, const StringList
     }
     status = spooler.SetJobPosition(printerName, jobId, ++place);
     if (status != platform::kSpoolerOk) {
-      std::snprintf(errorText, errorSize, "Error:SetJob, errorcode:%d", status);
+      *errorText = "Error:SetJob, errorcode:" + std::to_string(status);
       return false;
     }
   }
@@ -239,21 +239,18 @@ int ResumePrinter(Spooler& spooler, const char* printerName) {
 }
 
 int ReleaseHeldJobs(Spooler& spooler, const char* printerName, const StringList& heldIds,
-                    char* errorText, size_t errorSize) {
+                    std::string* errorText) {
   // The texts are only kept when the caller asks for them.
-  char scratch[128];
-  if (errorText == nullptr || errorSize == 0) {
-    errorText = scratch;
-    errorSize = sizeof scratch;
-  }
-  errorText[0] = '\0';
+  std::string scratch;
+  if (errorText == nullptr) errorText = &scratch;
+  errorText->clear();
   if (heldIds.Count() == 0 || printerName == nullptr) return 0;
 
   KeepHeldJobsTogether(spooler, printerName, heldIds);
   for (int attempt = 0; attempt < kReleaseAttempts; ++attempt) {
-    OrderTest test = TestHeldOrder(spooler, printerName, heldIds, errorText, errorSize);
+    OrderTest test = TestHeldOrder(spooler, printerName, heldIds, errorText);
     if (test != OrderTest::kFailed) break;
-    if (!ReorderHeldJobs(spooler, printerName, heldIds, errorText, errorSize)) break;
+    if (!ReorderHeldJobs(spooler, printerName, heldIds, errorText)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(kReleaseAttemptPauseMs));
   }
   // Jobs released with an earlier copy are left alone (when the queue can

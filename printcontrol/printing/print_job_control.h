@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/spooler.h"
 
@@ -82,12 +83,12 @@ int KeepHeldJobsTogether(platform::Spooler& spooler, const char* printerName,
 // refusal ends the attempts), and then releases every one of them that is
 // still held whatever the attempts gave.  The text that ended the attempts
 // early ("Can't get printer job position.", "Error:GetJob, errorcode:%d",
-// "Error:SetJob, errorcode:%d") goes to errorText when it is given; it stays empty when the
-// order test passed or the attempts ran out.  Nobody reports these texts.
+// "Error:SetJob, errorcode:N") goes to *errorText when it is given; it stays empty when
+// the order test passed or the attempts ran out.  Nobody reports these texts.
 // 0, or -1 when a job that is still active could not be released (it stays
 // held).
 int ReleaseHeldJobs(platform::Spooler& spooler, const char* printerName, const StringList& heldIds,
-                    char* errorText = nullptr, size_t errorSize = 0);
+                    std::string* errorText = nullptr);
 
 // The attempts and the pause between them.
 constexpr int kReleaseAttempts = 20;

@@ -187,8 +187,8 @@ class ReleaseHeldJobsTest : public PrintJobControlTest {
   std::string Release(const std::vector<std::string>& held, int* result = nullptr) {
     StringList list("string2");
     for (const std::string& id : held) list.Push(id.c_str());
-    char error[256] = "stale";
-    int rc = ReleaseHeldJobs(spooler_, "P", list, error, sizeof error);
+    std::string error = "stale";
+    int rc = ReleaseHeldJobs(spooler_, "P", list, &error);
     if (result != nullptr) *result = rc;
     return error;
   }

@@ -255,9 +255,7 @@ void ReportJob::PrintReport() {
     ::unlink(htmlPath.c_str());
     PrintInChunks(this, size, &error);
   } else {
-    char printError[kErrorSize] = "";
-    PrintHtmlFile(*this, htmlPath.c_str(), copies, 0, printError, sizeof(printError));
-    error = printError;
+    PrintHtmlFile(*this, htmlPath, copies, 0, &error);
     ::unlink(htmlPath.c_str());
   }
   if (!error.empty()) Report(*this, error);
