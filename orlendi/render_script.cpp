@@ -56,6 +56,27 @@ def render(weasyprint, html, css, pdf, assets, fonts=None):
     document.write_pdf(pdf)
 
 
+def load_weasyprint():
+    # WeasyPrint tries the library names of other systems before the Linux
+    # sonames, and cffi looks each miss up with ctypes.util.find_library,
+    # which runs ldconfig, gcc and ld (about 0.1 s for every start).  The
+    # sonames load directly, so the look-up is left out; should a library
+    # then be missing, the import is tried again the usual way.
+    import ctypes.util
+    search = ctypes.util.find_library
+    ctypes.util.find_library = lambda name: None
+    try:
+        import weasyprint
+    except OSError:
+        for name in [m for m in sys.modules if m.split(".")[0] == "weasyprint"]:
+            del sys.modules[name]
+        ctypes.util.find_library = search
+        import weasyprint
+    finally:
+        ctypes.util.find_library = search
+    return weasyprint
+
+
 def report(errors, failure):
     with open(errors, "w", encoding="utf-8", errors="replace") as out:
         out.write(("%s: %s" % (type(failure).__name__, failure))[:600])
@@ -63,7 +84,7 @@ def report(errors, failure):
 
 def cold(html, css, pdf, errors, assets):
     try:
-        import weasyprint
+        weasyprint = load_weasyprint()
         logging.getLogger("weasyprint").setLevel(logging.ERROR)
         render(weasyprint, html, css, pdf, assets)
     except BaseException as failure:
@@ -80,7 +101,7 @@ def serve(folder, max_documents, max_rss, idle_seconds, ready):
     # document leaves is cleared after its answer, so the client does not
     # wait for it.
     import ctypes, gc, shutil, socket, struct, tempfile
-    import weasyprint
+    weasyprint = load_weasyprint()
     try:
         from weasyprint.text.fonts import FontConfiguration
 
