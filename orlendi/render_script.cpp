@@ -59,7 +59,7 @@ def render(weasyprint, html, css, pdf, assets, fonts=None):
 def load_weasyprint():
     # WeasyPrint tries the library names of other systems before the Linux
     # sonames, and cffi looks each miss up with ctypes.util.find_library,
-    # which runs ldconfig, gcc and ld (about 0.1 s for every start).  The
+    # which runs ldconfig, gcc and ld (about 0.15 s for every start).  The
     # sonames load directly, so the look-up is left out; should a library
     # then be missing, the import is tried again the usual way.
     import ctypes.util
